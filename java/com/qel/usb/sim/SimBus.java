@@ -1,0 +1,44 @@
+package com.qel.usb.sim;
+
+/**
+ * Control of the simulated USB bus inside the VIRIVOREzu library (Linux builds): plug in, feed, drain, unplug and
+ * break simulated printers, deliver power broadcasts, and run the library's delays on a time scale.
+ */
+public final class SimBus {
+    static {
+        System.loadLibrary("VIRIVOREzu");
+    }
+
+    public static final int NATIVE = 0;
+    public static final int PRINTER_CLASS = 1;
+
+    private SimBus() {
+    }
+
+    /** A new present printer of the given transport; its id (greater than 0), or -1. */
+    public static native int attach(int transport, int vid, int pid);
+
+    /** A new present printer with the first supported identifier pair, lower case. */
+    public static native int attachDefault(int transport);
+
+    /** Unplugs a printer: 0, or -1 for an unknown id. */
+    public static native int detach(int id);
+
+    /** The printer sends these bytes to the host: their number, or -1. */
+    public static native int send(int id, byte[] bytes);
+
+    /** The bytes the host wrote to the printer since the last take (empty when none), or null for an unknown id. */
+    public static native byte[] take(int id);
+
+    /** Delivers WM_POWERBROADCAST with this event to every top-level window; how many windows handled it. */
+    public static native int power(int event);
+
+    /** The next {@code times} calls of the named Win32 operation fail with {@code error}: 0, or -1. */
+    public static native int fail(String operation, int times, int error);
+
+    /** Runs every Sleep and finite time-out of the platform layer at this fraction of real time. */
+    public static native void timeScale(double factor);
+
+    /** Detaches every printer, clears faults and restores real time. */
+    public static native void reset();
+}

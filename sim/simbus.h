@@ -1,0 +1,32 @@
+// The simulated USB bus's control API: one surface for C++ tests, Java tests (through com.qel.usb.sim.SimBus),
+// the demo and the probe. Exported from the library in builds with the simulator.
+#pragma once
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define SIMBUS_API __attribute__((visibility("default")))
+
+// A new present printer: transport 0 is the native USB driver, 1 the USB printer class driver.
+// Returns its id (> 0), or -1.
+SIMBUS_API int simbus_attach(int transport, int vid, int pid);
+// The same with the first identifier pair of the supported-device table, in lower case.
+SIMBUS_API int simbus_attach_default(int transport);
+// Unplugs a printer: 0, or -1 for an unknown id.
+SIMBUS_API int simbus_detach(int id);
+// The printer sends n bytes to the host: n, or -1.
+SIMBUS_API int simbus_send(int id, const void *bytes, int n);
+// Takes up to cap of the bytes the host wrote to the printer, oldest first: the count, or -1 for an unknown id.
+SIMBUS_API int simbus_take(int id, void *buf, int cap);
+// Delivers WM_POWERBROADCAST with this wParam to every top-level window; returns how many handled it.
+SIMBUS_API int simbus_power(int event);
+// The next `times` calls of `operation` fail with `error`: 0, or -1 for an unknown name.
+SIMBUS_API int simbus_fail(const char *operation, int times, unsigned error);
+SIMBUS_API void simbus_time_scale(double factor);
+// Detaches every printer, clears faults, sets the time scale back to 1.
+SIMBUS_API void simbus_reset(void);
+
+#ifdef __cplusplus
+}
+#endif
