@@ -1,0 +1,105 @@
+#include <string.h>
+
+#include "discovery/PipePath.h"
+#include "discovery/SupportedDevices.h"
+#include "port/UsbComm.h"
+
+namespace {
+
+HANDLE OpenForReadWrite(const char *pszPath) {
+    return CreateFileA(pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+bool IsHandle(HANDLE hHandle) { return hHandle != nullptr && hHandle != INVALID_HANDLE_VALUE; }
+
+bool MatchesSupportedDevice(const char *pszPath) {
+    for (int i = 0; g_pszSupportedDevices[i] != nullptr; ++i) {
+        if (strstr(pszPath, g_pszSupportedDevices[i]) != nullptr) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int DetectUsbType() {
+    // Scratch state: only its path buffer is used, so the process's port state is never touched here.
+    CUsbComm scratch;
+    HANDLE hPipe = scratch.OpenPipe(USB_TYPE_NATIVE, PIPE_NAME_READ);
+    if (hPipe != INVALID_HANDLE_VALUE) {
+        CloseHandle(hPipe);
+        return USB_TYPE_NATIVE;
+    }
+    hPipe = scratch.OpenPipe(USB_TYPE_PRINTER_CLASS, PIPE_NAME_READ);
+    if (hPipe != INVALID_HANDLE_VALUE) {
+        CloseHandle(hPipe);
+        return USB_TYPE_PRINTER_CLASS;
+    }
+    return USB_TYPE_NONE;
+}
+
+HANDLE CUsbComm::OpenPipe(int nUsbType, const char *pszPipeName) {
+    if (!FindDevicePath(nUsbType, m_szDevicePath, DEVICE_PATH_SIZE)) return INVALID_HANDLE_VALUE;
+    if (!AppendPipeName(m_szDevicePath, DEVICE_PATH_SIZE, pszPipeName)) return INVALID_HANDLE_VALUE;
+    return OpenForReadWrite(m_szDevicePath);
+}
+
+int CUsbComm::FindDevicePath(int nUsbType, char *pszDevicePath, int nSize) {
+    const GUID &guidClass = nUsbType == USB_TYPE_PRINTER_CLASS ? GUID_USBPRINT_INTERFACE : GUID_NATIVE_USB_INTERFACE;
+    HANDLE hDevice = FindSupportedDevice(guidClass, pszDevicePath, nSize);
+    if (!IsHandle(hDevice)) return 0;
+    CloseHandle(hDevice);
+    return 1;
+}
+
+HANDLE CUsbComm::FindSupportedDevice(const GUID &guidClass, char *pszDevicePath, int nSize) {
+    HDEVINFO hDevInfo = SetupDiGetClassDevsA(&guidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (hDevInfo == INVALID_HANDLE_VALUE) return nullptr;
+
+    HANDLE hResult = nullptr;
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    memset(&interfaceData, 0, sizeof(interfaceData));
+    interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    for (DWORD nIndex = 0;; ++nIndex) {
+        if (!SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, &guidClass, nIndex, &interfaceData)) {
+            if (GetLastError() == ERROR_NO_MORE_ITEMS) break;
+            continue;
+        }
+        hResult = OpenDeviceInterface(hDevInfo, &interfaceData, pszDevicePath, nSize);
+        if (hResult == INVALID_HANDLE_VALUE) continue;
+        if (MatchesSupportedDevice(pszDevicePath)) break;
+        CloseHandle(hResult);
+        hResult = nullptr;
+        memset(pszDevicePath, 0, static_cast<size_t>(nSize));
+    }
+    SetupDiDestroyDeviceInfoList(hDevInfo);
+    return hResult;
+}
+
+HANDLE CUsbComm::OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData,
+                                     char *pszDevicePath, int nSize) {
+    DWORD nRequired = 0;
+    SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, nullptr, 0, &nRequired, nullptr);
+
+    HGLOBAL hBlock = GlobalAlloc(GHND, nRequired);
+    if (hBlock == nullptr) return INVALID_HANDLE_VALUE;
+    auto *pDetail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(GlobalLock(hBlock));
+    if (pDetail == nullptr) {
+        GlobalFree(hBlock);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    HANDLE hResult = INVALID_HANDLE_VALUE;
+    pDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    bool bDetail = nRequired >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) &&
+                   SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, pDetail, nRequired, nullptr, nullptr);
+    // A path that leaves no room for a pipe name could never be opened as a pipe: such an interface is passed over
+    // like one whose detail record was not obtained, and nothing is written past the caller's buffer.
+    if (bDetail && InterfacePathFits(pDetail->DevicePath, nSize)) {
+        strcpy(pszDevicePath, pDetail->DevicePath);
+        hResult = OpenForReadWrite(pszDevicePath);
+    }
+    GlobalUnlock(hBlock);
+    GlobalFree(hBlock);
+    return hResult;
+}

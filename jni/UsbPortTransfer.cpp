@@ -1,0 +1,181 @@
+// Reading, writing, the driver's time-outs, purging, and the error services.
+#include <ntddser.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+#include <new>
+
+#include "jni/JavaBoundary.h"
+#include "port/UsbComm.h"
+
+namespace {
+
+// A Java read on the printer-class transport never touches the device: it is served from the ring buffer that
+// the reader thread fills, waiting for data at most this long.
+const DWORD PRINTER_CLASS_READ_TIMEOUT = 180000;
+
+bool IsPrinterClass() { return g_UsbComm.m_nUsbType == USB_TYPE_PRINTER_CLASS; }
+
+// Fills the buffer from the ring buffer; false when nothing was delivered.
+bool ReadPrinterClass(BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {
+    if (g_UsbComm.m_bSuspended) {
+        SetLastError(ERROR_POWER_SUSPENDED_CODE);
+        return false;
+    }
+    int nResult;
+    do {
+        *pnRead = 0;
+        nResult = g_UsbComm.TimedRead(pBuffer, nLength, pnRead, PRINTER_CLASS_READ_TIMEOUT);
+    } while (nResult != 0 && *pnRead == 0);
+    return nResult != 0;
+}
+
+bool ReadNative(jint nHandle, BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {
+    CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
+    if (!lease) return false;
+    return ReadFile(lease.Get(), pBuffer, nLength, pnRead, nullptr) != FALSE;
+}
+
+bool GetTimeouts(HANDLE hDevice, SERIAL_TIMEOUTS *pTimeouts) {
+    DWORD nReturned = 0;
+    return DeviceIoControl(hDevice, IOCTL_SERIAL_GET_TIMEOUTS, nullptr, 0, pTimeouts, sizeof(SERIAL_TIMEOUTS),
+                           &nReturned, nullptr) != FALSE;
+}
+
+// The driver marks a member it does not let callers change with this value; such a member keeps it.
+const ULONG TIMEOUT_KEEP = 0xFFFFFFFE;
+
+void MergeTimeout(ULONG &nMember, jint nValue) {
+    if (nMember != TIMEOUT_KEEP) nMember = static_cast<ULONG>(nValue);
+}
+
+// A request that succeeded reports 0, whatever an earlier failure left in the thread's last-error value.
+jint RequestResult(BOOL bSucceeded) { return bSucceeded ? 0 : static_cast<jint>(GetLastError()); }
+
+}  // namespace
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIEnv *env, jobject, jint nHandle,
+                                                                            jbyteArray array) {
+    if (array == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    jsize nLength = env->GetArrayLength(array);
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[static_cast<size_t>(nLength) + 1]);
+    if (!buffer) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return -1;
+    }
+
+    DWORD nRead = 0;
+    bool bRead = IsPrinterClass() ? ReadPrinterClass(buffer.get(), static_cast<DWORD>(nLength), &nRead)
+                                  : ReadNative(nHandle, buffer.get(), static_cast<DWORD>(nLength), &nRead);
+    if (!bRead) return -1;
+    if (nRead > static_cast<DWORD>(nLength)) nRead = static_cast<DWORD>(nLength);
+    if (nRead > 0) env->SetByteArrayRegion(array, 0, static_cast<jsize>(nRead), reinterpret_cast<jbyte *>(buffer.get()));
+    return static_cast<jint>(nRead);
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JNIEnv *env, jobject, jint,
+                                                                             jbyteArray array) {
+    if (array == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
+    }
+    jsize nLength = env->GetArrayLength(array);
+    jbyte *pElements = env->GetByteArrayElements(array, nullptr);
+    if (pElements == nullptr) {
+        env->ExceptionClear();
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+
+    DWORD dwError = ERROR_SUCCESS;
+    if (g_UsbComm.m_bSuspended) {
+        dwError = ERROR_POWER_SUSPENDED_CODE;
+    } else {
+        CHandleLease lease = g_UsbComm.m_guard.Lease(g_UsbComm.m_hWritePort.load());
+        DWORD nWritten = 0;
+        if (!lease || !WriteFile(lease.Get(), pElements, static_cast<DWORD>(nLength), &nWritten, nullptr)) {
+            dwError = GetLastError();
+        }
+    }
+    env->ReleaseByteArrayElements(array, pElements, 0);
+    // The JVM may have used the thread's last-error value meanwhile.
+    if (dwError != ERROR_SUCCESS) SetLastError(dwError);
+    return static_cast<jint>(dwError);
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetCommTimeout(JNIEnv *, jobject, jint nHandle) {
+    if (IsPrinterClass()) return 1;
+    CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
+    SERIAL_TIMEOUTS timeouts;
+    memset(&timeouts, 0, sizeof(timeouts));
+    if (!lease || !GetTimeouts(lease.Get(), &timeouts)) return static_cast<jint>(GetLastError());
+    return static_cast<jint>(timeouts.ReadTotalTimeoutConstant);
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNIEnv *, jobject, jint nHandle,
+                                                                            jint nReadInterval,
+                                                                            jint nReadTotalMultiplier,
+                                                                            jint nReadTotalConstant,
+                                                                            jint nWriteTotalMultiplier,
+                                                                            jint nWriteTotalConstant) {
+    if (IsPrinterClass()) return 1;
+    CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
+    if (!lease) return static_cast<jint>(GetLastError());
+
+    // When the current record cannot be read, the members start from zero rather than from whatever the stack held.
+    SERIAL_TIMEOUTS timeouts;
+    memset(&timeouts, 0, sizeof(timeouts));
+    if (!GetTimeouts(lease.Get(), &timeouts)) memset(&timeouts, 0, sizeof(timeouts));
+    MergeTimeout(timeouts.ReadIntervalTimeout, nReadInterval);
+    MergeTimeout(timeouts.ReadTotalTimeoutMultiplier, nReadTotalMultiplier);
+    MergeTimeout(timeouts.ReadTotalTimeoutConstant, nReadTotalConstant);
+    MergeTimeout(timeouts.WriteTotalTimeoutMultiplier, nWriteTotalMultiplier);
+    MergeTimeout(timeouts.WriteTotalTimeoutConstant, nWriteTotalConstant);
+
+    DWORD nReturned = 0;
+    return RequestResult(DeviceIoControl(lease.Get(), IOCTL_SERIAL_SET_TIMEOUTS, &timeouts, sizeof(timeouts), nullptr,
+                                         0, &nReturned, nullptr));
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbPurgeRequest(JNIEnv *, jobject, jint nHandle) {
+    if (IsPrinterClass()) return 1;
+    CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
+    if (!lease) return static_cast<jint>(GetLastError());
+    return RequestResult(PurgeComm(lease.Get(), PURGE_RXABORT | PURGE_RXCLEAR));
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericReadValue(JNIEnv *, jobject) {
+    return static_cast<jint>(GENERIC_READ);
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericWriteValue(JNIEnv *, jobject) {
+    return static_cast<jint>(GENERIC_WRITE);
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetLastError(JNIEnv *, jobject) {
+    return static_cast<jint>(GetLastError());
+}
+
+extern "C" JNIEXPORT jstring JNICALL Java_com_qel_usb_UsbPort_usbGetErrorString(JNIEnv *env, jobject, jint nCode) {
+    char *pszSystemText = nullptr;
+    DWORD nLength = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                       FORMAT_MESSAGE_FROM_SYSTEM,
+                                   nullptr, static_cast<DWORD>(nCode), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                   reinterpret_cast<LPSTR>(&pszSystemText), 0, nullptr);
+    if (nLength > 0 && pszSystemText != nullptr) {
+        jstring text = NewJavaStringFromAnsi(env, pszSystemText);
+        LocalFree(pszSystemText);
+        return text;
+    }
+    char szText[256];
+    if (g_UsbComm.m_bSuspended) {
+        snprintf(szText, sizeof(szText), "Power Suspended\n");
+    } else {
+        snprintf(szText, sizeof(szText), "FormatMessage failed: %d\n", 0);
+    }
+    return env->NewStringUTF(szText);
+}

@@ -1,0 +1,114 @@
+// The port state: all transport state of the library, in one process-wide object.
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <jni.h>
+
+#include <atomic>
+
+#include "port/LinkGuard.h"
+
+class CCircularBuffer;
+
+// Transport types.
+const int USB_TYPE_NATIVE = 0;
+const int USB_TYPE_PRINTER_CLASS = 1;
+const int USB_TYPE_NONE = -1;
+
+// Size of every device and pipe path buffer.
+const int DEVICE_PATH_SIZE = 256;
+
+// The last error that reads and writes report while the system is suspended.
+const DWORD ERROR_POWER_SUSPENDED_CODE = 0x100E0697;
+
+// Every flag and handle field that one thread writes and another reads is atomic, of the width and meaning it would
+// have as a plain field. Which thread may change which field, and how handles, events and the ring buffer are kept
+// alive while another thread uses them, is written down in LinkGuard.h.
+class CUsbComm {
+public:
+    CUsbComm();
+    // Releases nothing: Java closes the link before the library goes away.
+    virtual ~CUsbComm();
+
+    // ---- Device discovery ----
+    HANDLE OpenPipe(int nUsbType, const char *pszPipeName);
+    int FindDevicePath(int nUsbType, char *pszDevicePath, int nSize);
+    HANDLE FindSupportedDevice(const GUID &guidClass, char *pszDevicePath, int nSize);
+    HANDLE OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData, char *pszDevicePath,
+                               int nSize);
+
+    // ---- Printer-class transport ----
+    int ReaderLoop();
+    int Reconnect();
+    int TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTimeout);
+    // The read-side open, with the lifecycle lock held: brings up the read handle, events, ring buffer and reader
+    // thread. Returns the read handle to hand to Java, or null when a step failed. *pbStartPowerHandler tells the
+    // caller to start the power handler once it has let go of the lifecycle lock.
+    HANDLE OpenPrinterClassReadPipe(const char *pszPipePath, bool *pbStartPowerHandler);
+    // The close of either pipe: tears the whole link down. 0 when it ran, 1 when it was abandoned.
+    int ClosePrinterClassPipe(jint nHandle);
+    // For the library's unload: stops the reader thread and waits for it, so that none of the library's code runs
+    // after it is gone.
+    void StopReaderForUnload();
+
+    // ---- Suspend and resume ----
+    void OnPowerSuspend();
+    void OnPowerResume();
+    int CloseAll();
+    int ReopenWritePipe();
+    int ReopenReadPipe();
+    void SendSuspendCommand();
+    void SendResumeCommand();
+
+    // ---- Fields ----
+    std::atomic<int> m_nUsbType;
+    char m_szDevicePath[DEVICE_PATH_SIZE];  // guarded by m_guard's replacement lock
+    std::atomic<int> m_bReaderBusy;
+    std::atomic<HANDLE> m_hStopEvent;
+    std::atomic<HANDLE> m_hThreadDoneEvent;
+    std::atomic<bool> m_bConnected;
+    std::atomic<HANDLE> m_hDataEvent;
+    std::atomic<int> m_bRunning;
+    std::atomic<CCircularBuffer *> m_pCCBuffer;
+    std::atomic<HANDLE> m_hReadPort;
+    std::atomic<HANDLE> m_hWritePort;
+    std::atomic<int> m_bOpened;
+    std::atomic<HANDLE> m_hReaderThread;
+    std::atomic<int> m_bSuspended;
+
+    // Keeps handles, events and the ring buffer alive while other threads use them.
+    CLinkGuard m_guard;
+
+private:
+    // Shared by the read-side open and the resume's reopen: events, ring buffer and reader thread for the read
+    // handle in m_hReadPort. False at the first step that fails; what was created before stays.
+    bool CreateReceiveMachinery();
+    // The stop of the reader thread and its bounded waits, shared by the closes and the suspend close: signals
+    // m_hStopEvent and waits for m_hThreadDoneEvent. False when the wait failed while the reader was busy.
+    bool SignalStopAndWait();
+    int CloseMatchingHandle();
+    int CloseOtherHandle();
+    // The release of the whole printer-class link, shared by the closes and the suspend close. Runs only after the
+    // reader thread was told to stop; waits for it to end, and for every user of what it releases to leave.
+    void Teardown();
+    // Waits until the reader thread has ended, cancelling its pending read, before anything it uses goes away.
+    void WaitReaderEnded();
+    // Stores a pipe handle that was just opened, so that later lookups find it; INVALID_HANDLE_VALUE passes through.
+    HANDLE AdoptHandle(HANDLE hHandle);
+    // Closes the handle held in a field and empties the field, after the handle's users have left.
+    void ReleaseHandleField(std::atomic<HANDLE> &field);
+    void SendCommand(const BYTE *pbCommand, DWORD nLength);
+    // Composes "<interface path>\<pipe name>" in the port state's own path buffer for a fresh detection.
+    bool ComposeOwnPipePath(const char *pszPipeName);
+};
+
+// The one port state of the process.
+extern CUsbComm g_UsbComm;
+
+// Transport detection: 0 native, 1 printer class, -1 when no supported device's read pipe opens.
+int DetectUsbType();
+
+// The reader thread's entry; the parameter is the port state.
+DWORD WINAPI ReaderThreadProc(LPVOID pParam);

@@ -1,0 +1,157 @@
+// The printer-class transport's read-side open and its close, which tears the whole link down.
+#include <new>
+
+#include "jni/JavaBoundary.h"
+#include "port/UsbComm.h"
+#include "power/PowerHandler.h"
+#include "printerclass/CircularBuffer.h"
+
+namespace {
+
+const DWORD READER_SIGNAL_TIMEOUT = 2500;
+const DWORD READER_SETTLE_PAUSE = 200;
+// Size exponent of the receive ring buffer: 4096 bytes.
+const DWORD RING_BUFFER_EXPONENT = 12;
+
+void CloseHandleField(std::atomic<HANDLE> &field) {
+    HANDLE hEvent = field.exchange(nullptr);
+    if (hEvent != nullptr) CloseHandle(hEvent);
+}
+
+}  // namespace
+
+HANDLE CUsbComm::OpenPrinterClassReadPipe(const char *pszPipePath, bool *pbStartPowerHandler) {
+    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    HANDLE hHeld = m_hReadPort.load();
+    if (hHeld != nullptr) return hHeld;
+
+    // A failed open does not stop the sequence: the reader thread's reconnect goes on trying the device.
+    m_hReadPort = AdoptHandle(CreateFileA(pszPipePath, GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_OVERLAPPED, nullptr));
+    if (!CreateReceiveMachinery()) return nullptr;
+    *pbStartPowerHandler = true;
+    return m_hReadPort.load();
+}
+
+bool CUsbComm::CreateReceiveMachinery() {
+    m_bRunning = 0;
+    m_hStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (m_hStopEvent.load() == nullptr) return false;
+    m_hThreadDoneEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (m_hThreadDoneEvent.load() == nullptr) return false;
+    m_hDataEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (m_hDataEvent.load() == nullptr) {
+        m_bOpened = 0;
+        return false;
+    }
+
+    // Running out of memory for the buffer object takes the same exit as the buffer's own failures.
+    CCircularBuffer *pBuffer = nullptr;
+    try {
+        pBuffer = new (std::nothrow) CCircularBuffer(RING_BUFFER_EXPONENT);
+    } catch (long) {
+        pBuffer = nullptr;
+    }
+    if (pBuffer == nullptr) {
+        m_bOpened = 0;
+        return false;
+    }
+    m_pCCBuffer = pBuffer;
+
+    DWORD dwThreadId = 0;
+    HANDLE hThread = CreateThread(nullptr, 0, ReaderThreadProc, this, CREATE_SUSPENDED, &dwThreadId);
+    if (hThread == nullptr) {
+        m_bOpened = 0;
+        return false;
+    }
+    m_hReaderThread = hThread;
+    m_guard.OfferReceive();
+    ResumeThread(hThread);
+    return true;
+}
+
+int CUsbComm::ClosePrinterClassPipe(jint nHandle) {
+    int nResult;
+    {
+        std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
+        HANDLE hRead = m_hReadPort.load();
+        HANDLE hWrite = m_hWritePort.load();
+        bool bMatching = (hRead != nullptr && SameJavaHandle(hRead, nHandle)) ||
+                         (hWrite != nullptr && SameJavaHandle(hWrite, nHandle));
+        nResult = bMatching ? CloseMatchingHandle() : CloseOtherHandle();
+    }
+    // While suspended the power handler stays up: the resume broadcast must still reach it.
+    if (!m_bSuspended) StopPowerHandler();
+    return nResult;
+}
+
+int CUsbComm::CloseMatchingHandle() {
+    HANDLE hStop = m_hStopEvent.load();
+    if (hStop != nullptr) {
+        SetEvent(hStop);
+        if (WaitForSingleObject(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT) == WAIT_FAILED) return 1;
+    }
+    if (m_hReaderThread.load() != nullptr) {
+        if (hStop != nullptr) SetEvent(hStop);
+        if (m_bReaderBusy == 1) {
+            // The reader signals once as its loop ends and once more as the thread ends.
+            if (WaitForSingleObject(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT) != WAIT_OBJECT_0 &&
+                m_bReaderBusy != 1) {
+                if (hStop != nullptr) SetEvent(hStop);
+                WaitForSingleObject(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT);
+            }
+        } else {
+            Sleep(READER_SETTLE_PAUSE);
+        }
+    }
+    Teardown();
+    return 0;
+}
+
+int CUsbComm::CloseOtherHandle() {
+    if (!SignalStopAndWait()) return 1;
+    Teardown();
+    return 0;
+}
+
+bool CUsbComm::SignalStopAndWait() {
+    HANDLE hStop = m_hStopEvent.load();
+    if (hStop == nullptr) return true;
+    SetEvent(hStop);
+    DWORD dwWait = WaitForSingleObject(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT);
+    return !(dwWait == WAIT_FAILED && m_bReaderBusy == 1);
+}
+
+void CUsbComm::WaitReaderEnded() {
+    HANDLE hThread = m_hReaderThread.load();
+    if (hThread == nullptr) return;
+    // The bounded waits above may have ended before the reader did; nothing it uses may go before it has ended.
+    for (;;) {
+        HANDLE hStop = m_hStopEvent.load();
+        if (hStop != nullptr) SetEvent(hStop);
+        DWORD dwWait = WaitForSingleObject(hThread, READER_SIGNAL_TIMEOUT);
+        if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_FAILED) return;
+    }
+}
+
+void CUsbComm::Teardown() {
+    m_guard.WithdrawReceive(m_hStopEvent.load());
+    WaitReaderEnded();
+
+    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    CloseHandleField(m_hReaderThread);
+    CCircularBuffer *pBuffer = m_pCCBuffer.exchange(nullptr);
+    delete pBuffer;
+    CloseHandleField(m_hThreadDoneEvent);
+    CloseHandleField(m_hStopEvent);
+    CloseHandleField(m_hDataEvent);
+    ReleaseHandleField(m_hReadPort);
+    ReleaseHandleField(m_hWritePort);
+}
+
+void CUsbComm::StopReaderForUnload() {
+    std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
+    m_guard.WithdrawReceive(m_hStopEvent.load());
+    WaitReaderEnded();
+}

@@ -1,0 +1,162 @@
+// The reader thread of the printer-class transport: keeps a read pending on the read pipe, stores what arrives in
+// the ring buffer, and reopens the device by itself after handle errors.
+#include <string.h>
+
+#include "port/UsbComm.h"
+#include "printerclass/CircularBuffer.h"
+
+namespace {
+
+const DWORD RECEIVE_BLOCK_SIZE = 64;
+const DWORD THREAD_END_PAUSE = 100;
+const DWORD STOP_SIGNAL_PAUSE = 50;
+const DWORD ACCESS_DENIED_PAUSE = 20;
+const DWORD INVALID_HANDLE_PAUSE = 500;
+// Errors that are retried without a reconnect still pause this long on the stop event, so that a device that fails
+// every read at once neither burns a core nor keeps a close from stopping the thread.
+const DWORD RETRY_PAUSE = 20;
+
+// One read at a time, owned by the loop. Its receive block and OVERLAPPED record must outlive the read: a read that
+// is still pending when the loop ends is cancelled and waited for before they go.
+struct PendingRead {
+    OVERLAPPED overlapped;
+    BYTE block[RECEIVE_BLOCK_SIZE];
+    DWORD nRead;
+    HANDLE hIssuedOn;
+    bool bPending;
+
+    void Abandon() {
+        if (!bPending) return;
+        CancelIoEx(hIssuedOn, &overlapped);
+        DWORD nIgnored = 0;
+        GetOverlappedResult(hIssuedOn, &overlapped, &nIgnored, TRUE);
+        bPending = false;
+    }
+};
+
+}  // namespace
+
+DWORD WINAPI ReaderThreadProc(LPVOID pParam) {
+    CUsbComm *pComm = static_cast<CUsbComm *>(pParam);
+    pComm->m_bReaderBusy = 1;
+    int nResult = pComm->ReaderLoop();
+    pComm->m_bReaderBusy = 0;
+    Sleep(THREAD_END_PAUSE);
+    HANDLE hDone = pComm->m_hThreadDoneEvent.load();
+    if (hDone != nullptr) SetEvent(hDone);
+    return static_cast<DWORD>(nResult);
+}
+
+namespace {
+
+void StoreReceived(CUsbComm &comm, const BYTE *pBytes, DWORD nCount) {
+    CCircularBuffer *pBuffer = comm.m_pCCBuffer.load();
+    if (pBuffer != nullptr) pBuffer->PutBytes(pBytes, nCount);
+    SetEvent(comm.m_hDataEvent.load());
+}
+
+// Pauses on the stop event; true when it was signalled, after which the loop ends.
+bool PauseUntilStopped(CUsbComm &comm, DWORD dwPause) {
+    if (WaitForSingleObject(comm.m_hStopEvent.load(), dwPause) != WAIT_OBJECT_0) return false;
+    comm.m_bRunning = 0;
+    SetEvent(comm.m_hThreadDoneEvent.load());
+    return true;
+}
+
+void ReconnectAfter(CUsbComm &comm, DWORD dwError) {
+    if (dwError == ERROR_ACCESS_DENIED) comm.m_bConnected = false;
+    comm.m_bConnected = comm.Reconnect() != 0;
+    PauseUntilStopped(comm, dwError == ERROR_ACCESS_DENIED ? ACCESS_DENIED_PAUSE : INVALID_HANDLE_PAUSE);
+}
+
+// A read is pending: waits for it or for the stop event.
+void AwaitPendingRead(CUsbComm &comm, PendingRead &read, HANDLE hCompletion) {
+    comm.m_bConnected = true;
+    HANDLE waitList[2] = {hCompletion, comm.m_hStopEvent.load()};
+    DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
+    if (dwWait == WAIT_OBJECT_0 + 1) comm.m_bRunning = 0;
+    if (comm.m_bRunning == 0) {
+        // Stopped: the bytes of a read that completed meanwhile are not stored.
+        read.Abandon();
+        HANDLE hDone = comm.m_hThreadDoneEvent.load();
+        if (hDone != nullptr) {
+            Sleep(STOP_SIGNAL_PAUSE);
+            SetEvent(hDone);
+        }
+        return;
+    }
+    if (!GetOverlappedResult(read.hIssuedOn, &read.overlapped, &read.nRead, FALSE)) {
+        // Never issue the next read into a block that a read still pending may write.
+        read.Abandon();
+        return;
+    }
+    read.bPending = false;
+    if (!ResetEvent(hCompletion)) {
+        comm.m_bRunning = 0;
+        return;
+    }
+    if (read.nRead > 0) StoreReceived(comm, read.block, read.nRead);
+}
+
+}  // namespace
+
+int CUsbComm::ReaderLoop() {
+    HANDLE hCompletion = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (hCompletion == nullptr) return 0;
+
+    m_bConnected = true;
+    m_bRunning = 1;
+    PendingRead read;
+    memset(&read, 0, sizeof(read));
+    while (m_bRunning != 0) {
+        memset(&read.overlapped, 0, sizeof(read.overlapped));
+        read.overlapped.hEvent = hCompletion;
+        read.nRead = 0;
+        read.hIssuedOn = m_hReadPort.load();
+        if (ReadFile(read.hIssuedOn, read.block, RECEIVE_BLOCK_SIZE, &read.nRead, &read.overlapped)) {
+            StoreReceived(*this, read.block, read.nRead);
+            continue;
+        }
+        DWORD dwError = GetLastError();
+        switch (dwError) {
+        case ERROR_IO_PENDING:
+            read.bPending = true;
+            AwaitPendingRead(*this, read, hCompletion);
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_INVALID_HANDLE:
+            ReconnectAfter(*this, dwError);
+            break;
+        default:
+            PauseUntilStopped(*this, RETRY_PAUSE);
+            break;
+        }
+    }
+    read.Abandon();
+    CloseHandle(hCompletion);
+    return 0;
+}
+
+int CUsbComm::Reconnect() {
+    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    m_bOpened = 0;
+    ReleaseHandleField(m_hWritePort);
+    ReleaseHandleField(m_hReadPort);
+    if (m_nUsbType < 0) return 0;
+
+    // The reader serves the printer-class link, so it reopens that link even if a detection on another thread has
+    // meanwhile recorded another transport.
+    FindDevicePath(USB_TYPE_PRINTER_CLASS, m_szDevicePath, DEVICE_PATH_SIZE);
+    m_hReadPort = AdoptHandle(CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_OVERLAPPED, nullptr));
+    HANDLE hWrite = CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    // A failed open leaves the write field empty, so that a later open of the write pipe really tries again.
+    if (hWrite == INVALID_HANDLE_VALUE) return 0;
+    m_hWritePort = AdoptHandle(hWrite);
+    PurgeComm(hWrite, PURGE_TXCLEAR);
+    PurgeComm(hWrite, PURGE_RXCLEAR);
+    m_bOpened = 1;
+    return 1;
+}

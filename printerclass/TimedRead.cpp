@@ -1,0 +1,40 @@
+// The timed buffered read: Java reads on the printer-class transport are served from the ring buffer.
+#include "port/UsbComm.h"
+#include "printerclass/CircularBuffer.h"
+
+namespace {
+
+bool TakeFromBuffer(CUsbComm &comm, BYTE *pDest, DWORD nWanted, DWORD *pnTaken) {
+    CCircularBuffer *pBuffer = comm.m_pCCBuffer.load();
+    if (pBuffer == nullptr) return false;
+    return pBuffer->BytesAvailable(pDest, nWanted, pnTaken) > 0;
+}
+
+}  // namespace
+
+int CUsbComm::TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTimeout) {
+    // Holding the lease keeps the ring buffer and the events alive until this read has left; without one the link
+    // is closed, or closing, and there is nothing to wait for.
+    CReceiveLease lease(m_guard);
+    if (!lease) return 0;
+
+    HANDLE waitList[2] = {m_hDataEvent.load(), m_hStopEvent.load()};
+    int nResult = 0;
+    for (;;) {
+        // Resetting before the look into the buffer loses no wake-up: the reader stores first and signals after.
+        if (!ResetEvent(waitList[0])) return nResult;
+        if (TakeFromBuffer(*this, pDest, nWanted, pnTaken)) return 1;
+
+        DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, dwTimeout);
+        if (dwWait == WAIT_OBJECT_0) {
+            nResult = 1;
+            if (TakeFromBuffer(*this, pDest, nWanted, pnTaken)) return 1;
+            continue;
+        }
+        if (dwWait == WAIT_OBJECT_0 + 1) {
+            SetEvent(m_hThreadDoneEvent.load());
+            m_bRunning = 0;
+        }
+        return 0;
+    }
+}
