@@ -1,16 +1,118 @@
 // Suspend and resume: the printer is told, the link is released while the system is away, and reopened after.
+#include <mutex>
+
+#include "discovery/PipePath.h"
 #include "port/UsbComm.h"
 
-void CUsbComm::OnPowerSuspend() { m_bSuspended = 1; }
+namespace {
 
-void CUsbComm::OnPowerResume() { m_bSuspended = 0; }
+// The printer's own commands around a suspend. The resume command ends in ESC @, the ESC/POS initialise command.
+const BYTE SUSPEND_COMMAND[] = {0x1D, 0xFF};
+const BYTE RESUME_COMMAND[] = {0x1D, 0x04, 0x02, 0x1B, 0x40};
 
-int CUsbComm::CloseAll() { return 0; }
+// After a resume the USB stack needs time before the device can be opened again.
+const DWORD RESUME_SETTLE_PAUSE = 15000;
+const DWORD REOPEN_RETRY_PAUSE = 3000;
+// Java keeps getting the suspended indication for this long after the link came back.
+const DWORD RESUME_END_PAUSE = 5000;
 
-int CUsbComm::ReopenWritePipe() { return 0; }
+bool IsHandle(HANDLE hHandle) { return hHandle != nullptr && hHandle != INVALID_HANDLE_VALUE; }
 
-int CUsbComm::ReopenReadPipe() { return 0; }
+template <class Operation> bool TryTwice(Operation operation) {
+    if (operation()) return true;
+    Sleep(REOPEN_RETRY_PAUSE);
+    return operation();
+}
 
-void CUsbComm::SendSuspendCommand() {}
+}  // namespace
 
-void CUsbComm::SendResumeCommand() {}
+void CUsbComm::OnPowerSuspend() {
+    bool bWasConnected = m_bConnected;
+    // Set before anything is closed, so that Java calls that begin from now on are refused before they touch a
+    // handle.
+    m_bSuspended = 1;
+    if (bWasConnected) {
+        SendSuspendCommand();
+        CloseAll();
+    }
+    m_bConnected = false;
+}
+
+int CUsbComm::CloseAll() {
+    std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
+    if (m_nUsbType != USB_TYPE_PRINTER_CLASS) return 0;
+    if (!SignalStopAndWait()) return 0;
+    Teardown();
+    return 0;
+}
+
+void CUsbComm::OnPowerResume() {
+    if (!m_bSuspended) {
+        Sleep(RESUME_END_PAUSE);
+        m_bSuspended = 0;
+        return;
+    }
+    Sleep(RESUME_SETTLE_PAUSE);
+    if (TryTwice([this] { return ReopenWritePipe() != 0; }) &&
+        TryTwice([this] { return ReopenReadPipe() != 0; })) {
+        SendResumeCommand();
+    }
+    Sleep(RESUME_END_PAUSE);
+    m_bSuspended = 0;
+}
+
+bool CUsbComm::ComposeOwnPipePath(const char *pszPipeName) {
+    int nUsbType = DetectUsbType();
+    m_nUsbType = nUsbType;
+    if (nUsbType < 0) return false;
+    if (!FindDevicePath(nUsbType, m_szDevicePath, DEVICE_PATH_SIZE)) return false;
+    return AppendPipeName(m_szDevicePath, DEVICE_PATH_SIZE, pszPipeName);
+}
+
+int CUsbComm::ReopenWritePipe() {
+    std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
+    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    if (!ComposeOwnPipePath(PIPE_NAME_WRITE)) return 0;
+    if (m_hWritePort.load() == nullptr) {
+        HANDLE hWrite = CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        // A failed open leaves the field empty, so that the second attempt really tries again.
+        if (hWrite != INVALID_HANDLE_VALUE) m_hWritePort = AdoptHandle(hWrite);
+    }
+    return IsHandle(m_hWritePort.load()) ? 1 : 0;
+}
+
+int CUsbComm::ReopenReadPipe() {
+    std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
+    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    if (!ComposeOwnPipePath(PIPE_NAME_READ)) return 0;
+    HANDLE hRead = m_hReadPort.load();
+    if (hRead != nullptr) return IsHandle(hRead) ? 1 : 0;
+
+    if (m_nUsbType == USB_TYPE_PRINTER_CLASS) {
+        // The power handler is already running: this runs on its thread.
+        m_hReadPort = AdoptHandle(CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_OVERLAPPED, nullptr));
+        if (!CreateReceiveMachinery()) return 0;
+        return IsHandle(m_hReadPort.load()) ? 1 : 0;
+    }
+
+    // The native transport keeps no read handle: the open only proves that the pipe is back.
+    HANDLE hProbe = CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (!IsHandle(hProbe)) return 0;
+    CloseHandle(hProbe);
+    return 1;
+}
+
+void CUsbComm::SendCommand(const BYTE *pbCommand, DWORD nLength) {
+    CHandleLease lease = m_guard.Lease(m_hWritePort.load());
+    if (!lease) return;
+    DWORD nWritten = 0;
+    WriteFile(lease.Get(), pbCommand, nLength, &nWritten, nullptr);
+}
+
+void CUsbComm::SendSuspendCommand() { SendCommand(SUSPEND_COMMAND, sizeof(SUSPEND_COMMAND)); }
+
+void CUsbComm::SendResumeCommand() { SendCommand(RESUME_COMMAND, sizeof(RESUME_COMMAND)); }
