@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing the project needs, when it is missing (Debian 12).
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  openjdk-17-jdk-headless
+  libgtest-dev libgmock-dev libbenchmark-dev
+  junit5
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=""
+  if [ "$(id -u)" -ne 0 ]; then sudo_cmd="sudo"; fi
+  $sudo_cmd apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,114 @@
+package com.qel.usb;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.qel.usb.sim.SimBus;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+
+class SuspendResumeTest extends PrinterFixture {
+    static final int PBT_APMQUERYSUSPEND = 0;
+    static final int PBT_APMSUSPEND = 4;
+    static final int PBT_APMRESUMESUSPEND = 7;
+    static final byte[] SUSPEND_COMMAND = bytes(0x1D, 0xFF);
+    static final byte[] RESUME_COMMAND = bytes(0x1D, 0x04, 0x02, 0x1B, 0x40);
+
+    @BeforeEach
+    void runDelaysFast() {
+        // The resume's 15 s and 5 s pauses take milliseconds.
+        SimBus.timeScale(0.001);
+    }
+
+    private UsbPort openPrinterClassLink() {
+        UsbPort port = new UsbPort();
+        assertEquals(1, open(port, GENERIC_WRITE));
+        assertEquals(1, open(port, GENERIC_READ));
+        return port;
+    }
+
+    private void assertRefusedWhileSuspended(UsbPort port) {
+        assertEquals(ERROR_POWER_SUSPENDED, usb.usbWriteOutputPipe(port.hWritePort, bytes(1)));
+        assertEquals(ERROR_POWER_SUSPENDED, usb.usbGetLastError());
+        assertEquals("Power Suspended\n", usb.usbGetErrorString(ERROR_POWER_SUSPENDED));
+        assertEquals(-1, usb.usbReadInputPipe(port.hReadPort, new byte[4]));
+        assertEquals(ERROR_POWER_SUSPENDED, usb.usbGetLastError());
+        assertEquals(-1, usb.usbInitPipe(new UsbPort(), GENERIC_WRITE));
+    }
+
+    @Test
+    void suspendAndResumeWithThePrinterPresent() {
+        int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
+        UsbPort port = openPrinterClassLink();
+
+        assertTrue(SimBus.power(PBT_APMSUSPEND) >= 1);
+        assertArrayEquals(SUSPEND_COMMAND, takeAtLeast(printer, 2));
+        assertRefusedWhileSuspended(port);
+
+        SimBus.power(PBT_APMRESUMESUSPEND);
+        assertArrayEquals(RESUME_COMMAND, takeAtLeast(printer, 5));
+
+        // The link came back with new handles; Java gets them from the next open.
+        UsbPort reopened = new UsbPort();
+        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_WRITE));
+        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_READ));
+        assertEquals(0, usb.usbWriteOutputPipe(reopened.hWritePort, bytes(0x0A)));
+        assertArrayEquals(bytes(0x0A), takeAtLeast(printer, 1));
+        SimBus.send(printer, bytes(0x33));
+        byte[] answer = new byte[1];
+        assertEquals(1, usb.usbReadInputPipe(reopened.hReadPort, answer));
+        assertEquals(0x33, answer[0]);
+        assertEquals(0, close(reopened.hReadPort));
+    }
+
+    @Test
+    void aCloseWhileSuspendedIsUndoneByTheResume() {
+        int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
+        UsbPort port = openPrinterClassLink();
+        SimBus.power(PBT_APMSUSPEND);
+        assertEquals(0, close(port.hReadPort));
+        assertEquals(0, close(port.hWritePort));
+
+        // The power handler stayed up, so the resume arrives and reopens the link.
+        assertTrue(SimBus.power(PBT_APMRESUMESUSPEND) >= 1);
+        assertArrayEquals(bytes(0x1D, 0xFF, 0x1D, 0x04, 0x02, 0x1B, 0x40), takeAtLeast(printer, 7));
+        UsbPort again = new UsbPort();
+        assertEquals(1, open(again, GENERIC_READ));
+        assertEquals(0, close(again.hReadPort));
+    }
+
+    @Test
+    void aResumeWithoutASuspendChangesNothing() {
+        int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
+        UsbPort port = openPrinterClassLink();
+        SimBus.power(PBT_APMRESUMESUSPEND);
+        assertEquals(0, SimBus.take(printer).length);
+        assertEquals(0, usb.usbWriteOutputPipe(port.hWritePort, bytes(0x42)));
+        assertArrayEquals(bytes(0x42), takeAtLeast(printer, 1));
+    }
+
+    @Test
+    void aPrinterThatIsGoneAtResumeStillEndsTheSuspendedState() {
+        int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
+        UsbPort port = openPrinterClassLink();
+        SimBus.power(PBT_APMSUSPEND);
+        SimBus.detach(printer);
+        SimBus.power(PBT_APMRESUMESUSPEND);
+        assertEquals(ERROR_INVALID_HANDLE, usb.usbWriteOutputPipe(port.hWritePort, bytes(1)));
+        assertEquals(-1, usb.usbInitPipe(new UsbPort(), GENERIC_WRITE));
+    }
+
+    @Test
+    void theNativeTransportHasNoPowerHandling() {
+        // A power window of an earlier printer-class link ends shortly after its close; a query reaches only
+        // windows that still exist and changes nothing.
+        waitFor(() -> SimBus.power(PBT_APMQUERYSUSPEND) == 0, "earlier power windows to be gone");
+        int printer = SimBus.attachDefault(SimBus.NATIVE);
+        UsbPort port = new UsbPort();
+        assertEquals(0, open(port, GENERIC_WRITE));
+        assertEquals(0, SimBus.power(PBT_APMSUSPEND), "no power window on the native transport");
+        assertEquals(0, usb.usbWriteOutputPipe(port.hWritePort, bytes(0x42)));
+        assertArrayEquals(bytes(0x42), takeAtLeast(printer, 1));
+    }
+}

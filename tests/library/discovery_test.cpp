@@ -1,0 +1,169 @@
+// Finding the printer and telling its transport, against printers on the simulated bus.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "platform/kernel/faults.h"
+#include "port/UsbComm.h"
+#include "sim/bus.h"
+
+namespace {
+
+const int VID = 0x0dd4;
+const int PID = 0x015d;
+
+class Discovery : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::removeAll();
+        platform::clearFaults();
+        strcpy(buffer_, "untouched");
+    }
+    void TearDown() override {
+        sim::removeAll();
+        platform::clearFaults();
+    }
+
+    int attach(sim::Transport transport, int vid = VID, int pid = PID,
+               sim::LetterCase letterCase = sim::LetterCase::Lower, const std::string &instance = "") {
+        sim::PrinterSpec spec;
+        spec.transport = transport;
+        spec.vid = vid;
+        spec.pid = pid;
+        spec.letterCase = letterCase;
+        spec.instance = instance;
+        return sim::attach(spec);
+    }
+
+    int find(int usbType) { return comm_.FindDevicePath(usbType, buffer_, DEVICE_PATH_SIZE); }
+
+    CUsbComm comm_;
+    char buffer_[DEVICE_PATH_SIZE];
+};
+
+TEST_F(Discovery, aPresentSupportedDeviceIsFoundAndNoHandleStaysOpen) {
+    int printer = attach(sim::Transport::PrinterClass);
+    EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS));
+    EXPECT_EQ(sim::interfacePath(printer), buffer_);
+    EXPECT_EQ(0, sim::openFiles());
+}
+
+TEST_F(Discovery, failingEnumerationsLeaveTheBufferAsTheyFoundIt) {
+    EXPECT_EQ(0, find(USB_TYPE_PRINTER_CLASS)) << "no interface present";
+    EXPECT_STREQ("untouched", buffer_);
+
+    attach(sim::Transport::PrinterClass);
+    platform::armFault("SetupDiGetClassDevsA", 1, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(0, find(USB_TYPE_PRINTER_CLASS)) << "no device information set";
+    EXPECT_STREQ("untouched", buffer_);
+}
+
+TEST_F(Discovery, anUnsupportedDeviceEnumeratedLastLeavesAnEmptyBuffer) {
+    attach(sim::Transport::PrinterClass, 0x1234, 0x5678);
+    EXPECT_EQ(0, find(USB_TYPE_PRINTER_CLASS));
+    EXPECT_STREQ("", buffer_);
+    EXPECT_EQ(0, sim::openFiles());
+}
+
+TEST_F(Discovery, aDeviceThatCannotBeOpenedIsPassedOverButLeavesItsPath) {
+    int refusing = attach(sim::Transport::PrinterClass);
+    sim::refuseOpens(refusing, true);
+    EXPECT_EQ(0, find(USB_TYPE_PRINTER_CLASS));
+    EXPECT_EQ(sim::interfacePath(refusing), buffer_);
+
+    int second = attach(sim::Transport::PrinterClass);
+    EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS));
+    EXPECT_EQ(sim::interfacePath(second), buffer_);
+}
+
+TEST_F(Discovery, anInterfaceWithoutItsDetailRecordIsPassedOver) {
+    attach(sim::Transport::PrinterClass);
+    platform::armFault("GlobalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(0, find(USB_TYPE_PRINTER_CLASS));
+    EXPECT_STREQ("untouched", buffer_);
+
+    int second = attach(sim::Transport::PrinterClass);
+    platform::armFault("SetupDiGetDeviceInterfaceDetailA", 1, ERROR_INVALID_USER_BUFFER);
+    EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS)) << "the first interface's detail record was not obtained";
+    EXPECT_EQ(sim::interfacePath(second), buffer_);
+}
+
+TEST_F(Discovery, theFirstOfTwoSupportedDevicesWins) {
+    int first = attach(sim::Transport::Native);
+    attach(sim::Transport::Native, 0x1a86, 0xe008);
+    EXPECT_EQ(1, find(USB_TYPE_NATIVE));
+    EXPECT_EQ(sim::interfacePath(first), buffer_);
+}
+
+TEST_F(Discovery, identifiersMatchOnlyInTheLetterCasesTheTableLists) {
+    attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Mixed);
+    EXPECT_EQ(0, find(USB_TYPE_PRINTER_CLASS)) << "identifier 1 is listed only in lower and upper case";
+    sim::removeAll();
+
+    attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Upper);
+    EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS));
+    sim::removeAll();
+
+    attach(sim::Transport::PrinterClass, 0x0fe6, 0x811e, sim::LetterCase::Mixed);
+    EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS)) << "identifier 10 is listed with upper-case digits";
+    sim::removeAll();
+
+    attach(sim::Transport::PrinterClass, 0x0fe6, 0x811e, sim::LetterCase::Upper);
+    EXPECT_EQ(0, find(USB_TYPE_PRINTER_CLASS)) << "identifier 10 has no all-upper entry";
+}
+
+TEST_F(Discovery, aPathWithNoRoomForAPipeNameIsPassedOverWithoutOverflow) {
+    // A path of up to 248 characters leaves room for "\PIPE00" and the terminator in 256 bytes; one more does not.
+    size_t fixedPart = sim::interfacePath(attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, "i"))
+                           .size() - 1;
+    sim::removeAll();
+    int tooLong = attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower,
+                         std::string(249 - fixedPart, 'x'));
+    ASSERT_EQ(249u, sim::interfacePath(tooLong).size());
+    char guarded[DEVICE_PATH_SIZE + 16];
+    memset(guarded, 0x5A, sizeof(guarded));
+    strcpy(guarded, "untouched");
+    EXPECT_EQ(0, comm_.FindDevicePath(USB_TYPE_PRINTER_CLASS, guarded, DEVICE_PATH_SIZE));
+    EXPECT_STREQ("untouched", guarded);
+    for (size_t i = DEVICE_PATH_SIZE; i < sizeof(guarded); ++i) EXPECT_EQ(0x5A, guarded[i]);
+
+    int longest = attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower,
+                         std::string(248 - fixedPart, 'y'));
+    EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS));
+    EXPECT_EQ(sim::interfacePath(longest), buffer_);
+    HANDLE pipe = comm_.OpenPipe(USB_TYPE_PRINTER_CLASS, "PIPE00");
+    EXPECT_NE(INVALID_HANDLE_VALUE, pipe) << "the longest path still opens as a pipe";
+    EXPECT_EQ(255u, strlen(comm_.m_szDevicePath));
+    CloseHandle(pipe);
+}
+
+TEST_F(Discovery, detectionPrefersTheNativeTransport) {
+    EXPECT_EQ(USB_TYPE_NONE, DetectUsbType());
+    attach(sim::Transport::PrinterClass);
+    EXPECT_EQ(USB_TYPE_PRINTER_CLASS, DetectUsbType());
+    attach(sim::Transport::Native);
+    EXPECT_EQ(USB_TYPE_NATIVE, DetectUsbType());
+    EXPECT_EQ(0, sim::openFiles());
+}
+
+TEST_F(Discovery, detectionNeverTouchesTheProcessPortState) {
+    attach(sim::Transport::PrinterClass);
+    char before[DEVICE_PATH_SIZE];
+    memcpy(before, g_UsbComm.m_szDevicePath, sizeof(before));
+    EXPECT_EQ(USB_TYPE_PRINTER_CLASS, DetectUsbType());
+    EXPECT_EQ(0, memcmp(before, g_UsbComm.m_szDevicePath, sizeof(before)));
+}
+
+TEST_F(Discovery, openPipeOpensTheReadPipeOfTheDevice) {
+    EXPECT_EQ(INVALID_HANDLE_VALUE, comm_.OpenPipe(USB_TYPE_NATIVE, "PIPE00"));
+    int printer = attach(sim::Transport::Native);
+    HANDLE pipe = comm_.OpenPipe(USB_TYPE_NATIVE, "PIPE00");
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    EXPECT_EQ(sim::interfacePath(printer) + "\\PIPE00", comm_.m_szDevicePath);
+    EXPECT_EQ(1, sim::openFiles(printer));
+    CloseHandle(pipe);
+}
+
+}  // namespace

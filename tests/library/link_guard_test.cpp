@@ -1,0 +1,100 @@
+// The lifetime rules of the port state: leases keep a handle open while it is used, and a retired value is never
+// reached again, even when Windows gives the same value to a new object.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "port/LinkGuard.h"
+
+namespace {
+
+HANDLE newEvent(BOOL manualReset = TRUE) { return CreateEventA(nullptr, manualReset, FALSE, nullptr); }
+
+bool isOpen(HANDLE handle) { return WaitForSingleObject(handle, 0) != WAIT_FAILED; }
+
+TEST(LinkGuard, leasesOnlyWhatItAdoptedAndNeverAValueAfterItsRetirement) {
+    CLinkGuard guard;
+    HANDLE handle = newEvent();
+    SetLastError(0);
+    EXPECT_FALSE(guard.Lease(handle));
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+
+    guard.Adopt(handle);
+    {
+        CHandleLease lease = guard.Lease(handle);
+        ASSERT_TRUE(lease);
+        EXPECT_EQ(handle, lease.Get());
+    }
+    EXPECT_TRUE(guard.Retire(handle));
+    EXPECT_FALSE(isOpen(handle)) << "retiring closes the handle";
+    EXPECT_FALSE(guard.Retire(handle));
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+
+    // Windows hands the value to the next object; a lease by the stale value must not reach it.
+    HANDLE reused = newEvent();
+    EXPECT_EQ(handle, reused);
+    EXPECT_FALSE(guard.Lease(handle));
+    CloseHandle(reused);
+}
+
+TEST(LinkGuard, matchesHandlesByTheirLow32BitsAsJavaPassesThem) {
+    CLinkGuard guard;
+    HANDLE handle = newEvent();
+    guard.Adopt(handle);
+    auto widened = reinterpret_cast<HANDLE>(static_cast<intptr_t>(static_cast<int32_t>(
+        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)))));
+    EXPECT_TRUE(guard.Lease(widened));
+    EXPECT_TRUE(guard.Retire(widened));
+    EXPECT_FALSE(guard.Lease(nullptr));
+    EXPECT_FALSE(guard.Lease(INVALID_HANDLE_VALUE));
+}
+
+TEST(LinkGuard, retirementWaitsForTheLeaseHolderBeforeClosing) {
+    CLinkGuard guard;
+    HANDLE handle = newEvent();
+    guard.Adopt(handle);
+    CHandleLease lease = guard.Lease(handle);
+    ASSERT_TRUE(lease);
+
+    std::atomic<bool> retiring{false};
+    std::atomic<bool> retired{false};
+    std::thread closer([&] {
+        retiring = true;
+        EXPECT_TRUE(guard.Retire(handle));
+        retired = true;
+    });
+    while (!retiring) std::this_thread::yield();
+    EXPECT_FALSE(guard.Lease(handle)) << "no new lease once retirement began";
+    EXPECT_TRUE(isOpen(handle)) << "the handle stays open while a lease is held";
+    EXPECT_FALSE(retired);
+    lease = CHandleLease();
+    closer.join();
+    EXPECT_TRUE(retired);
+    EXPECT_FALSE(isOpen(handle));
+}
+
+TEST(LinkGuard, withdrawingTheReceiveMachineryWakesAndWaitsForItsReaders) {
+    CLinkGuard guard;
+    HANDLE stop = newEvent();
+    EXPECT_FALSE(CReceiveLease(guard)) << "nothing is offered before the machinery exists";
+    guard.OfferReceive();
+
+    std::atomic<bool> leased{false};
+    std::atomic<bool> left{false};
+    std::thread reader([&] {
+        CReceiveLease lease(guard);
+        ASSERT_TRUE(lease);
+        leased = true;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stop, INFINITE));
+        left = true;
+    });
+    while (!leased) std::this_thread::yield();
+    guard.WithdrawReceive(stop);
+    EXPECT_TRUE(left) << "the withdrawal returns only after the reader has left";
+    reader.join();
+    EXPECT_FALSE(CReceiveLease(guard)) << "a read that starts afterwards finds nothing";
+    CloseHandle(stop);
+}
+
+}  // namespace
