@@ -5,9 +5,10 @@
 
 namespace platform {
 
-// Arms a fault: the next `times` calls of `operation` (the Win32 name, e.g. "CreateFileA") fail with `error`.
+// Arms a fault: the next `times` calls of `operation` (the Win32 name, e.g. "CreateFileA") fail with `error`,
+// after `skip` calls that still succeed (to reach, say, the second of three events a sequence creates).
 // Returns false for a name the layer does not know.
-bool armFault(const char *operation, int times, DWORD error);
+bool armFault(const char *operation, int times, DWORD error, int skip = 0);
 void clearFaults();
 // Called at the top of each operation that supports faults: true when this call must fail; the last error is
 // then already set to the armed code.

@@ -1,0 +1,37 @@
+// Thread objects (CreateThread, _beginthreadex): the handle stays valid after the thread ends and becomes
+// signalled then.
+#pragma once
+
+#include "kernel/kernel_object.h"
+
+namespace platform {
+
+class Thread : public Waitable {
+public:
+    Thread(DWORD threadId, DWORD suspendCount);
+
+    DWORD id() const { return id_; }
+    // The previous suspend count; the thread starts running when the count reaches 0.
+    DWORD resume();
+    // STILL_ACTIVE until the thread has ended.
+    DWORD exitCode() const;
+
+    // For the thread itself.
+    void waitUntilResumed();
+    void markEnded(DWORD exitCode);
+
+    bool isSignalled(DWORD threadId) const override;
+    bool consume(DWORD threadId) override;
+
+private:
+    const DWORD id_;
+    // All guarded by waitLock().
+    DWORD suspendCount_;
+    bool ended_ = false;
+    DWORD exitCode_ = STILL_ACTIVE;
+};
+
+// Starts a thread running start(parameter): its handle, or null with the last error set.
+HANDLE startThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspended, DWORD *threadId);
+
+}  // namespace platform
