@@ -15,15 +15,23 @@ SIMBUS_API int simbus_attach(int transport, int vid, int pid);
 SIMBUS_API int simbus_attach_default(int transport);
 // Unplugs a printer: 0, or -1 for an unknown id.
 SIMBUS_API int simbus_detach(int id);
+// Plugs an unplugged printer in again under the same path; handles opened before the unplug stay dead.
+// 0, or -1 for an unknown id.
+SIMBUS_API int simbus_replug(int id);
 // The printer sends n bytes to the host: n, or -1.
 SIMBUS_API int simbus_send(int id, const void *bytes, int n);
 // Takes up to cap of the bytes the host wrote to the printer, oldest first: the count, or -1 for an unknown id.
 SIMBUS_API int simbus_take(int id, void *buf, int cap);
+// While on, the printer accepts no write: writes wait until it is turned off, they are cancelled or the printer is
+// unplugged. 0, or -1 for an unknown id.
+SIMBUS_API int simbus_stall_writes(int id, int on);
 // Delivers WM_POWERBROADCAST with this wParam to every top-level window; returns how many handled it.
 SIMBUS_API int simbus_power(int event);
 // The next `times` calls of `operation` fail with `error`: 0, or -1 for an unknown name.
 SIMBUS_API int simbus_fail(const char *operation, int times, unsigned error);
 SIMBUS_API void simbus_time_scale(double factor);
+// The platform layer's open handle count, for leak checks.
+SIMBUS_API int simbus_open_handles(void);
 // Detaches every printer, clears faults, sets the time scale back to 1.
 SIMBUS_API void simbus_reset(void);
 

@@ -28,13 +28,13 @@ protected:
 
     int attach(sim::Transport transport, int vid = VID, int pid = PID,
                sim::LetterCase letterCase = sim::LetterCase::Lower, const std::string &instance = "") {
-        sim::PrinterSpec spec;
-        spec.transport = transport;
-        spec.vid = vid;
-        spec.pid = pid;
-        spec.letterCase = letterCase;
-        spec.instance = instance;
-        return sim::attach(spec);
+        sim::PrinterSetup setup;
+        setup.transport = transport;
+        setup.vid = vid;
+        setup.pid = pid;
+        setup.letterCase = letterCase;
+        setup.instance = instance;
+        return sim::attach(setup);
     }
 
     int find(int usbType) { return comm_.FindDevicePath(usbType, buffer_, DEVICE_PATH_SIZE); }

@@ -24,11 +24,23 @@ public final class SimBus {
     /** Unplugs a printer: 0, or -1 for an unknown id. */
     public static native int detach(int id);
 
+    /**
+     * Plugs an unplugged printer in again under the same path: 0, or -1 for an unknown id. Handles opened before the
+     * unplug stay dead; new opens work.
+     */
+    public static native int replug(int id);
+
     /** The printer sends these bytes to the host: their number, or -1. */
     public static native int send(int id, byte[] bytes);
 
     /** The bytes the host wrote to the printer since the last take (empty when none), or null for an unknown id. */
     public static native byte[] take(int id);
+
+    /**
+     * While on, the printer accepts no write: writes wait until it is turned off, they are cancelled or the printer
+     * is unplugged. 0, or -1 for an unknown id.
+     */
+    public static native int stallWrites(int id, boolean on);
 
     /** Delivers WM_POWERBROADCAST with this event to every top-level window; how many windows handled it. */
     public static native int power(int event);
@@ -38,6 +50,9 @@ public final class SimBus {
 
     /** Runs every Sleep and finite time-out of the platform layer at this fraction of real time. */
     public static native void timeScale(double factor);
+
+    /** The number of handles open in the platform layer, for leak checks. */
+    public static native int openHandles();
 
     /** Detaches every printer, clears faults and restores real time. */
     public static native void reset();

@@ -1,0 +1,35 @@
+// DeviceIoControl and PurgeComm: requests the drivers answer at once.
+#include "files/file_object.h"
+#include "files/overlapped_record.h"
+#include "kernel/faults.h"
+
+extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                                       DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                                       LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+    if (platform::injectedFault("DeviceIoControl")) return FALSE;
+    auto file = platform::lookupHandleAs<platform::FileObject>(hDevice);
+    if (!file) return FALSE;
+    if (lpOverlapped != nullptr && !platform::beginOverlapped(lpOverlapped)) return FALSE;
+    DWORD returned = 0;
+    DWORD error = file->device().control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
+                                         returned);
+    if (lpOverlapped != nullptr) platform::finishOverlapped(lpOverlapped, lpOverlapped->hEvent, error, returned);
+    if (lpBytesReturned != nullptr) *lpBytesReturned = returned;
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags) {
+    if (platform::injectedFault("PurgeComm")) return FALSE;
+    auto file = platform::lookupHandleAs<platform::FileObject>(hFile);
+    if (!file) return FALSE;
+    DWORD error = file->device().purge(dwFlags);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,49 @@
+// The kernel object behind a file handle: an open device file and the requests in flight on it.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "files/device_file.h"
+#include "files/io_request.h"
+#include "kernel/kernel_object.h"
+
+namespace platform {
+
+class FileObject : public Waitable {
+public:
+    FileObject(std::shared_ptr<DeviceFile> device, bool overlapped);
+
+    bool isOverlapped() const { return overlapped_; }
+    DeviceFile &device() { return *device_; }
+
+    // Adds a request about to start; false once the file is closed. Like Windows, a starting request makes the
+    // file object non-signalled until a request completes.
+    bool track(const std::shared_ptr<IoRequest> &request);
+    // Called by the request when it completes.
+    void requestFinished(const IoRequest &request);
+    std::vector<std::shared_ptr<IoRequest>> inFlight() const;
+    // The unfinished request that uses this OVERLAPPED record, or null.
+    std::shared_ptr<IoRequest> findInFlight(LPOVERLAPPED overlapped) const;
+    // True when the request was still unfinished (the driver then ends it with ERROR_OPERATION_ABORTED).
+    bool cancel(IoRequest &request);
+
+    bool isSignalled(DWORD threadId) const override;
+    bool consume(DWORD threadId) override;
+    void onLastHandleClosed() override;
+
+private:
+    const std::shared_ptr<DeviceFile> device_;
+    const bool overlapped_;
+
+    mutable std::mutex mutex_;
+    std::vector<std::shared_ptr<IoRequest>> inFlight_;
+    bool closed_ = false;
+    // Guarded by waitLock().
+    bool signalled_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,146 @@
+#include "sim/bus_state.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "sim/device_path.h"
+#include "sim/printer_file.h"
+
+namespace sim {
+namespace {
+
+using platform::Clock;
+
+// Windows accepts the \\.\ prefix for the same device names.
+std::string canonicalName(const std::string &path) {
+    if (path.compare(0, 4, "\\\\.\\") == 0) return "\\\\?\\" + path.substr(4);
+    return path;
+}
+
+// Which pipe a name opens under a printer's interface path; false when it names no pipe of it.
+bool pipeFor(const std::string &rest, Pipe &pipe) {
+    if (rest.empty()) {
+        pipe = Pipe::Device;
+    } else if (equalsIgnoringCase(rest, "\\PIPE00")) {
+        pipe = Pipe::Read;
+    } else if (equalsIgnoringCase(rest, "\\PIPE01")) {
+        pipe = Pipe::Write;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+BusState &BusState::instance() {
+    static BusState *bus = [] {
+        auto *created = new BusState;
+        platform::installDeviceNamespace(
+            std::shared_ptr<platform::DeviceNamespace>(created, [](platform::DeviceNamespace *) {}));
+        return created;
+    }();
+    return *bus;
+}
+
+int BusState::add(const PrinterSetup &setup) {
+    int id = nextId_++;
+    std::string instance = setup.instance;
+    if (instance.empty()) instance = "6&1f2e3d4c&0&" + std::to_string(nextInstance_++);
+    printers_[id] = std::make_shared<Printer>(mutex_, id, setup, instance);
+    return id;
+}
+
+std::shared_ptr<Printer> BusState::find(int id) const {
+    auto found = printers_.find(id);
+    return found == printers_.end() ? nullptr : found->second;
+}
+
+void BusState::removeAll(Effects &effects) {
+    for (auto &entry : printers_) {
+        entry.second->unplug(effects);
+        entry.second->removed = true;
+    }
+    printers_.clear();
+}
+
+void BusState::deadlinesChanged() {
+    Clock::time_point next = earliestDeadline();
+    if (next == PendingIo::never) return;
+    if (!timerStarted_) {
+        timerStarted_ = true;
+        std::thread([this] { runTimer(); }).detach();
+    }
+    if (next < timerTarget_) timerWake_.notify_one();
+}
+
+void BusState::fileOpened(Printer &printer) {
+    ++printer.openFiles;
+    ++openFiles_;
+}
+
+void BusState::fileClosed(Printer &printer) {
+    --printer.openFiles;
+    --openFiles_;
+}
+
+std::shared_ptr<platform::DeviceFile> BusState::open(const std::string &path, DWORD, DWORD &error) {
+    std::string name = canonicalName(path);
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto &entry : printers_) {
+        Printer &printer = *entry.second;
+        if (!printer.present || name.size() < printer.path.size()) continue;
+        if (!equalsIgnoringCase(name.substr(0, printer.path.size()), printer.path)) continue;
+        Pipe pipe = Pipe::Device;
+        if (!pipeFor(name.substr(printer.path.size()), pipe)) continue;
+        if (printer.refuseOpens) {
+            error = printer.codes.openRefused;
+            return nullptr;
+        }
+        fileOpened(printer);
+        return std::make_shared<PrinterFile>(*this, entry.second, pipe);
+    }
+    error = notFoundCode_;
+    return nullptr;
+}
+
+std::vector<platform::DeviceInterface> BusState::interfaces(const GUID *interfaceClass, bool presentOnly) {
+    std::vector<platform::DeviceInterface> found;
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto &entry : printers_) {
+        const Printer &printer = *entry.second;
+        if (presentOnly && !printer.present) continue;
+        if (interfaceClass != nullptr && std::memcmp(interfaceClass, &printer.interfaceClass, sizeof(GUID)) != 0) {
+            continue;
+        }
+        found.push_back(platform::DeviceInterface{printer.interfaceClass, printer.path, printer.present});
+    }
+    return found;
+}
+
+Clock::time_point BusState::earliestDeadline() const {
+    Clock::time_point next = PendingIo::never;
+    for (const auto &entry : printers_) next = std::min(next, entry.second->nextDeadline());
+    return next;
+}
+
+void BusState::runTimer() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        timerTarget_ = earliestDeadline();
+        if (timerTarget_ == PendingIo::never) {
+            timerWake_.wait(lock);
+        } else {
+            timerWake_.wait_until(lock, timerTarget_);
+        }
+        Effects effects;
+        Clock::time_point now = Clock::now();
+        for (auto &entry : printers_) entry.second->serve(now, effects);
+        lock.unlock();
+        effects.run();
+        lock.lock();
+    }
+}
+
+}  // namespace sim

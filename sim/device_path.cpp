@@ -1,0 +1,46 @@
+#include "sim/device_path.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace sim {
+namespace {
+
+std::string hex4(int value, bool upper) {
+    char text[8];
+    std::snprintf(text, sizeof text, upper ? "%04X" : "%04x", value & 0xFFFF);
+    return text;
+}
+
+}  // namespace
+
+std::string identifierText(int vid, int pid, LetterCase letterCase) {
+    bool upperPrefix = letterCase == LetterCase::Upper;
+    bool upperDigits = letterCase != LetterCase::Lower;
+    return std::string(upperPrefix ? "VID_" : "vid_") + hex4(vid, upperDigits) + (upperPrefix ? "&PID_" : "&pid_") +
+           hex4(pid, upperDigits);
+}
+
+std::string guidText(const GUID &guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", guid.Data1, guid.Data2,
+                  guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
+                  guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    return text;
+}
+
+std::string devicePath(int vid, int pid, LetterCase letterCase, const std::string &instance, const GUID &guid) {
+    return "\\\\?\\usb#" + identifierText(vid, pid, letterCase) + "#" + instance + "#" + guidText(guid);
+}
+
+bool equalsIgnoringCase(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace sim

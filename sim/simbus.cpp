@@ -1,0 +1,84 @@
+// The C control API of the simulated bus, over the C++ one.
+#include "sim/simbus.h"
+
+#include <cstdio>
+
+#include "discovery/SupportedDevices.h"
+
+#include "kernel/faults.h"
+#include "kernel/kernel_object.h"
+#include "kernel/time_scale.h"
+#include "sim/bus.h"
+#include "user32/broadcast.h"
+
+namespace {
+
+int result(bool ok) {
+    return ok ? 0 : -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+SIMBUS_API int simbus_attach(int transport, int vid, int pid) {
+    if (transport != 0 && transport != 1) return -1;
+    sim::PrinterSetup setup;
+    setup.transport = static_cast<sim::Transport>(transport);
+    setup.vid = vid;
+    setup.pid = pid;
+    return sim::attach(setup);
+}
+
+SIMBUS_API int simbus_attach_default(int transport) {
+    unsigned vid = 0;
+    unsigned pid = 0;
+    if (std::sscanf(g_pszSupportedDevices[0], "vid_%4x&pid_%4x", &vid, &pid) != 2) return -1;
+    return simbus_attach(transport, static_cast<int>(vid), static_cast<int>(pid));
+}
+
+SIMBUS_API int simbus_detach(int id) {
+    return result(sim::unplug(id));
+}
+
+SIMBUS_API int simbus_replug(int id) {
+    return result(sim::replug(id));
+}
+
+SIMBUS_API int simbus_send(int id, const void *bytes, int n) {
+    if (n < 0) return -1;
+    return sim::send(id, bytes, static_cast<size_t>(n)) ? n : -1;
+}
+
+SIMBUS_API int simbus_take(int id, void *buf, int cap) {
+    if (cap < 0) return -1;
+    return static_cast<int>(sim::take(id, buf, static_cast<size_t>(cap)));
+}
+
+SIMBUS_API int simbus_stall_writes(int id, int on) {
+    return result(sim::stallWrites(id, on != 0));
+}
+
+SIMBUS_API int simbus_power(int event) {
+    return platform::broadcastMessage(WM_POWERBROADCAST, static_cast<WPARAM>(event), 0);
+}
+
+SIMBUS_API int simbus_fail(const char *operation, int times, unsigned error) {
+    return result(platform::armFault(operation, times, error));
+}
+
+SIMBUS_API void simbus_time_scale(double factor) {
+    platform::setTimeScale(factor);
+}
+
+SIMBUS_API int simbus_open_handles(void) {
+    return static_cast<int>(platform::openHandleCount());
+}
+
+SIMBUS_API void simbus_reset(void) {
+    sim::removeAll();
+    platform::clearFaults();
+    platform::setTimeScale(1.0);
+}
+
+}  // extern "C"
