@@ -97,8 +97,21 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *e
     return nUsbType;
 }
 
+namespace {
+
+// The printer-class read handle is used by the reader thread without a lease, so it may only go through the
+// printer-class close, which stops the reader first; this holds even when a later detection recorded another type.
+bool IsPrinterClassReadHandle(jint nHandle) {
+    HANDLE hRead = g_UsbComm.m_hReadPort.load();
+    return hRead != nullptr && SameJavaHandle(hRead, nHandle);
+}
+
+}  // namespace
+
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbClosePipe(JNIEnv *, jobject, jint nHandle) {
-    if (g_UsbComm.m_nUsbType == USB_TYPE_PRINTER_CLASS) return g_UsbComm.ClosePrinterClassPipe(nHandle);
+    if (g_UsbComm.m_nUsbType == USB_TYPE_PRINTER_CLASS || IsPrinterClassReadHandle(nHandle)) {
+        return g_UsbComm.ClosePrinterClassPipe(nHandle);
+    }
 
     // Only handles the library opened and still holds are closed: a stale or foreign value (after a double close
     // Windows may have given it to a file of the JVM) is answered as a handle that is not open.
