@@ -1,0 +1,105 @@
+#include "suites.h"
+
+#include "java_port.h"
+#include "simulated_printer.h"
+#include "wine_probes.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace winetest {
+
+namespace {
+
+const DWORD kBound = 10000;
+// The resume handling pauses 15 s before it reopens and 5 s before it ends the suspended state, in real time.
+const DWORD kResumeBound = 60000;
+const jint kPowerSuspendedCode = 0x100E0697;
+
+const Bytes kSuspendCommand = {0x1D, 0xFF};
+const Bytes kResumeCommand = {0x1D, 0x04, 0x02, 0x1B, 0x40};
+
+void expectRefusedWhileSuspended(Checks &checks, JavaPort &port, jint writeHandle, jint readHandle) {
+    checks.expectEqual(port.write(writeHandle, bytes({0x0A})), kPowerSuspendedCode, "usbWriteOutputPipe");
+    checks.expectEqual(port.lastError(), kPowerSuspendedCode, "usbGetLastError after the write");
+    checks.expectEqual(port.errorString(kPowerSuspendedCode), "Power Suspended\n", "its text");
+    Bytes array;
+    checks.expectEqual(port.read(readHandle, 8, 0, array), -1, "usbReadInputPipe");
+    checks.expectEqual(port.lastError(), kPowerSuspendedCode, "usbGetLastError after the read");
+    checks.expectEqual(port.initPipe(kGenericWrite), -1, "usbInitPipe");
+}
+
+void suspendAndResume(Checks &checks, FakeJniEnv &jni, const UsbPortLibrary &library) {
+    SimulatedPrinter printer(Transport::PrinterClass, supportedLowerCaseId(0));
+    std::string error;
+    if (!checks.expect(printer.plug(error), "plug: " + error)) {
+        return;
+    }
+    JavaPort port(jni, library, kUntouched);
+    checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe for writing");
+    checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading");
+    const jint writeHandle = port.writeField();
+    const jint readHandle = port.readField();
+    HWND window = nullptr;
+    if (!checks.expect(waitUntil([&] { return (window = findPowerWindow()) != nullptr; }, kBound),
+                       "FindWindowA finds the power window")) {
+        return;
+    }
+    checks.expect(printer.writePipe().waitForLiveConnections(1, kBound), "the write pipe is held");
+
+    // The suspend handling runs inside the window procedure; SendMessage returns when it is done.
+    printer.writePipe().clearReceived();
+    checks.expectEqual(SendMessageA(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 1, "PBT_APMSUSPEND");
+    checks.expectEqual(printer.writePipe().received(), kSuspendCommand, "the suspend command on the wire");
+    checks.expect(printer.readPipe().waitForLiveConnections(0, kBound), "the read pipe is released");
+    checks.expect(printer.writePipe().waitForLiveConnections(0, kBound), "the write pipe is released");
+    expectRefusedWhileSuspended(checks, port, writeHandle, readHandle);
+
+    printer.writePipe().clearReceived();
+    // Shared with the broadcasting thread by ownership, so that it may outlive this case if the handler hangs.
+    struct Resume {
+        std::atomic<LRESULT> answer{-1};
+        std::atomic<bool> done{false};
+    };
+    auto resume = std::make_shared<Resume>();
+    std::thread broadcaster([resume, window] {
+        resume->answer = SendMessageA(window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+        resume->done = true;
+    });
+    checks.expect(printer.writePipe().waitForReceived(kResumeCommand.size(), kResumeBound),
+                  "the resume command arrives");
+    checks.expectEqual(printer.writePipe().received(), kResumeCommand, "the resume command on the wire");
+    if (!checks.expect(waitUntil([&] { return resume->done.load(); }, kResumeBound), "the resume handling ends")) {
+        broadcaster.detach();
+        return;
+    }
+    broadcaster.join();
+    checks.expectEqual(resume->answer.load(), 1, "PBT_APMRESUMESUSPEND");
+
+    // The link is back, on handles the library opened by itself.
+    printer.writePipe().clearReceived();
+    checks.expectEqual(port.write(writeHandle, bytes({0x1B, 0x40})), 0, "usbWriteOutputPipe after the resume");
+    checks.expect(printer.writePipe().waitForReceived(2, kBound), "the write arrives");
+    checks.expect(printer.readPipe().sendToClient(bytes({0x12})), "the printer answers");
+    Bytes array;
+    checks.expectEqual(port.read(readHandle, 4, 0, array), 1, "usbReadInputPipe after the resume");
+    checks.expectEqual(array, bytes({0x12, 0, 0, 0}), "the Java array after the read");
+
+    checks.expectEqual(port.closePipe(readHandle), 0, "usbClosePipe");
+    checks.expectEqual(port.closePipe(writeHandle), 0, "usbClosePipe of the other handle");
+    checks.expect(printer.readPipe().waitForLiveConnections(0, kBound), "the read pipe is released");
+    checks.expect(printer.writePipe().waitForLiveConnections(0, kBound), "the write pipe is released");
+    checks.expect(waitUntil([] { return findPowerWindow() == nullptr; }, kBound), "the power window goes");
+    expectCleanJni(checks, jni);
+}
+
+}  // namespace
+
+void runPowerSuite(TestRunner &runner, const UsbPortLibrary &library) {
+    FakeJniEnv jni;
+    runner.run("suspend and resume through WM_POWERBROADCAST put 1D FF and 1D 04 02 1B 40 on the wire",
+               [&](Checks &checks) { suspendAndResume(checks, jni, library); });
+}
+
+}  // namespace winetest

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the Windows DLL and the Windows test program with mingw-w64, checks the DLL's exports and imports, and
+# runs the test program's suites under Wine, each in a process and a wineserver of its own.
+# Usage: tests/windows/run.sh <source-dir> <build-dir>
+# Needs (Debian): g++-mingw-w64-x86-64-posix, binutils-mingw-w64-x86-64, wine, wine64, openjdk-17-jdk-headless.
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 <source-dir> <build-dir>" >&2
+  exit 2
+fi
+source_dir=$(cd "$1" && pwd)
+mkdir -p "$2"
+build_dir=$(cd "$2" && pwd)
+
+for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump wine wineboot wineserver; do
+  command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/setup.sh" >&2; exit 1; }
+done
+
+echo "== Windows build in $build_dir"
+cmake -S "$source_dir" -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DVIRI_WERROR=ON >"$build_dir/configure.log" 2>&1 ||
+  { cat "$build_dir/configure.log"; exit 1; }
+cmake --build "$build_dir" --target VIRIVOREzu viri_wine_tests -j2
+
+status=0
+echo "== Exports and imports of VIRIVOREzu.dll"
+"$source_dir/tests/windows/check_exports.sh" "$build_dir/VIRIVOREzu.dll" || status=1
+
+# Wine: a prefix of our own, no debug output, no Mono or Gecko installers, and the null graphics driver, so that
+# windows can be created without a display.
+export WINEPREFIX="$build_dir/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+if [ ! -f "$WINEPREFIX/.viri-prefix-ready" ]; then
+  echo "== Creating the Wine prefix $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+  # Let the wineserver end by itself, so that the registry is saved.
+  wineserver -w
+  touch "$WINEPREFIX/.viri-prefix-ready"
+fi
+
+# The power suite waits through the library's 15 s + 5 s of resume pauses in real time.
+for suite in harness transport power; do
+  echo "== Wine suite: $suite"
+  wineserver -k 2>/dev/null || true
+  (cd "$build_dir" && timeout --kill-after=10 180 wine viri_wine_tests.exe "$suite") || {
+    echo "Wine suite $suite FAILED"
+    status=1
+  }
+done
+wineserver -k 2>/dev/null || true
+
+exit $status
