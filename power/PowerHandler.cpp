@@ -1,0 +1,199 @@
+#include "power/PowerHandler.h"
+
+#include <process.h>
+
+#include <mutex>
+
+#include "port/UsbComm.h"
+
+std::atomic<DWORD> g_nPowerThreadId(0);
+std::atomic<CUsbComm *> g_pPowerTarget(NULL);
+
+namespace {
+
+const char POWER_WINDOW_CLASS[] = "JPOS Power Handler Window";
+
+// Serialises the start, the stop and the shutdown, the operations that may wait for a power thread to end. Never taken
+// on the power thread, so a wait under it cannot be a wait for its own holder.
+std::mutex g_powerLifecycleLock;
+
+// Guards the kept thread handle and the quit flag. Held only for short steps: never while a window procedure runs
+// or while a power thread is waited for.
+std::mutex g_powerStateLock;
+HANDLE g_hPowerThread = NULL;
+bool g_bPowerQuitPosted = false;
+
+// Set once the kept power thread has been told to quit: a broadcast it still receives before the quit arrives finds
+// the link closed, and a suspend taken now would never see its resume.
+std::atomic<bool> g_bPowerStopping(false);
+
+// An idle power thread ends at once on its quit; the stop waits this long for it, so that its handle goes with the
+// link. A thread still inside a handler is left to end by itself and is reaped by the next start or the unload.
+const DWORD POWER_THREAD_END_WAIT = 1000;
+
+// The newest power thread reports here whether its window exists, then sets the ready event.
+std::atomic<HANDLE> g_hPowerReadyEvent(NULL);
+std::atomic<bool> g_bPowerWindowCreated(false);
+
+bool IsThreadRunning(HANDLE hThread) {
+    return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT;
+}
+
+// Thread ids are reused once a thread has ended, so the quit goes only to the kept thread while it still runs, and
+// only once. Called with g_powerStateLock held.
+void PostQuitToPowerThread() {
+    if (g_hPowerThread == NULL || g_bPowerQuitPosted) return;
+    if (!IsThreadRunning(g_hPowerThread)) return;
+    g_bPowerStopping = true;
+    PostThreadMessageA(GetThreadId(g_hPowerThread), WM_QUIT, 0, 0);
+    g_bPowerQuitPosted = true;
+}
+
+bool ReuseRunningPowerThread(CUsbComm *target) {
+    std::lock_guard<std::mutex> lock(g_powerStateLock);
+    if (g_hPowerThread == NULL || g_bPowerQuitPosted || !g_bPowerWindowCreated) return false;
+    if (!IsThreadRunning(g_hPowerThread)) return false;
+    g_pPowerTarget = target;
+    return true;
+}
+
+// Tells the kept power thread to quit unless it was told already, waits until it has ended, and closes its handle.
+// The wait lasts as long as a suspend or resume handler the thread is running. Called with the lifecycle lock held.
+void EndPowerThread() {
+    HANDLE hThread;
+    {
+        std::lock_guard<std::mutex> lock(g_powerStateLock);
+        hThread = g_hPowerThread;
+        if (hThread == NULL) return;
+        PostQuitToPowerThread();
+    }
+    WaitForSingleObject(hThread, INFINITE);
+
+    std::lock_guard<std::mutex> lock(g_powerStateLock);
+    CloseHandle(hThread);
+    g_hPowerThread = NULL;
+    g_bPowerQuitPosted = false;
+}
+
+// Returns only once the new thread has its message queue (its window exists) or has ended, so that a stop right
+// after the start finds a thread that can receive its quit. Called with the lifecycle lock held.
+bool CreatePowerThread(CUsbComm *target) {
+    g_pPowerTarget = NULL;
+
+    HANDLE hReady = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (hReady == NULL) return false;
+    g_hPowerReadyEvent = hReady;
+    g_bPowerWindowCreated = false;
+
+    g_bPowerStopping = false;
+    unsigned nThreadId = 0;
+    HANDLE hThread = (HANDLE)_beginthreadex(NULL, 0, PowerHandlerThread, NULL, 0, &nThreadId);
+    if (hThread == NULL) {
+        g_hPowerReadyEvent = NULL;
+        CloseHandle(hReady);
+        return false;
+    }
+    g_nPowerThreadId = nThreadId;
+    {
+        std::lock_guard<std::mutex> lock(g_powerStateLock);
+        g_hPowerThread = hThread;
+        g_bPowerQuitPosted = false;
+    }
+    g_pPowerTarget = target;
+
+    HANDLE waits[2] = {hReady, hThread};
+    WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    g_hPowerReadyEvent = NULL;
+    CloseHandle(hReady);
+    return true;
+}
+
+}  // namespace
+
+bool StartPowerHandler(CUsbComm *target) {
+    std::lock_guard<std::mutex> lifecycle(g_powerLifecycleLock);
+    // One power thread at a time: a second window would run every handler twice for one broadcast.
+    if (ReuseRunningPowerThread(target)) return true;
+    EndPowerThread();
+    // Registered only now: a stop may have unregistered the class while the old thread was ending. When the class
+    // is still registered this fails, and the existing class serves.
+    RegisterPowerWindowClass();
+    return CreatePowerThread(target);
+}
+
+void StopPowerHandler() {
+    std::lock_guard<std::mutex> lifecycle(g_powerLifecycleLock);
+    HANDLE hThread;
+    {
+        std::lock_guard<std::mutex> lock(g_powerStateLock);
+        PostQuitToPowerThread();
+        hThread = g_hPowerThread;
+    }
+    if (hThread != NULL && WaitForSingleObject(hThread, POWER_THREAD_END_WAIT) == WAIT_OBJECT_0) {
+        std::lock_guard<std::mutex> lock(g_powerStateLock);
+        CloseHandle(hThread);
+        g_hPowerThread = NULL;
+        g_bPowerQuitPosted = false;
+    }
+    // Fails while the window still exists; the next start then uses the class as it is.
+    UnregisterClassA(POWER_WINDOW_CLASS, NULL);
+}
+
+void ShutdownPowerHandler() {
+    std::lock_guard<std::mutex> lifecycle(g_powerLifecycleLock);
+    EndPowerThread();
+    // The window has gone with its thread, so this succeeds and no class is left pointing into unloaded code.
+    UnregisterClassA(POWER_WINDOW_CLASS, NULL);
+}
+
+ATOM RegisterPowerWindowClass() {
+    WNDCLASSEXA wc;
+    wc.cbSize = sizeof(WNDCLASSEXA);
+    wc.style = CS_VREDRAW | CS_HREDRAW;
+    wc.lpfnWndProc = PowerHandlerWndProc;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = 0;
+    wc.hInstance = NULL;
+    wc.hIcon = NULL;
+    wc.hCursor = NULL;
+    wc.hbrBackground = (HBRUSH)(INT_PTR)(COLOR_WINDOW + 1);
+    wc.lpszMenuName = NULL;
+    wc.lpszClassName = POWER_WINDOW_CLASS;
+    wc.hIconSm = NULL;
+    return RegisterClassExA(&wc);
+}
+
+unsigned WINAPI PowerHandlerThread(void *pParam) {
+    // Top-level and hidden: message-only windows do not receive the power broadcast.
+    HWND hWnd = CreateWindowExA(0, POWER_WINDOW_CLASS, NULL, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, NULL, NULL);
+    g_bPowerWindowCreated = (hWnd != NULL);
+    SetEvent(g_hPowerReadyEvent);
+    if (hWnd == NULL) return 0;
+
+    MSG msg;
+    BOOL bRet;
+    while ((bRet = GetMessageA(&msg, NULL, 0, 0)) != 0) {
+        // On an error the message is not filled in; dispatching it would act on garbage.
+        if (bRet == -1) return 0;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return (unsigned)msg.wParam;
+}
+
+LRESULT CALLBACK PowerHandlerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (uMsg != WM_POWERBROADCAST) return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+
+    // Before the start has stored its target there is no port state to act on.
+    CUsbComm *pTarget = g_pPowerTarget;
+    if (pTarget == NULL || g_bPowerStopping) return TRUE;
+
+    if (wParam == PBT_APMSUSPEND) {
+        pTarget->OnPowerSuspend();
+    } else if (wParam == PBT_APMRESUMESUSPEND) {
+        pTarget->OnPowerResume();
+    }
+    // Every event is answered TRUE, so a suspend query is always granted.
+    return TRUE;
+}

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "kernel/time_scale.h"
+#include "port/UsbComm.h"
+#include "power/PowerHandler.h"
+#include "sim/simbus.h"
+
+namespace {
+
+const char POWER_CLASS[] = "JPOS Power Handler Window";
+
+HWND powerWindow() {
+    return FindWindowA(POWER_CLASS, NULL);
+}
+
+// Stop does not wait for the power thread; its window goes when the thread has ended.
+bool waitForNoPowerWindow() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (powerWindow() != NULL) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+class PowerHandler : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ShutdownPowerHandler();
+        // No printer present: a resume's reopen fails at once and leaves the test's port state without handles.
+        simbus_reset();
+        platform::setTimeScale(0.001);
+    }
+    void TearDown() override {
+        ShutdownPowerHandler();
+        g_pPowerTarget = NULL;
+        simbus_reset();
+    }
+};
+
+TEST_F(PowerHandler, StartReturnsWithAHiddenTopLevelWindow) {
+    CUsbComm port;
+    ASSERT_TRUE(StartPowerHandler(&port));
+    // No wait: the start returns only once the window exists.
+    HWND window = powerWindow();
+    ASSERT_NE(window, (HWND)NULL);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(g_pPowerTarget.load(), &port);
+    EXPECT_NE(g_nPowerThreadId.load(), 0u);
+    EXPECT_NE(g_nPowerThreadId.load(), GetCurrentThreadId());
+    // Top-level and not message-only: the broadcast reaches it.
+    EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1);
+}
+
+TEST_F(PowerHandler, AnswersEveryPowerEventWithTrueAndRunsNoHandlerButForFourAndSeven) {
+    CUsbComm port;
+    ASSERT_TRUE(StartPowerHandler(&port));
+    HWND window = powerWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    // A suspended, connected port: a suspend handler would clear m_bConnected, a resume handler m_bSuspended.
+    port.m_bSuspended = 1;
+    port.m_bConnected = true;
+    const WPARAM quietEvents[] = {0, 1, 2, 3, 5, 6, 8, 9, 10, 11, 18, 0x1234};
+    for (WPARAM event : quietEvents) {
+        EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, event, 0), 1) << "event " << event;
+        EXPECT_EQ(port.m_bSuspended.load(), 1) << "event " << event;
+        EXPECT_TRUE(port.m_bConnected.load()) << "event " << event;
+    }
+}
+
+TEST_F(PowerHandler, OtherMessagesGetWhatDefWindowProcGives) {
+    CUsbComm port;
+    ASSERT_TRUE(StartPowerHandler(&port));
+    HWND window = powerWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    const UINT messages[] = {WM_NULL, WM_USER, WM_USER + 77};
+    for (UINT message : messages) {
+        LRESULT expected = DefWindowProcA(window, message, 3, 4);
+        EXPECT_EQ(SendMessageA(window, message, 3, 4), expected) << "message " << message;
+        EXPECT_EQ(PowerHandlerWndProc(window, message, 3, 4), expected) << "message " << message;
+    }
+}
+
+TEST_F(PowerHandler, BroadcastWithoutTargetRunsNoHandler) {
+    CUsbComm port;
+    ASSERT_TRUE(StartPowerHandler(&port));
+    g_pPowerTarget = NULL;
+    EXPECT_EQ(simbus_power(PBT_APMSUSPEND), 1);
+    EXPECT_EQ(simbus_power(PBT_APMRESUMESUSPEND), 1);
+    EXPECT_EQ(PowerHandlerWndProc(powerWindow(), WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 1);
+    EXPECT_EQ(port.m_bSuspended.load(), 0);
+}
+
+// Needs the suspend and resume handling of the port state: the suspend sets m_bSuspended, the resume (with no
+// printer present, after its scaled pauses) clears it.
+TEST_F(PowerHandler, SuspendAndResumeReachTheTarget) {
+    CUsbComm port;
+    ASSERT_TRUE(StartPowerHandler(&port));
+    EXPECT_EQ(simbus_power(PBT_APMSUSPEND), 1);
+    EXPECT_EQ(port.m_bSuspended.load(), 1);
+    EXPECT_EQ(simbus_power(PBT_APMRESUMEAUTOMATIC), 1);
+    EXPECT_EQ(port.m_bSuspended.load(), 1) << "only event 7 ends the suspended state";
+    EXPECT_EQ(simbus_power(PBT_APMRESUMESUSPEND), 1);
+    EXPECT_EQ(port.m_bSuspended.load(), 0);
+}
+
+TEST_F(PowerHandler, StartWhileRunningReusesThePowerThread) {
+    CUsbComm first;
+    CUsbComm second;
+    ASSERT_TRUE(StartPowerHandler(&first));
+    DWORD threadId = g_nPowerThreadId;
+    ASSERT_TRUE(StartPowerHandler(&second));
+    EXPECT_EQ(g_nPowerThreadId.load(), threadId);
+    EXPECT_EQ(g_pPowerTarget.load(), &second);
+    EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1) << "one window, so every handler runs once per event";
+
+    // One stop ends it all: no second thread was left behind.
+    StopPowerHandler();
+    EXPECT_TRUE(waitForNoPowerWindow());
+}
+
+TEST_F(PowerHandler, StopRightAfterStartEndsThePowerThread) {
+    for (int round = 0; round < 20; ++round) {
+        CUsbComm port;
+        ASSERT_TRUE(StartPowerHandler(&port));
+        StopPowerHandler();
+        ASSERT_TRUE(waitForNoPowerWindow()) << "round " << round << ": the quit was lost";
+    }
+}
+
+TEST_F(PowerHandler, StartAfterStopRunsANewPowerThreadForTheNewTarget) {
+    CUsbComm first;
+    CUsbComm second;
+    ASSERT_TRUE(StartPowerHandler(&first));
+    HWND oldWindow = powerWindow();
+    StopPowerHandler();
+    // The window still exists, so the class stays registered; the start serves itself from it.
+    ASSERT_TRUE(StartPowerHandler(&second));
+    EXPECT_EQ(g_pPowerTarget.load(), &second);
+    // Thread ids are reused, window handles are not reused this soon: a new window means a new thread, not the
+    // one that was told to quit.
+    HWND newWindow = powerWindow();
+    ASSERT_NE(newWindow, (HWND)NULL);
+    EXPECT_NE(newWindow, oldWindow);
+    // The old thread had ended before the new one started: the broadcast finds exactly one window.
+    EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1);
+}
+
+// A start after a stop must not leave the old window alive beside the new one, or one broadcast would run the
+// handlers twice. Here the old thread is held inside a suspend handler, which waits for the reader's signal
+// until its time limit; the new start may return only after that handler has finished and its thread has ended.
+TEST_F(PowerHandler, StartAfterStopWaitsForTheOldThreadToEnd) {
+    platform::setTimeScale(0.1);
+    CUsbComm first;
+    first.m_nUsbType = USB_TYPE_PRINTER_CLASS;
+    first.m_bConnected = true;
+    HANDLE hStop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    first.m_hStopEvent = hStop;
+    first.m_hThreadDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    ASSERT_TRUE(StartPowerHandler(&first));
+
+    std::thread broadcaster([] { simbus_power(PBT_APMSUSPEND); });
+    // The handler sets the stop event on its way into the wait.
+    ASSERT_EQ(WaitForSingleObject(hStop, 200000), WAIT_OBJECT_0);
+    StopPowerHandler();
+    CUsbComm second;
+    ASSERT_TRUE(StartPowerHandler(&second));
+    EXPECT_FALSE(first.m_bConnected.load()) << "the start returned while the old thread was still in its handler";
+    broadcaster.join();
+    EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1);
+}
+
+// Thread ids are reused: a stop must not post its quit to whatever thread now has the recorded id. The test's own
+// thread, with a message queue, plays that thread.
+TEST_F(PowerHandler, StopPostsQuitOnlyToARunningPowerThread) {
+    MSG msg;
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+    DWORD savedId = g_nPowerThreadId;
+
+    g_nPowerThreadId = 0;
+    StopPowerHandler();
+    g_nPowerThreadId = GetCurrentThreadId();
+    StopPowerHandler();
+    EXPECT_FALSE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) << "no power thread runs";
+
+    CUsbComm port;
+    ASSERT_TRUE(StartPowerHandler(&port));
+    DWORD powerId = g_nPowerThreadId;
+    StopPowerHandler();
+    ASSERT_TRUE(waitForNoPowerWindow());
+    g_nPowerThreadId = GetCurrentThreadId();
+    StopPowerHandler();
+    EXPECT_FALSE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the power thread has ended";
+
+    g_nPowerThreadId = powerId != 0 ? powerId : savedId;
+}
+
+TEST_F(PowerHandler, ShutdownEndsThePowerThreadAndUnregistersTheClass) {
+    CUsbComm port;
+    ASSERT_TRUE(StartPowerHandler(&port));
+    DWORD threadId = g_nPowerThreadId;
+    ShutdownPowerHandler();
+    EXPECT_EQ(powerWindow(), (HWND)NULL);
+    SetLastError(0);
+    EXPECT_FALSE(PostThreadMessageA(threadId, WM_NULL, 0, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_THREAD_ID);
+    SetLastError(0);
+    EXPECT_FALSE(UnregisterClassA(POWER_CLASS, NULL));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_DOES_NOT_EXIST);
+
+    // Nothing left to stop: a second shutdown returns at once.
+    ShutdownPowerHandler();
+}
+
+}  // namespace
