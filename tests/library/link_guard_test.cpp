@@ -57,14 +57,12 @@ TEST(LinkGuard, retirementWaitsForTheLeaseHolderBeforeClosing) {
     CHandleLease lease = guard.Lease(handle);
     ASSERT_TRUE(lease);
 
-    std::atomic<bool> retiring{false};
     std::atomic<bool> retired{false};
     std::thread closer([&] {
-        retiring = true;
         EXPECT_TRUE(guard.Retire(handle));
         retired = true;
     });
-    while (!retiring) std::this_thread::yield();
+    while (guard.IsAdopted(handle)) std::this_thread::yield();
     EXPECT_FALSE(guard.Lease(handle)) << "no new lease once retirement began";
     EXPECT_TRUE(isOpen(handle)) << "the handle stays open while a lease is held";
     EXPECT_FALSE(retired);

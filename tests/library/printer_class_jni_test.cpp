@@ -1,0 +1,140 @@
+// The printer-class transport through the exported functions, as Java calls them: the closes of either handle, a
+// close during a blocked read and during a write the printer does not take.
+#include <future>
+
+#include "fake_java.h"
+#include "printer_class_fixture.h"
+
+extern "C" {
+jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *env, jobject self, jobject port, jint nAccess);
+jint JNICALL Java_com_qel_usb_UsbPort_usbClosePipe(JNIEnv *env, jobject self, jint nHandle);
+jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIEnv *env, jobject self, jint nHandle, jbyteArray array);
+jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JNIEnv *env, jobject self, jint nHandle,
+                                                        jbyteArray array);
+}
+
+namespace printer_class_test {
+namespace {
+
+class PrinterClassJava : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ShutdownPowerHandler();
+        sim::removeAll();
+        platform::clearFaults();
+        platform::setTimeScale(1);
+        handlesBefore_ = platform::openHandleCount();
+        printer_ = attachPrinterClassPrinter();
+        ASSERT_GT(printer_, 0);
+    }
+
+    void TearDown() override {
+        platform::clearFaults();
+        if (holdsAnything()) closePipe(0);
+        EXPECT_FALSE(holdsAnything()) << "the port state still holds part of the link";
+        // The power handler keeps its thread's handle after a stop, until it is shut down.
+        ShutdownPowerHandler();
+        EXPECT_EQ(handlesBefore_, platform::openHandleCount()) << "a handle was left open";
+        EXPECT_EQ(0, sim::openFiles()) << "a device file was left open";
+        sim::removeAll();
+    }
+
+    jint initPipe(DWORD access) {
+        return Java_com_qel_usb_UsbPort_usbInitPipe(java_.env(), nullptr, &port_, static_cast<jint>(access));
+    }
+    jint closePipe(jint handle) { return Java_com_qel_usb_UsbPort_usbClosePipe(java_.env(), nullptr, handle); }
+    jint readPipe(fake_java::ByteArray &array) {
+        return Java_com_qel_usb_UsbPort_usbReadInputPipe(java_.env(), nullptr, port_.hReadPort, &array);
+    }
+    jint writePipe(fake_java::ByteArray &array) {
+        return Java_com_qel_usb_UsbPort_usbWriteOutputPipe(java_.env(), nullptr, port_.hWritePort, &array);
+    }
+
+    // Both pipes open, as the driver opens them: the write pipe first.
+    void openBothPipes() {
+        ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_WRITE));
+        ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_READ));
+        ASSERT_TRUE(waitUntil([&] { return sim::pendingReads(printer_) == 1; }));
+    }
+
+    static bool holdsAnything() {
+        const CUsbComm &comm = g_UsbComm;
+        return comm.m_hReaderThread.load() != nullptr || comm.m_pCCBuffer.load() != nullptr ||
+               comm.m_hThreadDoneEvent.load() != nullptr || comm.m_hStopEvent.load() != nullptr ||
+               comm.m_hDataEvent.load() != nullptr || comm.m_hReadPort.load() != nullptr ||
+               comm.m_hWritePort.load() != nullptr;
+    }
+
+    fake_java::Environment java_;
+    fake_java::PortObject port_;
+    int printer_ = 0;
+
+private:
+    size_t handlesBefore_ = 0;
+};
+
+TEST_F(PrinterClassJava, aReceiptGoesOutTheAnswerComesBackAndTheFirstCloseOfEitherHandleEndsTheLink) {
+    for (bool writeHandleFirst : {true, false}) {
+        SCOPED_TRACE(writeHandleFirst ? "write handle first" : "read handle first");
+        openBothPipes();
+        EXPECT_NE(port_.hReadPort.load(), port_.hWritePort.load());
+
+        fake_java::ByteArray receipt("\x1b@receipt\n");
+        EXPECT_EQ(0, writePipe(receipt));
+        std::vector<uint8_t> printed;
+        ASSERT_TRUE(sim::takeAll(printer_, printed));
+        EXPECT_EQ(receipt.content(), std::string(printed.begin(), printed.end()));
+
+        ASSERT_TRUE(sim::send(printer_, "\x14\x00\x2a", 3));
+        fake_java::ByteArray small(std::string(2, '\0'));
+        EXPECT_EQ(2, readPipe(small));
+        EXPECT_EQ(std::string("\x14\x00", 2), small.content());
+        fake_java::ByteArray large(std::string(64, '\0'));
+        EXPECT_EQ(1, readPipe(large));
+        EXPECT_EQ('\x2a', large.bytes[0]);
+
+        jint first = writeHandleFirst ? port_.hWritePort.load() : port_.hReadPort.load();
+        jint second = writeHandleFirst ? port_.hReadPort.load() : port_.hWritePort.load();
+        EXPECT_EQ(0, closePipe(first));
+        EXPECT_FALSE(holdsAnything());
+        EXPECT_EQ(0, sim::openFiles(printer_));
+        EXPECT_EQ(0, closePipe(second)) << "the second close finds nothing and still succeeds";
+        EXPECT_FALSE(holdsAnything());
+    }
+}
+
+TEST_F(PrinterClassJava, aCloseEndsABlockedReadAndAReadAfterItFailsAtOnce) {
+    openBothPipes();
+    fake_java::ByteArray array(std::string(64, '\0'));
+    std::future<jint> blocked = std::async(std::launch::async, [&] { return readPipe(array); });
+
+    EXPECT_EQ(0, closePipe(port_.hReadPort));
+    ASSERT_EQ(std::future_status::ready, blocked.wait_for(GENEROUS)) << "the read outlived the close";
+    EXPECT_EQ(-1, blocked.get());
+    EXPECT_FALSE(holdsAnything());
+
+    // With the link closed there is nothing to wait for: a 180-second wait here would fail the bound below.
+    std::future<jint> late = std::async(std::launch::async, [&] { return readPipe(array); });
+    ASSERT_EQ(std::future_status::ready, late.wait_for(GENEROUS));
+    EXPECT_EQ(-1, late.get());
+}
+
+TEST_F(PrinterClassJava, aCloseCancelsAWriteThePrinterDoesNotTake) {
+    openBothPipes();
+    ASSERT_TRUE(sim::stallWrites(printer_, true));
+    fake_java::ByteArray receipt("stalled");
+    std::future<jint> stalled = std::async(std::launch::async, [&] { return writePipe(receipt); });
+    ASSERT_TRUE(waitUntil([&] { return sim::pendingWrites(printer_) == 1; }));
+
+    EXPECT_EQ(0, closePipe(port_.hReadPort));
+    ASSERT_EQ(std::future_status::ready, stalled.wait_for(GENEROUS)) << "the close hangs on the stalled write";
+    EXPECT_EQ(static_cast<jint>(ERROR_OPERATION_ABORTED), stalled.get());
+    EXPECT_EQ(0u, sim::pendingWrites(printer_));
+    ASSERT_TRUE(sim::stallWrites(printer_, false));
+    std::vector<uint8_t> printed;
+    ASSERT_TRUE(sim::takeAll(printer_, printed));
+    EXPECT_TRUE(printed.empty());
+}
+
+}  // namespace
+}  // namespace printer_class_test

@@ -1,0 +1,161 @@
+// The reader thread: what it stores and signals, how it answers read errors, how it reconnects, and how it ends.
+#include "printer_class_fixture.h"
+
+namespace printer_class_test {
+namespace {
+
+using ReaderThread = PrinterClassTest;
+
+TEST_F(ReaderThread, storesWhatArrivesInOrderAndSignalsTheDataEvent) {
+    openLink();
+    HANDLE data = comm_.m_hDataEvent.load();
+    EXPECT_FALSE(isSignalled(data)) << "nothing has arrived yet";
+    EXPECT_TRUE(comm_.m_bConnected.load());
+    EXPECT_EQ(1, comm_.m_bReaderBusy.load());
+    EXPECT_EQ(1, comm_.m_bRunning.load());
+
+    ASSERT_TRUE(send("hello"));
+    ASSERT_TRUE(becomesSignalled(data));
+    EXPECT_EQ("hello", takeBuffered());
+
+    // More than one receive block: the pending read takes 64 bytes, the reads after it complete at once.
+    std::string many = pattern(200);
+    ASSERT_TRUE(send(many));
+    EXPECT_EQ(many, collect(many.size()));
+}
+
+TEST_F(ReaderThread, withTheRingBufferFullTheExcessIsLostAndTheDataEventStillSet) {
+    openLink();
+    std::string sent = pattern(4096 + 100);
+    ASSERT_TRUE(send(sent));
+    // The send completed the pending read; the reader issues reads until the printer has nothing left.
+    ASSERT_TRUE(waitUntil([&] { return readerIsWaiting(); }));
+
+    HANDLE data = comm_.m_hDataEvent.load();
+    ResetEvent(data);
+    ASSERT_TRUE(send("lost"));
+    EXPECT_TRUE(becomesSignalled(data)) << "the reader signals even when nothing fitted";
+    ASSERT_TRUE(waitUntil([&] { return readerIsWaiting(); }));
+
+    EXPECT_EQ(sent.substr(0, 4096), takeBuffered()) << "the buffer keeps the first 4096 bytes, in order";
+}
+
+TEST_F(ReaderThread, aStopDuringAPendingReadEndsTheThreadWithTwoSignalsAndNoReadLeftBehind) {
+    openLink();
+    HANDLE thread = comm_.m_hReaderThread.load();
+    HANDLE done = comm_.m_hThreadDoneEvent.load();
+    ASSERT_TRUE(SetEvent(comm_.m_hStopEvent.load()));
+
+    ASSERT_TRUE(becomesSignalled(done)) << "the loop's signal";
+    // The loop cancels its read and waits for its end before it signals, so the receive block it lent the
+    // driver is no longer written to.
+    EXPECT_EQ(0u, sim::pendingReads(printer_));
+    ASSERT_TRUE(becomesSignalled(done)) << "the thread's own signal as it ends";
+    EXPECT_EQ(0, comm_.m_bReaderBusy.load());
+
+    ASSERT_TRUE(becomesSignalled(thread));
+    DWORD exitCode = STILL_ACTIVE;
+    EXPECT_TRUE(GetExitCodeThread(thread, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_EQ(0, comm_.m_bRunning.load());
+    // Both signals are taken: the close's wait for one runs into its time-out.
+    platform::setTimeScale(0.01);
+    EXPECT_EQ(0, close(comm_.m_hReadPort.load()));
+}
+
+TEST_F(ReaderThread, aReadThatCompletesAfterRunningWasClearedIsDroppedAndTheLoopEnds) {
+    openLink();
+    HANDLE thread = comm_.m_hReaderThread.load();
+    comm_.m_bRunning = 0;
+    ASSERT_TRUE(send("late"));
+
+    ASSERT_TRUE(becomesSignalled(thread));
+    EXPECT_FALSE(isSignalled(comm_.m_hDataEvent.load()));
+    EXPECT_EQ("", takeBuffered());
+    EXPECT_TRUE(isSignalled(comm_.m_hThreadDoneEvent.load()));
+    // The look at the done event took its signal: the close's wait for one runs into its time-out.
+    platform::setTimeScale(0.01);
+}
+
+TEST_F(ReaderThread, readErrorsThatNeedNoReconnectAreRetriedOnTheSameHandle) {
+    const DWORD retried[] = {ERROR_FILE_NOT_FOUND, ERROR_HANDLE_EOF, ERROR_GEN_FAILURE};
+    for (DWORD error : retried) {
+        SCOPED_TRACE(error);
+        ASSERT_TRUE(platform::armFault("ReadFile", 3, error));
+        HANDLE read = openLink();
+        EXPECT_EQ(read, comm_.m_hReadPort.load()) << "no reconnect replaced the handle";
+        EXPECT_EQ(0, comm_.m_bOpened.load()) << "no reconnect ran";
+        ASSERT_TRUE(send("after"));
+        EXPECT_EQ("after", collect(5));
+        EXPECT_EQ(0, close(read));
+    }
+}
+
+TEST_F(ReaderThread, aStopEndsAReaderWhoseReadsKeepFailing) {
+    const DWORD retried[] = {ERROR_FILE_NOT_FOUND, ERROR_HANDLE_EOF, ERROR_GEN_FAILURE};
+    for (DWORD error : retried) {
+        SCOPED_TRACE(error);
+        ASSERT_TRUE(platform::armFault("ReadFile", 1 << 30, error));
+        HANDLE read = openReadPipe();
+        ASSERT_TRUE(isUsableHandle(read));
+        HANDLE thread = comm_.m_hReaderThread.load();
+        ASSERT_TRUE(waitUntil([&] { return comm_.m_bRunning.load() == 1; }));
+
+        ASSERT_TRUE(SetEvent(comm_.m_hStopEvent.load()));
+        bool ended = becomesSignalled(thread);
+        EXPECT_TRUE(ended) << "the reader kept retrying without a look at the stop event";
+        EXPECT_TRUE(isSignalled(comm_.m_hThreadDoneEvent.load()));
+        platform::clearFaults();
+        if (!ended) comm_.m_bRunning = 0;  // lets the close below end it
+        platform::setTimeScale(0.01);
+        EXPECT_EQ(0, close(read));
+        platform::setTimeScale(1);
+    }
+}
+
+TEST_F(ReaderThread, withoutTheDeviceItRetriesAndResumesReadingAfterReplugOnNewHandles) {
+    platform::setTimeScale(0.01);
+    HANDLE read = openLink();
+    ASSERT_TRUE(sim::unplug(printer_));
+
+    // The failed reconnect leaves no usable handle; the reader then retries every half second.
+    ASSERT_TRUE(waitUntil([&] { return comm_.m_hReadPort.load() == INVALID_HANDLE_VALUE; }));
+    EXPECT_FALSE(comm_.m_bConnected.load());
+    EXPECT_EQ(0, comm_.m_bOpened.load());
+    EXPECT_FALSE(isUsableHandle(comm_.m_hWritePort.load()));
+
+    ASSERT_TRUE(sim::replug(printer_));
+    ASSERT_TRUE(waitUntil([&] { return readerIsWaiting(); })) << "reading did not resume by itself";
+    HANDLE newRead = comm_.m_hReadPort.load();
+    EXPECT_TRUE(isUsableHandle(newRead));
+    EXPECT_TRUE(isUsableHandle(comm_.m_hWritePort.load())) << "the reconnect reopens the write handle too";
+    EXPECT_TRUE(comm_.m_bConnected.load());
+    EXPECT_EQ(1, comm_.m_bOpened.load());
+
+    ASSERT_TRUE(send("back"));
+    EXPECT_EQ("back", collect(4));
+
+    // Java still holds the value from before the reconnect (the new handle may have been given the same value).
+    EXPECT_EQ(0, close(read));
+    EXPECT_FALSE(holdsAnything());
+}
+
+TEST_F(ReaderThread, accessDeniedClearsConnectedWhileItReconnects) {
+    openLink();
+    {
+        // The reconnect replaces handles under the replacement lock: holding it keeps the reader inside.
+        std::lock_guard<std::recursive_mutex> replacing(comm_.m_guard.ReplaceLock());
+        // A handle from before an unplug is refused with ERROR_ACCESS_DENIED, also after the replug.
+        ASSERT_TRUE(sim::unplug(printer_));
+        ASSERT_TRUE(sim::replug(printer_));
+        EXPECT_TRUE(waitUntil([&] { return !comm_.m_bConnected.load(); }));
+    }
+    ASSERT_TRUE(waitUntil([&] { return comm_.m_bConnected.load() && readerIsWaiting(); }));
+    EXPECT_TRUE(isUsableHandle(comm_.m_hReadPort.load()));
+    EXPECT_EQ(1, comm_.m_bOpened.load());
+    ASSERT_TRUE(send("again"));
+    EXPECT_EQ("again", collect(5));
+}
+
+}  // namespace
+}  // namespace printer_class_test
