@@ -136,5 +136,19 @@ TEST_F(PrinterClassJava, aCloseCancelsAWriteThePrinterDoesNotTake) {
     EXPECT_TRUE(printed.empty());
 }
 
+TEST_F(PrinterClassJava, aFailedOpenOfTheWritePipeIsTriedAgainByTheNextOpen) {
+    // Detection and lookup open the device three times before the write pipe's own open.
+    platform::armFault("CreateFileA", 1, ERROR_ACCESS_DENIED, 3);
+    port_.hWritePort = 777;
+    EXPECT_EQ(-1, initPipe(GENERIC_WRITE));
+    EXPECT_EQ(777, port_.hWritePort) << "the field is written only on success";
+    EXPECT_EQ(nullptr, g_UsbComm.m_hWritePort.load()) << "no failed open is kept for the next open to take";
+
+    ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_WRITE));
+    fake_java::ByteArray receipt("\x1b@");
+    EXPECT_EQ(0, writePipe(receipt));
+    closePipe(port_.hWritePort);
+}
+
 }  // namespace
 }  // namespace printer_class_test

@@ -158,6 +158,18 @@ class NativeTransportTest extends PrinterFixture {
     }
 
     @Test
+    void whenTheCurrentTimeoutsCannotBeReadTheNewOnesStartFromZero() {
+        SimBus.attachDefault(SimBus.NATIVE);
+        UsbPort port = new UsbPort();
+        assertEquals(0, open(port, GENERIC_READ));
+        assertEquals(0, usb.usbSetCommTimeout(port.hReadPort, 0, 0, -2, 0, 0));
+        // The read of the current record fails: no member can claim the driver's keep-marker from it.
+        assertEquals(0, SimBus.fail("DeviceIoControl", 1, 31));
+        assertEquals(0, usb.usbSetCommTimeout(port.hReadPort, 0, 0, 700, 0, 0));
+        assertEquals(700, usb.usbGetCommTimeout(port.hReadPort));
+    }
+
+    @Test
     void aSuccessfulRequestReportsZeroWhateverFailedBefore() {
         SimBus.attachDefault(SimBus.NATIVE);
         UsbPort port = new UsbPort();
