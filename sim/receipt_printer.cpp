@@ -253,7 +253,7 @@ std::string ReceiptPrinter::closedLine() const {
 
 std::string ReceiptPrinter::aligned(const std::string &line) const {
     int room = lineWidth - static_cast<int>(line.size());
-    if (room <= 0 || align_ == Align::Left) return line;
+    if (line.empty() || room <= 0 || align_ == Align::Left) return line;
     int pad = align_ == Align::Center ? room / 2 : room;
     return std::string(static_cast<size_t>(pad), ' ') + line;
 }

@@ -35,6 +35,22 @@ SIMBUS_API int simbus_open_handles(void);
 // Detaches every printer, clears faults, sets the time scale back to 1.
 SIMBUS_API void simbus_reset(void);
 
+// A virtual ESC/POS receipt printer (sim/receipt_printer.h) with the first supported identifier pair: it renders
+// what the host writes as a receipt and answers DLE EOT n through the read pipe. Its id, or -1.
+SIMBUS_API int simbus_attach_receipt_printer(int transport);
+// Copies the receipt rendered so far into buf, at most cap - 1 characters and a terminator. Returns the full
+// length of the text, or -1 for an id without a receipt printer.
+SIMBUS_API int simbus_receipt_text(int id, char *buf, int cap);
+
+// The path to a printer without the library, for comparisons: its two pipes opened for synchronous I/O straight
+// through the platform layer. Open and close: 0, or -1. Write and read: the number of bytes, or -1.
+SIMBUS_API int simbus_raw_open(int id);
+SIMBUS_API int simbus_raw_write(int id, const void *bytes, int n);
+SIMBUS_API int simbus_raw_read(int id, void *buf, int cap);
+SIMBUS_API int simbus_raw_close(int id);
+// Drops every byte the host has written to the printer: their number, or -1 for an unknown id.
+SIMBUS_API long long simbus_discard_written(int id);
+
 #ifdef __cplusplus
 }
 #endif

@@ -72,4 +72,49 @@ JNIEXPORT void JNICALL Java_com_qel_usb_sim_SimBus_reset(JNIEnv *, jclass) {
     simbus_reset();
 }
 
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_attachReceiptPrinter(JNIEnv *, jclass, jint transport) {
+    return simbus_attach_receipt_printer(transport);
+}
+
+JNIEXPORT jstring JNICALL Java_com_qel_usb_sim_SimBus_receiptText(JNIEnv *env, jclass, jint id) {
+    int length = simbus_receipt_text(id, nullptr, 0);
+    if (length < 0) return nullptr;
+    // The receipt may grow between the two calls; the second one copies what fits.
+    std::vector<char> text(static_cast<size_t>(length) + 1);
+    if (simbus_receipt_text(id, text.data(), length + 1) < 0) return nullptr;
+    // The printer renders ASCII only, which is also modified UTF-8.
+    return env->NewStringUTF(text.data());
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawOpen(JNIEnv *, jclass, jint id) {
+    return simbus_raw_open(id);
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawWrite(JNIEnv *env, jclass, jint id, jbyteArray bytes) {
+    if (bytes == nullptr) return -1;
+    jsize length = env->GetArrayLength(bytes);
+    jbyte *elements = env->GetByteArrayElements(bytes, nullptr);
+    if (elements == nullptr) return -1;
+    int written = simbus_raw_write(id, elements, length);
+    env->ReleaseByteArrayElements(bytes, elements, JNI_ABORT);
+    return written;
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawRead(JNIEnv *env, jclass, jint id, jbyteArray buffer) {
+    if (buffer == nullptr) return -1;
+    jsize length = env->GetArrayLength(buffer);
+    std::vector<jbyte> bytes(static_cast<size_t>(length));
+    int read = simbus_raw_read(id, bytes.data(), length);
+    if (read > 0) env->SetByteArrayRegion(buffer, 0, read, bytes.data());
+    return read;
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawClose(JNIEnv *, jclass, jint id) {
+    return simbus_raw_close(id);
+}
+
+JNIEXPORT jlong JNICALL Java_com_qel_usb_sim_SimBus_discardWritten(JNIEnv *, jclass, jint id) {
+    return simbus_discard_written(id);
+}
+
 }  // extern "C"

@@ -54,6 +54,32 @@ public final class SimBus {
     /** The number of handles open in the platform layer, for leak checks. */
     public static native int openHandles();
 
+    /**
+     * A virtual ESC/POS receipt printer with the first supported identifier pair: it renders what the host writes
+     * as a receipt and answers the status requests DLE EOT n (10 04 n) through the read pipe. Its id, or -1.
+     */
+    public static native int attachReceiptPrinter(int transport);
+
+    /** The receipt a virtual receipt printer has rendered so far, or null for an id without one. */
+    public static native String receiptText(int id);
+
+    /**
+     * Opens the printer's two pipes for synchronous I/O without the library, for comparisons with it: 0, or -1.
+     */
+    public static native int rawOpen(int id);
+
+    /** Writes on the pipes of {@link #rawOpen}: the number of bytes written, or -1. */
+    public static native int rawWrite(int id, byte[] bytes);
+
+    /** Reads on the pipes of {@link #rawOpen}, waiting as the printer's driver does: the number of bytes, or -1. */
+    public static native int rawRead(int id, byte[] buffer);
+
+    /** Closes the pipes of {@link #rawOpen}: 0, or -1. */
+    public static native int rawClose(int id);
+
+    /** Drops every byte the host has written to the printer: their number, or -1 for an unknown id. */
+    public static native long discardWritten(int id);
+
     /** Detaches every printer, clears faults and restores real time. */
     public static native void reset();
 }
