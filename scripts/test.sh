@@ -1,15 +1,48 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds, runs the C++ and Java tests on Linux, then builds the Windows
-# DLL and runs its checks and tests under Wine.
-set -euo pipefail
+# Runs every test: installs what is missing, builds, runs the C++ and Java tests on Linux, the C++ tests again under
+# AddressSanitizer with UndefinedBehaviorSanitizer and under ThreadSanitizer, then builds the Windows DLL and runs
+# its checks and tests under Wine. Ends with one line that counts every test: "tests: N passed, N failed".
+set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" || exit 1
 
-"$root/scripts/build.sh" "$root/build"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 status=0
-(cd "$root/build" && ctest --output-on-failure --timeout 900) || status=1
 
-if [ -x "$root/tests/windows/run.sh" ]; then
-  "$root/tests/windows/run.sh" "$root" "$root/build-windows" || status=1
+run_stage() {
+  echo "== $1"
+  shift
+  "$@" 2>&1 | tee -a "$log"
+  local result=${PIPESTATUS[0]}
+  if [ "$result" -ne 0 ]; then
+    status=1
+    # A stage that failed without counting its tests still counts as one failure.
+    grep -q -E "tests failed out of|^[0-9]+ passed, [0-9]+ failed" <(tail -n 20 "$log") || echo "stage failed: 0 passed, 1 failed" >> "$log"
+  fi
+}
+
+run_stage "Linux build" "$root/scripts/build.sh" "$root/build"
+run_stage "Linux tests" bash -c "cd '$root/build' && ctest --output-on-failure --timeout 900"
+if [ -x "$root/tests/sanitize.sh" ]; then
+  run_stage "Sanitizers" "$root/tests/sanitize.sh" "$root" "$root/build-sanitize"
 fi
+if [ -x "$root/tests/windows/run.sh" ]; then
+  run_stage "Windows DLL under Wine" "$root/tests/windows/run.sh" "$root" "$root/build-windows"
+fi
+
+# ctest: "N% tests passed, F tests failed out of T"; the other runners: "P passed, F failed".
+passed=0
+failed=0
+while read -r line; do
+  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed=$((failed + BASH_REMATCH[1]))
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  elif [[ $line =~ ^([a-z]+:\ )?([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+    passed=$((passed + BASH_REMATCH[2]))
+    failed=$((failed + BASH_REMATCH[3]))
+  fi
+done < "$log"
+if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+echo "tests: $passed passed, $failed failed"
 exit $status

@@ -105,4 +105,21 @@ class PrinterClassTest extends PrinterFixture {
         assertEquals(0, usb.usbWriteOutputPipe(port.hWritePort, bytes(7)));
         assertArrayEquals(bytes(7), takeAtLeast(printer, 1));
     }
+
+    @Test
+    void aNativePrinterPluggedInBesideTheLinkDoesNotLetACloseTakeTheReadersHandle() {
+        int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
+        int handlesBefore = SimBus.openHandles();
+        UsbPort port = new UsbPort();
+        assertEquals(1, open(port, GENERIC_READ));
+        // Detection now prefers the native printer and records its transport.
+        SimBus.attachDefault(SimBus.NATIVE);
+        assertEquals(0, usb.usbInitPipe(new UsbPort(), GENERIC_WRITE));
+
+        // The printer-class read handle still goes through the printer-class close, which stops the reader first.
+        assertEquals(0, close(port.hReadPort));
+        waitFor(() -> SimBus.openHandles() <= handlesBefore, "the whole link, reader included, to be released");
+        SimBus.send(printer, bytes(1));
+        assertEquals(-1, usb.usbReadInputPipe(port.hReadPort, new byte[1]));
+    }
 }
