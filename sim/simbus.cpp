@@ -59,6 +59,11 @@ SIMBUS_API int simbus_stall_writes(int id, int on) {
     return result(sim::stallWrites(id, on != 0));
 }
 
+SIMBUS_API int simbus_pending_reads(int id) {
+    if (sim::interfacePath(id).empty()) return -1;
+    return static_cast<int>(sim::pendingReads(id));
+}
+
 SIMBUS_API int simbus_power(int event) {
     return platform::broadcastMessage(WM_POWERBROADCAST, static_cast<WPARAM>(event), 0);
 }

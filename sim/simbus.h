@@ -25,6 +25,8 @@ SIMBUS_API int simbus_take(int id, void *buf, int cap);
 // While on, the printer accepts no write: writes wait until it is turned off, they are cancelled or the printer is
 // unplugged. 0, or -1 for an unknown id.
 SIMBUS_API int simbus_stall_writes(int id, int on);
+// Reads the printer's driver holds pending, so that tests wait for a read to be under way: the count, or -1.
+SIMBUS_API int simbus_pending_reads(int id);
 // Delivers WM_POWERBROADCAST with this wParam to every top-level window; returns how many handled it.
 SIMBUS_API int simbus_power(int event);
 // The next `times` calls of `operation` fail with `error`: 0, or -1 for an unknown name.

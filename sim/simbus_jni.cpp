@@ -42,6 +42,10 @@ JNIEXPORT jbyteArray JNICALL Java_com_qel_usb_sim_SimBus_take(JNIEnv *env, jclas
     return array;
 }
 
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_pendingReads(JNIEnv *, jclass, jint id) {
+    return simbus_pending_reads(id);
+}
+
 JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_stallWrites(JNIEnv *, jclass, jint id, jboolean on) {
     return simbus_stall_writes(id, on == JNI_TRUE ? 1 : 0);
 }

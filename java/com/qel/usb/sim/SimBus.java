@@ -42,6 +42,9 @@ public final class SimBus {
      */
     public static native int stallWrites(int id, boolean on);
 
+    /** Reads the printer's driver holds pending, so that a test can wait for a read to be under way; or -1. */
+    public static native int pendingReads(int id);
+
     /** Delivers WM_POWERBROADCAST with this event to every top-level window; how many windows handled it. */
     public static native int power(int event);
 

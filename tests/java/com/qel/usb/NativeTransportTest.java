@@ -112,7 +112,7 @@ class NativeTransportTest extends PrinterFixture {
 
     @Test
     void closingAReadHandleCancelsABlockedRead() throws Exception {
-        SimBus.attachDefault(SimBus.NATIVE);
+        int printer = SimBus.attachDefault(SimBus.NATIVE);
         UsbPort port = new UsbPort();
         assertEquals(0, open(port, GENERIC_READ));
         // All time-outs zero: a read waits until its bytes arrive.
@@ -123,9 +123,7 @@ class NativeTransportTest extends PrinterFixture {
             int result = usb.usbReadInputPipe(handle, new byte[16]);
             return new int[] {result, usb.usbGetLastError()};
         });
-        // The read must be under way before the close; there is no way to see it from here but time.
-        waitFor(() -> !read.isDone(), "the read to start");
-        Thread.sleep(50);
+        waitFor(() -> SimBus.pendingReads(printer) == 1, "the read to be under way");
         assertEquals(0, close(handle));
         int[] outcome = read.get(WAIT_LIMIT_MS, TimeUnit.MILLISECONDS);
         assertEquals(-1, outcome[0]);
