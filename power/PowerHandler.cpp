@@ -17,8 +17,8 @@ const char POWER_WINDOW_CLASS[] = "JPOS Power Handler Window";
 // on the power thread, so a wait under it cannot be a wait for its own holder.
 std::mutex g_powerLifecycleLock;
 
-// Guards the kept thread handle and the quit flag. Held only for short steps: never while a window procedure runs
-// or while a power thread is waited for.
+// Guards the kept thread handle, the quit flag, and the decision between a stop and the start of a suspend. Held only
+// for short steps: never across a handler or while a power thread is waited for.
 std::mutex g_powerStateLock;
 HANDLE g_hPowerThread = NULL;
 bool g_bPowerQuitPosted = false;
@@ -34,6 +34,15 @@ const DWORD POWER_THREAD_END_WAIT = 1000;
 // The newest power thread reports here whether its window exists, then sets the ready event.
 std::atomic<HANDLE> g_hPowerReadyEvent(NULL);
 std::atomic<bool> g_bPowerWindowCreated(false);
+
+// A suspend begins only while the thread is not stopping: a thread that quits with the port state suspended leaves
+// no window for the resume, and every Java call would be refused from then on.
+bool BeginSuspend(CUsbComm *pTarget) {
+    std::lock_guard<std::mutex> lock(g_powerStateLock);
+    if (g_bPowerStopping) return false;
+    pTarget->m_bSuspended = 1;
+    return true;
+}
 
 bool IsThreadRunning(HANDLE hThread) {
     return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT;
@@ -121,11 +130,14 @@ bool StartPowerHandler(CUsbComm *target) {
     return CreatePowerThread(target);
 }
 
-void StopPowerHandler() {
+void StopPowerHandler() { StopPowerHandlerUnlessSuspended(NULL); }
+
+void StopPowerHandlerUnlessSuspended(CUsbComm *pComm) {
     std::lock_guard<std::mutex> lifecycle(g_powerLifecycleLock);
     HANDLE hThread;
     {
         std::lock_guard<std::mutex> lock(g_powerStateLock);
+        if (pComm != NULL && pComm->m_bSuspended) return;
         PostQuitToPowerThread();
         hThread = g_hPowerThread;
     }
@@ -190,7 +202,7 @@ LRESULT CALLBACK PowerHandlerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM
     if (pTarget == NULL || g_bPowerStopping) return TRUE;
 
     if (wParam == PBT_APMSUSPEND) {
-        pTarget->OnPowerSuspend();
+        if (BeginSuspend(pTarget)) pTarget->OnPowerSuspend();
     } else if (wParam == PBT_APMRESUMESUSPEND) {
         pTarget->OnPowerResume();
     }

@@ -15,6 +15,10 @@ extern std::atomic<CUsbComm *> g_pPowerTarget;
 
 bool StartPowerHandler(CUsbComm *target);
 void StopPowerHandler();
+// The stop for the close of the link: while the port state is suspended the power thread keeps running, so that the
+// resume broadcast still reaches it. Decided under the same lock as the start of a suspend on the power thread:
+// either the suspend comes first and the thread stays, or the suspend finds the thread stopping and does not begin.
+void StopPowerHandlerUnlessSuspended(CUsbComm *pComm);
 // Stops the power thread and waits for it to end; for the library's unload, after which its code is gone.
 void ShutdownPowerHandler();
 

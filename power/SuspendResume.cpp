@@ -87,7 +87,9 @@ int CUsbComm::ReopenReadPipe() {
     std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
     if (!ComposeOwnPipePath(PIPE_NAME_READ)) return 0;
     HANDLE hRead = m_hReadPort.load();
-    if (hRead != nullptr) return IsHandle(hRead) ? 1 : 0;
+    // A suspend that found the link not connected left its reader thread running; that reader's reconnect supplies
+    // the read handle, and a second receive machinery would leak the first and run two readers on the device.
+    if (hRead != nullptr || m_hStopEvent.load() != nullptr) return IsHandle(hRead) ? 1 : 0;
 
     if (m_nUsbType == USB_TYPE_PRINTER_CLASS) {
         // The power handler is already running: this runs on its thread.

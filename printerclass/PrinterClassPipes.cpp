@@ -23,7 +23,10 @@ void CloseHandleField(std::atomic<HANDLE> &field) {
 HANDLE CUsbComm::OpenPrinterClassReadPipe(const char *pszPipePath, bool *pbStartPowerHandler) {
     std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
     HANDLE hHeld = m_hReadPort.load();
-    if (hHeld != nullptr) return hHeld;
+    // The receive machinery can be up with the field empty: a reconnect that found no transport recorded released
+    // both handles and opened none. Its reader goes on reconnecting and fills the field; a second machinery would
+    // leak the first and run two readers on the device. Java gets the field as it is, -1 until then.
+    if (hHeld != nullptr || m_hStopEvent.load() != nullptr) return hHeld;
 
     // A failed open does not stop the sequence: the reader thread's reconnect goes on trying the device.
     m_hReadPort = AdoptHandle(CreateFileA(pszPipePath, GENERIC_READ | GENERIC_WRITE,
@@ -82,7 +85,7 @@ int CUsbComm::ClosePrinterClassPipe(jint nHandle) {
         nResult = bMatching ? CloseMatchingHandle() : CloseOtherHandle();
     }
     // While suspended the power handler stays up: the resume broadcast must still reach it.
-    if (!m_bSuspended) StopPowerHandler();
+    StopPowerHandlerUnlessSuspended(this);
     return nResult;
 }
 
