@@ -1,17 +1,11 @@
 // The printer-class transport through the exported functions, as Java calls them: the closes of either handle, a
 // close during a blocked read and during a write the printer does not take.
 #include <future>
+#include <string>
+#include <vector>
 
-#include "fake_java.h"
 #include "printer_class_fixture.h"
-
-extern "C" {
-jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *env, jobject self, jobject port, jint nAccess);
-jint JNICALL Java_com_qel_usb_UsbPort_usbClosePipe(JNIEnv *env, jobject self, jint nHandle);
-jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIEnv *env, jobject self, jint nHandle, jbyteArray array);
-jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JNIEnv *env, jobject self, jint nHandle,
-                                                        jbyteArray array);
-}
+#include "support/java_usb_port.h"
 
 namespace printer_class_test {
 namespace {
@@ -32,6 +26,7 @@ protected:
         platform::clearFaults();
         if (holdsAnything()) closePipe(0);
         EXPECT_FALSE(holdsAnything()) << "the port state still holds part of the link";
+        for (const std::string &problem : jvm_.takeProblems()) ADD_FAILURE() << "JNI misuse: " << problem;
         // The power handler keeps its thread's handle after a stop, until it is shut down.
         ShutdownPowerHandler();
         EXPECT_EQ(handlesBefore_, platform::openHandleCount()) << "a handle was left open";
@@ -39,16 +34,13 @@ protected:
         sim::removeAll();
     }
 
-    jint initPipe(DWORD access) {
-        return Java_com_qel_usb_UsbPort_usbInitPipe(java_.env(), nullptr, &port_, static_cast<jint>(access));
+    jint initPipe(DWORD access) { return port_.initPipe(static_cast<jint>(access)); }
+    jint closePipe(jint handle) { return port_.closePipe(handle); }
+    jint readPipe(std::vector<jbyte> &array) { return port_.readInputPipe(port_.hReadPort(), array); }
+    jint writePipe(const std::string &bytes) {
+        return port_.writeOutputPipe(port_.hWritePort(), std::vector<jbyte>(bytes.begin(), bytes.end()));
     }
-    jint closePipe(jint handle) { return Java_com_qel_usb_UsbPort_usbClosePipe(java_.env(), nullptr, handle); }
-    jint readPipe(fake_java::ByteArray &array) {
-        return Java_com_qel_usb_UsbPort_usbReadInputPipe(java_.env(), nullptr, port_.hReadPort, &array);
-    }
-    jint writePipe(fake_java::ByteArray &array) {
-        return Java_com_qel_usb_UsbPort_usbWriteOutputPipe(java_.env(), nullptr, port_.hWritePort, &array);
-    }
+    static std::string text(const std::vector<jbyte> &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
     // Both pipes open, as the driver opens them: the write pipe first.
     void openBothPipes() {
@@ -65,8 +57,8 @@ protected:
                comm.m_hWritePort.load() != nullptr;
     }
 
-    fake_java::Environment java_;
-    fake_java::PortObject port_;
+    fakejni::FakeJvm jvm_;
+    JavaUsbPort port_{jvm_};
     int printer_ = 0;
 
 private:
@@ -77,24 +69,24 @@ TEST_F(PrinterClassJava, aReceiptGoesOutTheAnswerComesBackAndTheFirstCloseOfEith
     for (bool writeHandleFirst : {true, false}) {
         SCOPED_TRACE(writeHandleFirst ? "write handle first" : "read handle first");
         openBothPipes();
-        EXPECT_NE(port_.hReadPort.load(), port_.hWritePort.load());
+        EXPECT_NE(port_.hReadPort(), port_.hWritePort());
 
-        fake_java::ByteArray receipt("\x1b@receipt\n");
+        const std::string receipt("\x1b@receipt\n");
         EXPECT_EQ(0, writePipe(receipt));
         std::vector<uint8_t> printed;
         ASSERT_TRUE(sim::takeAll(printer_, printed));
-        EXPECT_EQ(receipt.content(), std::string(printed.begin(), printed.end()));
+        EXPECT_EQ(receipt, std::string(printed.begin(), printed.end()));
 
         ASSERT_TRUE(sim::send(printer_, "\x14\x00\x2a", 3));
-        fake_java::ByteArray small(std::string(2, '\0'));
+        std::vector<jbyte> small(2);
         EXPECT_EQ(2, readPipe(small));
-        EXPECT_EQ(std::string("\x14\x00", 2), small.content());
-        fake_java::ByteArray large(std::string(64, '\0'));
+        EXPECT_EQ(std::string("\x14\x00", 2), text(small));
+        std::vector<jbyte> large(64);
         EXPECT_EQ(1, readPipe(large));
-        EXPECT_EQ('\x2a', large.bytes[0]);
+        EXPECT_EQ('\x2a', large[0]);
 
-        jint first = writeHandleFirst ? port_.hWritePort.load() : port_.hReadPort.load();
-        jint second = writeHandleFirst ? port_.hReadPort.load() : port_.hWritePort.load();
+        jint first = writeHandleFirst ? port_.hWritePort() : port_.hReadPort();
+        jint second = writeHandleFirst ? port_.hReadPort() : port_.hWritePort();
         EXPECT_EQ(0, closePipe(first));
         EXPECT_FALSE(holdsAnything());
         EXPECT_EQ(0, sim::openFiles(printer_));
@@ -105,16 +97,17 @@ TEST_F(PrinterClassJava, aReceiptGoesOutTheAnswerComesBackAndTheFirstCloseOfEith
 
 TEST_F(PrinterClassJava, aCloseEndsABlockedReadAndAReadAfterItFailsAtOnce) {
     openBothPipes();
-    fake_java::ByteArray array(std::string(64, '\0'));
+    std::vector<jbyte> array(64);
     std::future<jint> blocked = std::async(std::launch::async, [&] { return readPipe(array); });
 
-    EXPECT_EQ(0, closePipe(port_.hReadPort));
+    EXPECT_EQ(0, closePipe(port_.hReadPort()));
     ASSERT_EQ(std::future_status::ready, blocked.wait_for(GENEROUS)) << "the read outlived the close";
     EXPECT_EQ(-1, blocked.get());
     EXPECT_FALSE(holdsAnything());
 
     // With the link closed there is nothing to wait for: a 180-second wait here would fail the bound below.
-    std::future<jint> late = std::async(std::launch::async, [&] { return readPipe(array); });
+    std::vector<jbyte> laterArray(64);
+    std::future<jint> late = std::async(std::launch::async, [&] { return readPipe(laterArray); });
     ASSERT_EQ(std::future_status::ready, late.wait_for(GENEROUS));
     EXPECT_EQ(-1, late.get());
 }
@@ -122,11 +115,10 @@ TEST_F(PrinterClassJava, aCloseEndsABlockedReadAndAReadAfterItFailsAtOnce) {
 TEST_F(PrinterClassJava, aCloseCancelsAWriteThePrinterDoesNotTake) {
     openBothPipes();
     ASSERT_TRUE(sim::stallWrites(printer_, true));
-    fake_java::ByteArray receipt("stalled");
-    std::future<jint> stalled = std::async(std::launch::async, [&] { return writePipe(receipt); });
+    std::future<jint> stalled = std::async(std::launch::async, [&] { return writePipe("stalled"); });
     ASSERT_TRUE(waitUntil([&] { return sim::pendingWrites(printer_) == 1; }));
 
-    EXPECT_EQ(0, closePipe(port_.hReadPort));
+    EXPECT_EQ(0, closePipe(port_.hReadPort()));
     ASSERT_EQ(std::future_status::ready, stalled.wait_for(GENEROUS)) << "the close hangs on the stalled write";
     EXPECT_EQ(static_cast<jint>(ERROR_OPERATION_ABORTED), stalled.get());
     EXPECT_EQ(0u, sim::pendingWrites(printer_));
@@ -139,15 +131,13 @@ TEST_F(PrinterClassJava, aCloseCancelsAWriteThePrinterDoesNotTake) {
 TEST_F(PrinterClassJava, aFailedOpenOfTheWritePipeIsTriedAgainByTheNextOpen) {
     // Detection and lookup open the device three times before the write pipe's own open.
     platform::armFault("CreateFileA", 1, ERROR_ACCESS_DENIED, 3);
-    port_.hWritePort = 777;
     EXPECT_EQ(-1, initPipe(GENERIC_WRITE));
-    EXPECT_EQ(777, port_.hWritePort) << "the field is written only on success";
+    EXPECT_EQ(0, port_.hWritePort()) << "the field is written only on success";
     EXPECT_EQ(nullptr, g_UsbComm.m_hWritePort.load()) << "no failed open is kept for the next open to take";
 
     ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_WRITE));
-    fake_java::ByteArray receipt("\x1b@");
-    EXPECT_EQ(0, writePipe(receipt));
-    closePipe(port_.hWritePort);
+    EXPECT_EQ(0, writePipe("\x1b@"));
+    closePipe(port_.hWritePort());
 }
 
 }  // namespace
