@@ -31,13 +31,18 @@ if [ -x "$root/tests/windows/run.sh" ]; then
   run_stage "Windows DLL under Wine" "$root/tests/windows/run.sh" "$root" "$root/build-windows"
 fi
 
-# ctest: "N% tests passed, F tests failed out of T"; the other runners: "P passed, F failed".
+# ctest: "N% tests passed, F tests failed out of T"; the sanitized test programs: one line each; the Wine suites:
+# "P passed, F failed".
 passed=0
 failed=0
 while read -r line; do
   if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
     failed=$((failed + BASH_REMATCH[1]))
     passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  elif [[ $line =~ ^sanitize:\ [a-z]+\ [a-z_]+\ passed ]]; then
+    passed=$((passed + 1))
+  elif [[ $line =~ ^sanitize:\ [a-z]+\ [a-z_]+\ FAILED ]]; then
+    failed=$((failed + 1))
   elif [[ $line =~ ^([a-z]+:\ )?([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
     passed=$((passed + BASH_REMATCH[2]))
     failed=$((failed + BASH_REMATCH[3]))
