@@ -1,9 +1,10 @@
 // What the Java class com.qel.usb.UsbPort does with the library, for the test program: one port object and the
-// eleven native methods, called through the fake JNI environment.
+// eleven native methods, called through the tests' fake JVM on the calling thread's own JNIEnv, with a fresh byte
+// array per transfer, checking what the JVM checks as each native method returns.
 #pragma once
 
-#include "fake_jni_env.h"
 #include "pipe_server.h"
+#include "support/fake_jni.h"
 #include "test_runner.h"
 #include "usb_port_library.h"
 
@@ -20,7 +21,7 @@ const jint kUntouched = 0x5A5A;
 class JavaPort {
 public:
     // The port object's fields start with `fieldValue`, so that a write by the library shows.
-    JavaPort(FakeJniEnv &jni, const UsbPortLibrary &library, jint fieldValue);
+    JavaPort(fakejni::FakeJvm &jvm, const UsbPortLibrary &library, jint fieldValue);
 
     jint readField() const { return object_->hReadPort; }
     jint writeField() const { return object_->hWritePort; }
@@ -40,12 +41,16 @@ public:
     std::string errorString(jint code);
 
 private:
-    FakeJniEnv &jni_;
+    // The calling thread's JNIEnv, and the JVM's checks as a native method returns; both keep the last error.
+    JNIEnv *env();
+    void returned(const char *method);
+
+    fakejni::FakeJvm &jvm_;
     const UsbPortLibrary &library_;
-    FakePortObject *object_;
+    fakejni::PortObject *object_;
 };
 
 // Fails the case for every JNI misuse seen since the last look and for array elements never released.
-void expectCleanJni(Checks &checks, FakeJniEnv &jni);
+void expectCleanJni(Checks &checks, fakejni::FakeJvm &jvm);
 
 }  // namespace winetest

@@ -30,13 +30,13 @@ void expectRefusedWhileSuspended(Checks &checks, JavaPort &port, jint writeHandl
     checks.expectEqual(port.initPipe(kGenericWrite), -1, "usbInitPipe");
 }
 
-void suspendAndResume(Checks &checks, FakeJniEnv &jni, const UsbPortLibrary &library) {
+void suspendAndResume(Checks &checks, fakejni::FakeJvm &jvm, const UsbPortLibrary &library) {
     SimulatedPrinter printer(Transport::PrinterClass, supportedLowerCaseId(0));
     std::string error;
     if (!checks.expect(printer.plug(error), "plug: " + error)) {
         return;
     }
-    JavaPort port(jni, library, kUntouched);
+    JavaPort port(jvm, library, kUntouched);
     checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe for writing");
     checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading");
     const jint writeHandle = port.writeField();
@@ -91,15 +91,15 @@ void suspendAndResume(Checks &checks, FakeJniEnv &jni, const UsbPortLibrary &lib
     checks.expect(printer.readPipe().waitForLiveConnections(0, kBound), "the read pipe is released");
     checks.expect(printer.writePipe().waitForLiveConnections(0, kBound), "the write pipe is released");
     checks.expect(waitUntil([] { return findPowerWindow() == nullptr; }, kBound), "the power window goes");
-    expectCleanJni(checks, jni);
+    expectCleanJni(checks, jvm);
 }
 
 }  // namespace
 
 void runPowerSuite(TestRunner &runner, const UsbPortLibrary &library) {
-    FakeJniEnv jni;
+    fakejni::FakeJvm jvm;
     runner.run("suspend and resume through WM_POWERBROADCAST put 1D FF and 1D 04 02 1B 40 on the wire",
-               [&](Checks &checks) { suspendAndResume(checks, jni, library); });
+               [&](Checks &checks) { suspendAndResume(checks, jvm, library); });
 }
 
 }  // namespace winetest

@@ -21,7 +21,7 @@ const Bytes kReceipt = {'V', 'I', 'R', 'I', ' ', 'r', 'e', 'c', 'e', 'i', 'p', '
 const Bytes kPrinterAnswer = {0x12, 0x00, 0x7F};
 
 struct Context {
-    FakeJniEnv jni;
+    fakejni::FakeJvm jvm;
     const UsbPortLibrary *library = nullptr;
 };
 
@@ -74,7 +74,7 @@ void expectAnswerRead(Checks &checks, JavaPort &port, jint handle, SimulatedPrin
 }
 
 void withoutPrinter(Checks &checks, Context &context) {
-    JavaPort port(context.jni, *context.library, kUntouched);
+    JavaPort port(context.jvm, *context.library, kUntouched);
     checks.expectEqual(port.genericReadValue(), kGenericRead, "usbGetGenericReadValue");
     checks.expectEqual(port.genericWriteValue(), kGenericWrite, "usbGetGenericWriteValue");
     checks.expectEqual(port.initPipe(kGenericWrite), -1, "usbInitPipe for writing");
@@ -96,7 +96,7 @@ void withoutPrinter(Checks &checks, Context &context) {
     checks.expectEqual(port.lastError(), ERROR_INVALID_HANDLE, "usbGetLastError after it");
     // Wine's handle values are small multiples of four; this one is never open.
     checks.expectEqual(port.closePipe(0x7FFFFFFC), ERROR_INVALID_HANDLE, "usbClosePipe of a handle not open");
-    expectCleanJni(checks, context.jni);
+    expectCleanJni(checks, context.jvm);
 }
 
 void printerClassRoad(Checks &checks, Context &context) {
@@ -105,7 +105,7 @@ void printerClassRoad(Checks &checks, Context &context) {
         return;
     }
     const std::set<DWORD> threadsBefore = threadIds();
-    JavaPort port(context.jni, *context.library, kUntouched);
+    JavaPort port(context.jvm, *context.library, kUntouched);
     checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe for writing");
     checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading");
     const std::set<DWORD> libraryThreads = expectLibraryThreadsStarted(checks, threadsBefore);
@@ -143,7 +143,7 @@ void printerClassRoad(Checks &checks, Context &context) {
     checks.expect(waitUntil([] { return findPowerWindow() == nullptr; }, kBound), "the power window goes");
     expectThreadsEnded(checks, libraryThreads);
     checks.expectEqual(port.write(writeHandle, kReceipt), ERROR_INVALID_HANDLE, "usbWriteOutputPipe after close");
-    expectCleanJni(checks, context.jni);
+    expectCleanJni(checks, context.jvm);
 }
 
 void nativeRoad(Checks &checks, Context &context) {
@@ -151,7 +151,7 @@ void nativeRoad(Checks &checks, Context &context) {
     if (!plugged(checks, printer)) {
         return;
     }
-    JavaPort port(context.jni, *context.library, kUntouched);
+    JavaPort port(context.jvm, *context.library, kUntouched);
     checks.expectEqual(port.initPipe(kGenericWrite), 0, "usbInitPipe for writing");
     checks.expectEqual(port.initPipe(kGenericRead), 0, "usbInitPipe for reading");
     const jint writeHandle = port.writeField();
@@ -179,7 +179,7 @@ void nativeRoad(Checks &checks, Context &context) {
     checks.expectEqual(port.closePipe(readHandle), 0, "usbClosePipe of the read handle");
     checks.expectEqual(port.closePipe(writeHandle), 0, "usbClosePipe of the write handle");
     expectHeldPipes(checks, printer, 0, "after the close");
-    expectCleanJni(checks, context.jni);
+    expectCleanJni(checks, context.jvm);
 }
 
 void nativeFirst(Checks &checks, Context &context) {
@@ -188,12 +188,12 @@ void nativeFirst(Checks &checks, Context &context) {
     if (!plugged(checks, printerClass) || !plugged(checks, native)) {
         return;
     }
-    JavaPort port(context.jni, *context.library, kUntouched);
+    JavaPort port(context.jvm, *context.library, kUntouched);
     checks.expectEqual(port.initPipe(kGenericWrite), 0, "usbInitPipe for writing");
     expectReceiptArrives(checks, port, port.writeField(), native);
     checks.expectEqual(printerClass.writePipe().received(), Bytes(), "nothing at the printer-class printer");
     checks.expectEqual(port.closePipe(port.writeField()), 0, "usbClosePipe");
-    expectCleanJni(checks, context.jni);
+    expectCleanJni(checks, context.jvm);
 }
 
 // Opens both pipes of a printer-class printer; false (with the failures recorded) when that does not work.
@@ -208,7 +208,7 @@ void closeDuringRead(Checks &checks, Context &context) {
         return;
     }
     const std::set<DWORD> threadsBefore = threadIds();
-    auto port = std::make_shared<JavaPort>(context.jni, *context.library, kUntouched);
+    auto port = std::make_shared<JavaPort>(context.jvm, *context.library, kUntouched);
     if (!openPrinterClass(checks, *port)) {
         return;
     }
@@ -238,7 +238,7 @@ void closeDuringRead(Checks &checks, Context &context) {
     checks.expectEqual(read->result.load(), -1, "usbReadInputPipe ended by the close");
     expectHeldPipes(checks, printer, 0, "after the close");
     expectThreadsEnded(checks, libraryThreads);
-    expectCleanJni(checks, context.jni);
+    expectCleanJni(checks, context.jvm);
 }
 
 void unplugWhileOpen(Checks &checks, Context &context) {
@@ -247,7 +247,7 @@ void unplugWhileOpen(Checks &checks, Context &context) {
         return;
     }
     const std::set<DWORD> threadsBefore = threadIds();
-    JavaPort port(context.jni, *context.library, kUntouched);
+    JavaPort port(context.jvm, *context.library, kUntouched);
     if (!openPrinterClass(checks, port)) {
         return;
     }
@@ -266,7 +266,7 @@ void unplugWhileOpen(Checks &checks, Context &context) {
     checks.expectEqual(port.closePipe(writeHandle), 0, "usbClosePipe of the other handle");
     checks.expect(waitUntil([] { return findPowerWindow() == nullptr; }, kBound), "the power window goes");
     expectThreadsEnded(checks, libraryThreads);
-    expectCleanJni(checks, context.jni);
+    expectCleanJni(checks, context.jvm);
 }
 
 // The JVM calls JNI_OnUnload and then frees the library; a thread still running the library's code then would
@@ -280,7 +280,7 @@ void unloadWithLinkOpen(Checks &checks, Context &context, UsbPortLibrary &librar
         return;
     }
     const std::set<DWORD> threadsBefore = threadIds();
-    JavaPort port(context.jni, library, kUntouched);
+    JavaPort port(context.jvm, library, kUntouched);
     if (!openPrinterClass(checks, port)) {
         return;
     }
