@@ -5,6 +5,7 @@
 
 #include "discovery/PipePath.h"
 #include "jni/JavaBoundary.h"
+#include "jni/LastErrorKeeper.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 
@@ -64,13 +65,14 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *e
         pszPipeName = PIPE_NAME_WRITE;
         pszFieldName = "hWritePort";
     }
+    CLastErrorKeeper lastError;
     if (pszPipeName == nullptr || port == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        lastError.Set(ERROR_INVALID_PARAMETER);
         return -1;
     }
     jfieldID field = FindHandleField(env, port, pszFieldName);
     if (field == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        lastError.Set(ERROR_INVALID_PARAMETER);
         return -1;
     }
 
@@ -115,13 +117,14 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbClosePipe(JNIEnv *
 
     // Only handles the library opened and still holds are closed: a stale or foreign value (after a double close
     // Windows may have given it to a file of the JVM) is answered as a handle that is not open.
-    BOOL bClosed;
+    CLastErrorKeeper lastError;
+    DWORD dwError = ERROR_SUCCESS;
     {
         std::lock_guard<std::mutex> lifecycle(g_UsbComm.m_guard.LifecycleLock());
         std::lock_guard<std::recursive_mutex> lock(g_UsbComm.m_guard.ReplaceLock());
         HANDLE hWrite = g_UsbComm.m_hWritePort.load();
         if (hWrite != nullptr && SameJavaHandle(hWrite, nHandle)) g_UsbComm.m_hWritePort = nullptr;
-        bClosed = g_UsbComm.m_guard.Retire(HandleFromJava(nHandle));
+        if (!g_UsbComm.m_guard.Retire(HandleFromJava(nHandle))) dwError = lastError.Capture();
     }
-    return bClosed ? 0 : static_cast<jint>(GetLastError());
+    return static_cast<jint>(dwError);
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "jni/JavaBoundary.h"
+#include "jni/LastErrorKeeper.h"
 #include "port/UsbComm.h"
 
 namespace {
@@ -51,27 +52,33 @@ void MergeTimeout(ULONG &nMember, jint nValue) {
 }
 
 // A request that succeeded reports 0, whatever an earlier failure left in the thread's last-error value.
-jint RequestResult(BOOL bSucceeded) { return bSucceeded ? 0 : static_cast<jint>(GetLastError()); }
+jint RequestResult(CLastErrorKeeper &lastError, BOOL bSucceeded) {
+    return bSucceeded ? 0 : static_cast<jint>(lastError.Capture());
+}
 
 }  // namespace
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIEnv *env, jobject, jint nHandle,
                                                                             jbyteArray array) {
+    CLastErrorKeeper lastError;
     if (array == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        lastError.Set(ERROR_INVALID_PARAMETER);
         return -1;
     }
     jsize nLength = env->GetArrayLength(array);
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[static_cast<size_t>(nLength) + 1]);
     if (!buffer) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        lastError.Set(ERROR_NOT_ENOUGH_MEMORY);
         return -1;
     }
 
     DWORD nRead = 0;
     bool bRead = IsPrinterClass() ? ReadPrinterClass(buffer.get(), static_cast<DWORD>(nLength), &nRead)
                                   : ReadNative(nHandle, buffer.get(), static_cast<DWORD>(nLength), &nRead);
-    if (!bRead) return -1;
+    if (!bRead) {
+        lastError.Capture();
+        return -1;
+    }
     if (nRead > static_cast<DWORD>(nLength)) nRead = static_cast<DWORD>(nLength);
     if (nRead > 0) env->SetByteArrayRegion(array, 0, static_cast<jsize>(nRead), reinterpret_cast<jbyte *>(buffer.get()));
     return static_cast<jint>(nRead);
@@ -79,40 +86,36 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIE
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JNIEnv *env, jobject, jint,
                                                                              jbyteArray array) {
-    if (array == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return ERROR_INVALID_PARAMETER;
-    }
+    CLastErrorKeeper lastError;
+    if (array == nullptr) return static_cast<jint>(lastError.Set(ERROR_INVALID_PARAMETER));
     jsize nLength = env->GetArrayLength(array);
     jbyte *pElements = env->GetByteArrayElements(array, nullptr);
     if (pElements == nullptr) {
         env->ExceptionClear();
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return ERROR_NOT_ENOUGH_MEMORY;
+        return static_cast<jint>(lastError.Set(ERROR_NOT_ENOUGH_MEMORY));
     }
 
     DWORD dwError = ERROR_SUCCESS;
     if (g_UsbComm.m_bSuspended) {
-        dwError = ERROR_POWER_SUSPENDED_CODE;
+        dwError = lastError.Set(ERROR_POWER_SUSPENDED_CODE);
     } else {
         CHandleLease lease = g_UsbComm.m_guard.Lease(g_UsbComm.m_hWritePort.load());
         DWORD nWritten = 0;
         if (!lease || !WriteFile(lease.Get(), pElements, static_cast<DWORD>(nLength), &nWritten, nullptr)) {
-            dwError = GetLastError();
+            dwError = lastError.Capture();
         }
     }
     env->ReleaseByteArrayElements(array, pElements, 0);
-    // The JVM may have used the thread's last-error value meanwhile.
-    if (dwError != ERROR_SUCCESS) SetLastError(dwError);
     return static_cast<jint>(dwError);
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetCommTimeout(JNIEnv *, jobject, jint nHandle) {
     if (IsPrinterClass()) return 1;
+    CLastErrorKeeper lastError;
     CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
     SERIAL_TIMEOUTS timeouts;
     memset(&timeouts, 0, sizeof(timeouts));
-    if (!lease || !GetTimeouts(lease.Get(), &timeouts)) return static_cast<jint>(GetLastError());
+    if (!lease || !GetTimeouts(lease.Get(), &timeouts)) return static_cast<jint>(lastError.Capture());
     return static_cast<jint>(timeouts.ReadTotalTimeoutConstant);
 }
 
@@ -123,8 +126,9 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNI
                                                                             jint nWriteTotalMultiplier,
                                                                             jint nWriteTotalConstant) {
     if (IsPrinterClass()) return 1;
+    CLastErrorKeeper lastError;
     CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
-    if (!lease) return static_cast<jint>(GetLastError());
+    if (!lease) return static_cast<jint>(lastError.Capture());
 
     // When the current record cannot be read, the members start from zero rather than from whatever the stack held.
     SERIAL_TIMEOUTS timeouts;
@@ -137,15 +141,16 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNI
     MergeTimeout(timeouts.WriteTotalTimeoutConstant, nWriteTotalConstant);
 
     DWORD nReturned = 0;
-    return RequestResult(DeviceIoControl(lease.Get(), IOCTL_SERIAL_SET_TIMEOUTS, &timeouts, sizeof(timeouts), nullptr,
-                                         0, &nReturned, nullptr));
+    return RequestResult(lastError, DeviceIoControl(lease.Get(), IOCTL_SERIAL_SET_TIMEOUTS, &timeouts,
+                                                    sizeof(timeouts), nullptr, 0, &nReturned, nullptr));
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbPurgeRequest(JNIEnv *, jobject, jint nHandle) {
     if (IsPrinterClass()) return 1;
+    CLastErrorKeeper lastError;
     CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
-    if (!lease) return static_cast<jint>(GetLastError());
-    return RequestResult(PurgeComm(lease.Get(), PURGE_RXABORT | PURGE_RXCLEAR));
+    if (!lease) return static_cast<jint>(lastError.Capture());
+    return RequestResult(lastError, PurgeComm(lease.Get(), PURGE_RXABORT | PURGE_RXCLEAR));
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericReadValue(JNIEnv *, jobject) {

@@ -62,14 +62,17 @@ bool CLinkGuard::IsAdopted(HANDLE hHandle) {
 }
 
 CHandleLease CLinkGuard::Lease(HANDLE hHandle) {
-    std::lock_guard<std::mutex> lock(m_tableLock);
-    auto it = m_leases.find(HandleKey(hHandle));
-    if (hHandle == nullptr || it == m_leases.end() || it->second.bRetiring) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return CHandleLease();
+    {
+        std::lock_guard<std::mutex> lock(m_tableLock);
+        auto it = m_leases.find(HandleKey(hHandle));
+        if (hHandle != nullptr && it != m_leases.end() && !it->second.bRetiring) {
+            ++it->second.nLeases;
+            return CHandleLease(this, it->second.hHandle);
+        }
     }
-    ++it->second.nLeases;
-    return CHandleLease(this, it->second.hHandle);
+    // Set once the lock is released: on Windows releasing it may reset the thread's last error.
+    SetLastError(ERROR_INVALID_HANDLE);
+    return CHandleLease();
 }
 
 void CLinkGuard::ReturnLease(HANDLE hHandle) {
@@ -84,6 +87,7 @@ BOOL CLinkGuard::Retire(HANDLE hHandle) {
     std::unique_lock<std::mutex> lock(m_tableLock);
     auto it = m_leases.find(HandleKey(hHandle));
     if (hHandle == nullptr || it == m_leases.end() || it->second.bRetiring) {
+        lock.unlock();
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
