@@ -1,9 +1,8 @@
 // What the platform layer's waits cost, to read the end-to-end figures by: a state change (mutex acquire and
 // release, event set and reset) with 0, 1 or 2 other threads waiting on unrelated events, and a round of two
 // hand-offs between two threads (one wakes the other, which wakes the first) through the layer's events and, for
-// comparison, through a plain std::condition_variable. The layer keeps every waitable object under one lock and one
-// condition variable, so every state change wakes every waiting thread; Windows wakes only the waiters of the
-// object that changed.
+// comparison, through a plain std::condition_variable. Like Windows, the layer wakes only the threads waiting on
+// the object that changed, so idle waiters on other objects should not make a state change dearer.
 #include <benchmark/benchmark.h>
 
 #include <windows.h>

@@ -25,11 +25,10 @@ void FileObject::requestFinished(const IoRequest &request) {
                                   [&request](const auto &entry) { return entry.get() == &request; });
         if (found != inFlight_.end()) inFlight_.erase(found);
     }
-    {
-        std::lock_guard<std::mutex> guard(waitLock());
-        signalled_ = true;
-    }
-    waitChanged().notify_all();
+    std::lock_guard<std::mutex> guard(waitLock());
+    if (signalled_) return;
+    signalled_ = true;
+    wakeWaiters();
 }
 
 std::vector<std::shared_ptr<IoRequest>> FileObject::inFlight() const {

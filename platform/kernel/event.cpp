@@ -10,8 +10,9 @@ Event::Event(bool manualReset, bool initiallySignalled) : manualReset_(manualRes
 
 void Event::set() {
     std::lock_guard<std::mutex> guard(waitLock());
+    if (signalled_) return;
     signalled_ = true;
-    waitChanged().notify_all();
+    wakeWaiters();
 }
 
 void Event::reset() {

@@ -8,9 +8,9 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace platform {
 
@@ -21,11 +21,12 @@ public:
     virtual void onLastHandleClosed() {}
 };
 
-// All waitable state (events, mutexes, threads, anything a wait can name) is guarded by this one lock, and every
-// change of signalled state notifies this one condition variable. One lock keeps WaitForMultipleObjects exact
-// (the lowest signalled index wins and only that object is consumed) without lock-ordering problems.
+// All waitable state (events, mutexes, threads, anything a wait can name) is guarded by this one lock. One lock
+// keeps WaitForMultipleObjects exact (the lowest signalled index wins and only that object is consumed) without
+// lock-ordering problems.
 std::mutex &waitLock();
-std::condition_variable &waitChanged();
+
+class Waiter;
 
 class Waitable : public KernelObject {
 public:
@@ -34,6 +35,19 @@ public:
     // Applies the side effect of a satisfied wait: an auto-reset event resets, a mutex is acquired.
     // Returns true when the wait should report WAIT_ABANDONED_0 + index instead of WAIT_OBJECT_0 + index.
     virtual bool consume(DWORD threadId) = 0;
+
+    // With waitLock() held. A thread that sleeps in a wait naming this object registers here for the length of
+    // the wait (once per time the wait names the object), so that only such threads are woken when it changes.
+    void addWaiter(Waiter &waiter);
+    void removeWaiter(Waiter &waiter);
+    size_t waiterCount() const;
+
+protected:
+    // With waitLock() held, after a change that may satisfy a wait: wakes the threads waiting on this object.
+    void wakeWaiters();
+
+private:
+    std::vector<Waiter *> waiters_;  // guarded by waitLock()
 };
 
 // Puts an object into the handle table and returns its new handle value.
@@ -50,5 +64,7 @@ template <class T> std::shared_ptr<T> lookupHandleAs(HANDLE handle) {
 bool removeHandle(HANDLE handle);
 // Number of open handles, for leak checks in tests.
 size_t openHandleCount();
+// For tests: how many waits are asleep on the object a handle names (0 when the handle is not open).
+size_t waitingThreadCount(HANDLE handle);
 
 }  // namespace platform

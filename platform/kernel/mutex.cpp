@@ -23,7 +23,6 @@ void abandonMutexesOf(DWORD threadId) {
     for (auto &entry : list) {
         if (auto mutex = entry.lock()) mutex->abandonIfOwnedBy(threadId);
     }
-    waitChanged().notify_all();
 }
 
 void track(const std::shared_ptr<Mutex> &mutex) {
@@ -46,7 +45,7 @@ bool Mutex::release(DWORD threadId) {
     if (owner_ == 0 || owner_ != threadId) return false;
     if (--recursion_ == 0) {
         owner_ = 0;
-        waitChanged().notify_all();
+        wakeWaiters();
     }
     return true;
 }
@@ -56,6 +55,7 @@ void Mutex::abandonIfOwnedBy(DWORD threadId) {
     owner_ = 0;
     recursion_ = 0;
     abandoned_ = true;
+    wakeWaiters();
 }
 
 bool Mutex::isSignalled(DWORD threadId) const {

@@ -29,7 +29,8 @@ Thread::Thread(DWORD threadId, DWORD suspendCount) : id_(threadId), suspendCount
 DWORD Thread::resume() {
     std::lock_guard<std::mutex> guard(waitLock());
     DWORD previous = suspendCount_;
-    if (suspendCount_ > 0 && --suspendCount_ == 0) waitChanged().notify_all();
+    // Only the thread itself waits to be resumed.
+    if (suspendCount_ > 0 && --suspendCount_ == 0) resumed_.notify_one();
     return previous;
 }
 
@@ -40,14 +41,14 @@ DWORD Thread::exitCode() const {
 
 void Thread::waitUntilResumed() {
     std::unique_lock<std::mutex> lock(waitLock());
-    waitChanged().wait(lock, [this] { return suspendCount_ == 0; });
+    resumed_.wait(lock, [this] { return suspendCount_ == 0; });
 }
 
 void Thread::markEnded(DWORD exitCode) {
     std::lock_guard<std::mutex> guard(waitLock());
     exitCode_ = exitCode;
     ended_ = true;
-    waitChanged().notify_all();
+    wakeWaiters();
 }
 
 bool Thread::isSignalled(DWORD) const {

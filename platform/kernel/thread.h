@@ -4,6 +4,8 @@
 
 #include "kernel/kernel_object.h"
 
+#include <condition_variable>
+
 namespace platform {
 
 class Thread : public Waitable {
@@ -27,6 +29,7 @@ private:
     const DWORD id_;
     // All guarded by waitLock().
     DWORD suspendCount_;
+    std::condition_variable resumed_;
     bool ended_ = false;
     DWORD exitCode_ = STILL_ACTIVE;
 };

@@ -1,12 +1,13 @@
 // WaitForSingleObject and WaitForMultipleObjects.
 //
-// A waiter sleeps on waitChanged() until the objects' state lets it through or its deadline passes; it never polls.
-// The whole test-and-consume runs under waitLock(), so a wait for any object consumes exactly the object it
-// reports, and a wait for all consumes all of them at once or none.
+// A waiter sleeps until the objects' state lets it through or its deadline passes; it never polls. Only a change of
+// one of its own objects wakes it. The whole test-and-consume runs under waitLock(), so a wait for any object
+// consumes exactly the object it reports, and a wait for all consumes all of them at once or none.
 #include "kernel/faults.h"
 #include "kernel/kernel_object.h"
 #include "kernel/thread_identity.h"
 #include "kernel/time_scale.h"
+#include "kernel/waiter.h"
 
 #include <array>
 
@@ -61,33 +62,69 @@ bool trySatisfyAll(DWORD count, const WaitList &objects, DWORD threadId, DWORD &
     return true;
 }
 
+// One call's objects and how it waits for them.
+struct WaitSet {
+    DWORD count;
+    WaitList objects;
+    bool waitAll;
+    DWORD threadId;
+};
+
+// With waitLock() held.
+bool trySatisfy(const WaitSet &set, DWORD &result) {
+    return set.waitAll ? trySatisfyAll(set.count, set.objects, set.threadId, result)
+                       : trySatisfyAny(set.count, set.objects, set.threadId, result);
+}
+
+// Registers a waiter on every object of its wait for as long as it exists, so that only their changes wake it.
+// Created and destroyed with waitLock() held.
+class Registration {
+public:
+    Registration(const WaitSet &set, Waiter &waiter) : set_(set), waiter_(waiter) {
+        for (DWORD i = 0; i < set_.count; ++i) set_.objects[i]->addWaiter(waiter_);
+    }
+    Registration(const Registration &) = delete;
+    Registration &operator=(const Registration &) = delete;
+    ~Registration() {
+        for (DWORD i = 0; i < set_.count; ++i) set_.objects[i]->removeWaiter(waiter_);
+    }
+
+private:
+    const WaitSet &set_;
+    Waiter &waiter_;
+};
+
+// `lock` holds waitLock() and the wait was not satisfied by the objects' current state. The waiter registers
+// before the lock is first given up, so no change after that check can be missed.
+DWORD sleepUntilSatisfied(std::unique_lock<std::mutex> &lock, const WaitSet &set, Clock::time_point deadline) {
+    Waiter waiter;
+    Registration registration(set, waiter);
+    for (;;) {
+        if (Clock::now() >= deadline) return WAIT_TIMEOUT;
+        waiter.sleep(lock, deadline);
+        DWORD result = WAIT_FAILED;
+        if (trySatisfy(set, result)) return result;
+    }
+}
+
 DWORD waitForObjects(DWORD count, const HANDLE *handles, bool waitAll, DWORD milliseconds) {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    WaitList objects;
-    if (!collect(count, handles, objects)) return WAIT_FAILED;
-    if (waitAll && hasDuplicates(count, objects)) {
+    WaitSet set{count, {}, waitAll, currentThreadId()};
+    if (!collect(count, handles, set.objects)) return WAIT_FAILED;
+    if (waitAll && hasDuplicates(count, set.objects)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    DWORD threadId = currentThreadId();
     Clock::time_point deadline = deadlineAfter(milliseconds);
 
     std::unique_lock<std::mutex> lock(waitLock());
-    for (;;) {
-        DWORD result = WAIT_FAILED;
-        bool satisfied = waitAll ? trySatisfyAll(count, objects, threadId, result)
-                                 : trySatisfyAny(count, objects, threadId, result);
-        if (satisfied) return result;
-        if (milliseconds == 0 || Clock::now() >= deadline) return WAIT_TIMEOUT;
-        if (deadline == Clock::time_point::max()) {
-            waitChanged().wait(lock);
-        } else {
-            waitChanged().wait_until(lock, deadline);
-        }
-    }
+    DWORD result = WAIT_FAILED;
+    if (trySatisfy(set, result)) return result;
+    if (milliseconds == 0) return WAIT_TIMEOUT;
+    return sleepUntilSatisfied(lock, set, deadline);
 }
 
 }  // namespace

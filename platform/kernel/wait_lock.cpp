@@ -1,4 +1,4 @@
-// The one lock and condition variable behind every waitable object's state.
+// The one lock behind every waitable object's state.
 #include "kernel/kernel_object.h"
 
 namespace platform {
@@ -7,11 +7,6 @@ namespace platform {
 std::mutex &waitLock() {
     static auto *lock = new std::mutex;
     return *lock;
-}
-
-std::condition_variable &waitChanged() {
-    static auto *changed = new std::condition_variable;
-    return *changed;
 }
 
 }  // namespace platform

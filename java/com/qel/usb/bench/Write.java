@@ -78,7 +78,7 @@ final class Write {
 
     /**
      * The raw path while a library link to another printer is open and idle: its reader thread waits in the
-     * platform layer, which wakes every waiting thread at every state change, the raw writes' completions included.
+     * platform layer, which must not wake it for the raw writes' completions, as Windows does not.
      */
     private static Result rawBesideIdleLink() {
         SimBus.reset();
