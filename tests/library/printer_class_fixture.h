@@ -58,16 +58,21 @@ inline int attachPrinterClassPrinter() {
     return sim::attach(setup);
 }
 
+// An empty bus, no armed fault, real time, and no power thread left by another test (it keeps its handle until it
+// is shut down).
+inline void startFromAnEmptyBus() {
+    ShutdownPowerHandler();
+    sim::removeAll();
+    platform::clearFaults();
+    platform::setTimeScale(1);
+}
+
 // Starts every test with an empty bus, no armed fault and real time, and checks that it leaves no handle and no
 // device file open.
 class PrinterClassTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // A power thread left by another test keeps its handle until it is shut down.
-        ShutdownPowerHandler();
-        sim::removeAll();
-        platform::clearFaults();
-        platform::setTimeScale(1);
+        startFromAnEmptyBus();
         handlesBefore_ = platform::openHandleCount();
         printer_ = attachPrinterClassPrinter();
         ASSERT_GT(printer_, 0);

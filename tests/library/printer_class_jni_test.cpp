@@ -13,10 +13,7 @@ namespace {
 class PrinterClassJava : public ::testing::Test {
 protected:
     void SetUp() override {
-        ShutdownPowerHandler();
-        sim::removeAll();
-        platform::clearFaults();
-        platform::setTimeScale(1);
+        startFromAnEmptyBus();
         handlesBefore_ = platform::openHandleCount();
         printer_ = attachPrinterClassPrinter();
         ASSERT_GT(printer_, 0);
