@@ -14,8 +14,8 @@ const DWORD READER_SETTLE_PAUSE = 200;
 const DWORD RING_BUFFER_EXPONENT = 12;
 
 void CloseHandleField(std::atomic<HANDLE> &field) {
-    HANDLE hEvent = field.exchange(nullptr);
-    if (hEvent != nullptr) CloseHandle(hEvent);
+    HANDLE hHandle = field.exchange(nullptr);
+    if (hHandle != nullptr) CloseHandle(hHandle);
 }
 
 }  // namespace
