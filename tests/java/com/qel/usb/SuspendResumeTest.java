@@ -111,4 +111,73 @@ class SuspendResumeTest extends PrinterFixture {
         assertEquals(0, usb.usbWriteOutputPipe(port.hWritePort, bytes(0x42)));
         assertArrayEquals(bytes(0x42), takeAtLeast(printer, 1));
     }
+
+    @Test
+    void aLinkInUseByReadingAndWritingThreadsComesBackWithNothingLost() throws Exception {
+        int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
+        openPrinterClassLink();
+        java.util.concurrent.atomic.AtomicBoolean running = new java.util.concurrent.atomic.AtomicBoolean(true);
+        java.io.ByteArrayOutputStream received = new java.io.ByteArrayOutputStream();
+        java.util.Set<Integer> writeResults = java.util.concurrent.ConcurrentHashMap.newKeySet();
+
+        // The driver's threads keep using whatever handles the latest open gave them.
+        Thread reader = new Thread(() -> {
+            byte[] buffer = new byte[16];
+            while (running.get()) {
+                UsbPort current = new UsbPort();
+                if (usb.usbInitPipe(current, GENERIC_READ) != 1) {
+                    continue;
+                }
+                int count = usb.usbReadInputPipe(current.hReadPort, buffer);
+                if (count > 0) {
+                    synchronized (received) {
+                        received.write(buffer, 0, count);
+                    }
+                }
+            }
+        });
+        Thread writer = new Thread(() -> {
+            while (running.get()) {
+                writeResults.add(usb.usbWriteOutputPipe(0, bytes(0x0A)));
+            }
+        });
+        reader.start();
+        writer.start();
+        waitFor(() -> writeResults.contains(0), "writes to get through before the suspend");
+
+        SimBus.power(PBT_APMSUSPEND);
+        waitFor(() -> writeResults.contains(ERROR_POWER_SUSPENDED), "a write to be refused while suspended");
+        SimBus.power(PBT_APMRESUMESUSPEND);
+        writeResults.clear();
+        waitFor(() -> writeResults.contains(0), "writes to get through after the resume");
+
+        byte[] answer = new byte[200];
+        for (int i = 0; i < answer.length; i++) {
+            answer[i] = (byte) i;
+        }
+        SimBus.send(printer, answer);
+        waitFor(() -> {
+            synchronized (received) {
+                return received.size() >= answer.length;
+            }
+        }, "every byte the printer sent after the resume");
+        running.set(false);
+        SimBus.send(printer, bytes(0xFF));
+        writer.join(WAIT_LIMIT_MS);
+        reader.join(WAIT_LIMIT_MS);
+        synchronized (received) {
+            assertArrayEquals(answer, java.util.Arrays.copyOf(received.toByteArray(), answer.length));
+        }
+        byte[] written = SimBus.take(printer);
+        assertTrue(containsInOrder(written, bytes(0x1D, 0xFF)) && containsInOrder(written, RESUME_COMMAND));
+    }
+
+    private static boolean containsInOrder(byte[] haystack, byte[] needle) {
+        for (int start = 0; start + needle.length <= haystack.length; start++) {
+            if (java.util.Arrays.equals(java.util.Arrays.copyOfRange(haystack, start, start + needle.length), needle)) {
+                return true;
+            }
+        }
+        return false;
+    }
 }
