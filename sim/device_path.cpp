@@ -21,14 +21,6 @@ std::string identifierText(int vid, int pid, LetterCase letterCase) {
            hex4(pid, upperDigits);
 }
 
-std::string guidText(const GUID &guid) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", guid.Data1, guid.Data2,
-                  guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
-                  guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return text;
-}
-
 std::string devicePath(int vid, int pid, LetterCase letterCase, const std::string &instance, const GUID &guid) {
     return "\\\\?\\usb#" + identifierText(vid, pid, letterCase) + "#" + instance + "#" + guidText(guid);
 }

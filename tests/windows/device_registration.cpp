@@ -71,14 +71,6 @@ bool setNumber(const std::string &path, const char *name, DWORD value, std::stri
 
 }  // namespace
 
-std::string guidText(const GUID &guid) {
-    char text[40];
-    std::snprintf(text, sizeof(text), "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                  guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return text;
-}
-
 std::string DeviceIdentity::instanceId() const { return "USB\\" + upper(vidPid) + "\\" + instance; }
 
 std::string DeviceIdentity::devicePath() const {

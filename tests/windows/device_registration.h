@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "tools/guid_text.h"
+
 namespace winetest {
 
 struct DeviceIdentity {
@@ -23,8 +25,6 @@ struct DeviceIdentity {
     std::string objectName() const;
 };
 
-// "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}"
-std::string guidText(const GUID &guid);
 
 class DeviceRegistration {
 public:

@@ -11,6 +11,7 @@
 #include "discovery/PipePath.h"
 #include "discovery/SupportedDevices.h"
 #include "port/UsbComm.h"
+#include "tools/guid_text.h"
 #include "tools/probe/device_interfaces.h"
 #include "tools/probe/status_exchange.h"
 #include "tools/probe/virtual_printers.h"
@@ -67,14 +68,6 @@ std::string errorText(DWORD code) {
     }
     std::string described = std::to_string(code);
     return length > 0 ? described + " (" + text + ")" : described;
-}
-
-std::string guidText(const GUID &guid) {
-    char text[40];
-    std::snprintf(text, sizeof(text), "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                  guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return text;
 }
 
 // Lists one class; returns the number of supported interfaces.
