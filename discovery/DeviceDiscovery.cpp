@@ -1,17 +1,11 @@
 #include <string.h>
 
+#include "discovery/DeviceFile.h"
 #include "discovery/PipePath.h"
 #include "discovery/SupportedDevices.h"
 #include "port/UsbComm.h"
 
 namespace {
-
-HANDLE OpenForReadWrite(const char *pszPath) {
-    return CreateFileA(pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
-}
-
-bool IsHandle(HANDLE hHandle) { return hHandle != nullptr && hHandle != INVALID_HANDLE_VALUE; }
 
 bool MatchesSupportedDevice(const char *pszPath) {
     for (int i = 0; g_pszSupportedDevices[i] != nullptr; ++i) {
@@ -41,13 +35,13 @@ int DetectUsbType() {
 HANDLE CUsbComm::OpenPipe(int nUsbType, const char *pszPipeName) {
     if (!FindDevicePath(nUsbType, m_szDevicePath, DEVICE_PATH_SIZE)) return INVALID_HANDLE_VALUE;
     if (!AppendPipeName(m_szDevicePath, DEVICE_PATH_SIZE, pszPipeName)) return INVALID_HANDLE_VALUE;
-    return OpenForReadWrite(m_szDevicePath);
+    return OpenDeviceFile(m_szDevicePath);
 }
 
 int CUsbComm::FindDevicePath(int nUsbType, char *pszDevicePath, int nSize) {
     const GUID &guidClass = nUsbType == USB_TYPE_PRINTER_CLASS ? GUID_USBPRINT_INTERFACE : GUID_NATIVE_USB_INTERFACE;
     HANDLE hDevice = FindSupportedDevice(guidClass, pszDevicePath, nSize);
-    if (!IsHandle(hDevice)) return 0;
+    if (!IsOpenHandle(hDevice)) return 0;
     CloseHandle(hDevice);
     return 1;
 }
@@ -97,7 +91,7 @@ HANDLE CUsbComm::OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA
     // like one whose detail record was not obtained, and nothing is written past the caller's buffer.
     if (bDetail && InterfacePathFits(pDetail->DevicePath, nSize)) {
         strcpy(pszDevicePath, pDetail->DevicePath);
-        hResult = OpenForReadWrite(pszDevicePath);
+        hResult = OpenDeviceFile(pszDevicePath);
     }
     GlobalUnlock(hBlock);
     GlobalFree(hBlock);

@@ -3,6 +3,7 @@
 
 #include <mutex>
 
+#include "discovery/DeviceFile.h"
 #include "discovery/PipePath.h"
 #include "jni/JavaBoundary.h"
 #include "jni/LastErrorKeeper.h"
@@ -11,11 +12,6 @@
 
 namespace {
 
-HANDLE OpenPipeFile(const char *pszPath) {
-    return CreateFileA(pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
-}
-
 // The read pipe: a held read handle is handed out again; otherwise the printer-class transport brings up its
 // receive machinery, and the native transport opens a handle that only Java keeps.
 HANDLE ObtainReadHandle(int nUsbType, const char *pszPath, bool *pbStartPowerHandler) {
@@ -23,22 +19,9 @@ HANDLE ObtainReadHandle(int nUsbType, const char *pszPath, bool *pbStartPowerHan
     std::lock_guard<std::recursive_mutex> lock(g_UsbComm.m_guard.ReplaceLock());
     HANDLE hHeld = g_UsbComm.m_hReadPort.load();
     if (hHeld != nullptr) return hHeld;
-    HANDLE hRead = OpenPipeFile(pszPath);
+    HANDLE hRead = OpenDeviceFile(pszPath);
     g_UsbComm.m_guard.Adopt(hRead);
     return hRead;
-}
-
-// The write pipe, on both transports: a held write handle is handed out again, otherwise the pipe is opened and
-// kept in the port state. A failed open leaves the field empty, so that the next open really tries again.
-HANDLE ObtainWriteHandle(const char *pszPath) {
-    std::lock_guard<std::recursive_mutex> lock(g_UsbComm.m_guard.ReplaceLock());
-    HANDLE hHeld = g_UsbComm.m_hWritePort.load();
-    if (hHeld != nullptr) return hHeld;
-    HANDLE hWrite = OpenPipeFile(pszPath);
-    if (hWrite == INVALID_HANDLE_VALUE) return hWrite;
-    g_UsbComm.m_guard.Adopt(hWrite);
-    g_UsbComm.m_hWritePort = hWrite;
-    return hWrite;
 }
 
 jfieldID FindHandleField(JNIEnv *env, jobject port, const char *pszFieldName) {
@@ -90,7 +73,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *e
     {
         std::lock_guard<std::mutex> lifecycle(g_UsbComm.m_guard.LifecycleLock());
         hPipe = pszPipeName == PIPE_NAME_READ ? ObtainReadHandle(nUsbType, szPath, &bStartPowerHandler)
-                                              : ObtainWriteHandle(szPath);
+                                              : g_UsbComm.OpenWritePipe(szPath);
     }
     if (bStartPowerHandler) StartPowerHandler(&g_UsbComm);
     if (hPipe == nullptr || HandleToJava(hPipe) == HandleToJava(INVALID_HANDLE_VALUE)) return -1;

@@ -2,6 +2,10 @@
 
 #include <string.h>
 
+#include <mutex>
+
+#include "discovery/DeviceFile.h"
+
 CUsbComm g_UsbComm;
 
 CUsbComm::CUsbComm()
@@ -31,4 +35,14 @@ void CUsbComm::ReleaseHandleField(std::atomic<HANDLE> &field) {
     HANDLE hHandle = field.exchange(nullptr);
     if (hHandle == nullptr || hHandle == INVALID_HANDLE_VALUE) return;
     m_guard.Retire(hHandle);
+}
+
+HANDLE CUsbComm::OpenWritePipe(const char *pszPipePath) {
+    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    HANDLE hHeld = m_hWritePort.load();
+    if (hHeld != nullptr) return hHeld;
+    HANDLE hWrite = OpenDeviceFile(pszPipePath);
+    if (hWrite == INVALID_HANDLE_VALUE) return hWrite;
+    m_hWritePort = AdoptHandle(hWrite);
+    return hWrite;
 }

@@ -47,6 +47,10 @@ public:
     // thread. Returns the read handle to hand to Java, or null when a step failed. *pbStartPowerHandler tells the
     // caller to start the power handler once it has let go of the lifecycle lock.
     HANDLE OpenPrinterClassReadPipe(const char *pszPipePath, bool *pbStartPowerHandler);
+    // The write pipe, on both transports, with the replacement lock taken: a held write handle is kept, otherwise
+    // the pipe is opened and kept in m_hWritePort. A failed open leaves the field empty, so that the next open
+    // really tries again. Returns the field's handle, or INVALID_HANDLE_VALUE when the open failed.
+    HANDLE OpenWritePipe(const char *pszPipePath);
     // The close of either pipe: tears the whole link down. 0 when it ran, 1 when it was abandoned.
     int ClosePrinterClassPipe(jint nHandle);
     // For the library's unload: stops the reader thread and waits for it, so that none of the library's code runs

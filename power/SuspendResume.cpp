@@ -1,6 +1,7 @@
 // Suspend and resume: the printer is told, the link is released while the system is away, and reopened after.
 #include <mutex>
 
+#include "discovery/DeviceFile.h"
 #include "discovery/PipePath.h"
 #include "port/UsbComm.h"
 
@@ -15,8 +16,6 @@ const DWORD RESUME_SETTLE_PAUSE = 15000;
 const DWORD REOPEN_RETRY_PAUSE = 3000;
 // Java keeps getting the suspended indication for this long after the link came back.
 const DWORD RESUME_END_PAUSE = 5000;
-
-bool IsHandle(HANDLE hHandle) { return hHandle != nullptr && hHandle != INVALID_HANDLE_VALUE; }
 
 template <class Operation> bool TryTwice(Operation operation) {
     if (operation()) return true;
@@ -73,13 +72,7 @@ int CUsbComm::ReopenWritePipe() {
     std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
     std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
     if (!ComposeOwnPipePath(PIPE_NAME_WRITE)) return 0;
-    if (m_hWritePort.load() == nullptr) {
-        HANDLE hWrite = CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-        // A failed open leaves the field empty, so that the second attempt really tries again.
-        if (hWrite != INVALID_HANDLE_VALUE) m_hWritePort = AdoptHandle(hWrite);
-    }
-    return IsHandle(m_hWritePort.load()) ? 1 : 0;
+    return IsOpenHandle(OpenWritePipe(m_szDevicePath)) ? 1 : 0;
 }
 
 int CUsbComm::ReopenReadPipe() {
@@ -89,21 +82,18 @@ int CUsbComm::ReopenReadPipe() {
     HANDLE hRead = m_hReadPort.load();
     // A suspend that found the link not connected left its reader thread running; that reader's reconnect supplies
     // the read handle, and a second receive machinery would leak the first and run two readers on the device.
-    if (hRead != nullptr || m_hStopEvent.load() != nullptr) return IsHandle(hRead) ? 1 : 0;
+    if (hRead != nullptr || m_hStopEvent.load() != nullptr) return IsOpenHandle(hRead) ? 1 : 0;
 
     if (m_nUsbType == USB_TYPE_PRINTER_CLASS) {
         // The power handler is already running: this runs on its thread.
-        m_hReadPort = AdoptHandle(CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                              FILE_FLAG_OVERLAPPED, nullptr));
+        m_hReadPort = AdoptHandle(OpenOverlappedDeviceFile(m_szDevicePath));
         if (!CreateReceiveMachinery()) return 0;
-        return IsHandle(m_hReadPort.load()) ? 1 : 0;
+        return IsOpenHandle(m_hReadPort.load()) ? 1 : 0;
     }
 
     // The native transport keeps no read handle: the open only proves that the pipe is back.
-    HANDLE hProbe = CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    if (!IsHandle(hProbe)) return 0;
+    HANDLE hProbe = OpenDeviceFile(m_szDevicePath);
+    if (!IsOpenHandle(hProbe)) return 0;
     CloseHandle(hProbe);
     return 1;
 }

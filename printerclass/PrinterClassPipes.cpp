@@ -1,6 +1,7 @@
 // The printer-class transport's read-side open and its close, which tears the whole link down.
 #include <new>
 
+#include "discovery/DeviceFile.h"
 #include "jni/JavaBoundary.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
@@ -29,9 +30,7 @@ HANDLE CUsbComm::OpenPrinterClassReadPipe(const char *pszPipePath, bool *pbStart
     if (hHeld != nullptr || m_hStopEvent.load() != nullptr) return hHeld;
 
     // A failed open does not stop the sequence: the reader thread's reconnect goes on trying the device.
-    m_hReadPort = AdoptHandle(CreateFileA(pszPipePath, GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_OVERLAPPED, nullptr));
+    m_hReadPort = AdoptHandle(OpenOverlappedDeviceFile(pszPipePath));
     if (!CreateReceiveMachinery()) return nullptr;
     *pbStartPowerHandler = true;
     return m_hReadPort.load();

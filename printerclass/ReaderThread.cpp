@@ -2,6 +2,7 @@
 // the ring buffer, and reopens the device by itself after handle errors.
 #include <string.h>
 
+#include "discovery/DeviceFile.h"
 #include "port/UsbComm.h"
 #include "printerclass/CircularBuffer.h"
 
@@ -147,11 +148,8 @@ int CUsbComm::Reconnect() {
     // The reader serves the printer-class link, so it reopens that link even if a detection on another thread has
     // meanwhile recorded another transport.
     FindDevicePath(USB_TYPE_PRINTER_CLASS, m_szDevicePath, DEVICE_PATH_SIZE);
-    m_hReadPort = AdoptHandle(CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_OVERLAPPED, nullptr));
-    HANDLE hWrite = CreateFileA(m_szDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    m_hReadPort = AdoptHandle(OpenOverlappedDeviceFile(m_szDevicePath));
+    HANDLE hWrite = OpenDeviceFile(m_szDevicePath);
     // A failed open leaves the write field empty, so that a later open of the write pipe really tries again.
     if (hWrite == INVALID_HANDLE_VALUE) return 0;
     m_hWritePort = AdoptHandle(hWrite);
