@@ -24,11 +24,14 @@ int DetectUsbType() {
         CloseHandle(hPipe);
         return USB_TYPE_NATIVE;
     }
+    DWORD dwNativeError = GetLastError();
     hPipe = scratch.OpenPipe(USB_TYPE_PRINTER_CLASS, PIPE_NAME_READ);
     if (hPipe != INVALID_HANDLE_VALUE) {
         CloseHandle(hPipe);
         return USB_TYPE_PRINTER_CLASS;
     }
+    // A printer that is there but could not be opened (in use, say) says more than the absence of the other kind.
+    if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED) SetLastError(dwNativeError);
     return USB_TYPE_NONE;
 }
 
@@ -51,6 +54,8 @@ HANDLE CUsbComm::FindSupportedDevice(const GUID &guidClass, char *pszDevicePath,
     if (hDevInfo == INVALID_HANDLE_VALUE) return nullptr;
 
     HANDLE hResult = nullptr;
+    // Why no supported device could be had: none is there, or the open's own code for one that is.
+    DWORD dwFailure = ERROR_DEVICE_NOT_CONNECTED;
     SP_DEVICE_INTERFACE_DATA interfaceData;
     memset(&interfaceData, 0, sizeof(interfaceData));
     interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
@@ -60,13 +65,17 @@ HANDLE CUsbComm::FindSupportedDevice(const GUID &guidClass, char *pszDevicePath,
             continue;
         }
         hResult = OpenDeviceInterface(hDevInfo, &interfaceData, pszDevicePath, nSize);
-        if (hResult == INVALID_HANDLE_VALUE) continue;
+        if (hResult == INVALID_HANDLE_VALUE) {
+            if (MatchesSupportedDevice(pszDevicePath)) dwFailure = GetLastError();
+            continue;
+        }
         if (MatchesSupportedDevice(pszDevicePath)) break;
         CloseHandle(hResult);
         hResult = nullptr;
         memset(pszDevicePath, 0, static_cast<size_t>(nSize));
     }
     SetupDiDestroyDeviceInfoList(hDevInfo);
+    if (!IsOpenHandle(hResult)) SetLastError(dwFailure);
     return hResult;
 }
 
@@ -93,7 +102,11 @@ HANDLE CUsbComm::OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA
         strcpy(pszDevicePath, pDetail->DevicePath);
         hResult = OpenDeviceFile(pszDevicePath);
     }
+    // GlobalUnlock of the last lock sets the last error to 0, as Windows documents; a failed open's code must
+    // survive it.
+    DWORD dwOpenError = GetLastError();
     GlobalUnlock(hBlock);
     GlobalFree(hBlock);
+    SetLastError(dwOpenError);
     return hResult;
 }

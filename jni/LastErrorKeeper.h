@@ -1,7 +1,14 @@
-// Keeps a failure's last-error value for the Java caller until the export returns.
+// Keeps a failure's last-error value for the Java caller until the export returns, and the library's own record of
+// it for usbGetLastError.
 #pragma once
 
 #include <windows.h>
+
+// The code of the library's last failed call on the calling thread. Java asks for it in a second native call, and
+// between the two the JVM runs its own code on the thread, which may change the thread's last-error value; the
+// record is the library's own and only a failure of the library changes it.
+DWORD LibraryLastError();
+void RecordLibraryLastError(DWORD dwError);
 
 // On Windows the C++ runtime's locks (the leases' and the port state's) may reset the thread's last error as they
 // are released, after the failing call has set it. An export declares a keeper first, so that it is destroyed
@@ -19,6 +26,7 @@ public:
     DWORD Capture() {
         m_dwError = GetLastError();
         m_bCaptured = true;
+        RecordLibraryLastError(m_dwError);
         return m_dwError;
     }
 

@@ -1,7 +1,6 @@
 // usbInitPipe and usbClosePipe: opening and closing the printer's pipes.
 #include <string.h>
 
-#include <mutex>
 
 #include "discovery/DeviceFile.h"
 #include "discovery/PipePath.h"
@@ -14,9 +13,9 @@ namespace {
 
 // The read pipe: a held read handle is handed out again; otherwise the printer-class transport brings up its
 // receive machinery, and the native transport opens a handle that only Java keeps.
-HANDLE ObtainReadHandle(int nUsbType, const char *pszPath, bool *pbStartPowerHandler) {
-    if (nUsbType == USB_TYPE_PRINTER_CLASS) return g_UsbComm.OpenPrinterClassReadPipe(pszPath, pbStartPowerHandler);
-    std::lock_guard<std::recursive_mutex> lock(g_UsbComm.m_guard.ReplaceLock());
+HANDLE ObtainReadHandle(int nUsbType, const char *pszPath) REQUIRES(g_UsbComm.m_guard.m_lifecycleLock) {
+    if (nUsbType == USB_TYPE_PRINTER_CLASS) return g_UsbComm.OpenPrinterClassReadPipe(pszPath);
+    CLockHolder lock(g_UsbComm.m_guard.m_replaceLock);
     HANDLE hHeld = g_UsbComm.m_hReadPort.load();
     if (hHeld != nullptr) return hHeld;
     HANDLE hRead = OpenDeviceFile(pszPath);
@@ -37,7 +36,11 @@ jfieldID FindHandleField(JNIEnv *env, jobject port, const char *pszFieldName) {
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *env, jobject, jobject port,
                                                                        jint nAccess) {
-    if (g_UsbComm.m_bSuspended) return -1;
+    CLastErrorKeeper lastError;
+    if (g_UsbComm.m_bSuspended) {
+        lastError.Set(ERROR_POWER_SUSPENDED_CODE);
+        return -1;
+    }
 
     const char *pszPipeName = nullptr;
     const char *pszFieldName = nullptr;
@@ -48,7 +51,6 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *e
         pszPipeName = PIPE_NAME_WRITE;
         pszFieldName = "hWritePort";
     }
-    CLastErrorKeeper lastError;
     if (pszPipeName == nullptr || port == nullptr) {
         lastError.Set(ERROR_INVALID_PARAMETER);
         return -1;
@@ -59,55 +61,61 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *e
         return -1;
     }
 
+    // Detection and the lookup leave the reason in the last error: the device is not there, or its open's own code.
     int nUsbType = DetectUsbType();
     g_UsbComm.m_nUsbType = nUsbType;
-    if (nUsbType < 0) return -1;
+    if (nUsbType < 0) {
+        lastError.Capture();
+        return -1;
+    }
 
     char szPath[DEVICE_PATH_SIZE];
     memset(szPath, 0, sizeof(szPath));
-    if (!g_UsbComm.FindDevicePath(nUsbType, szPath, DEVICE_PATH_SIZE)) return -1;
-    if (!AppendPipeName(szPath, DEVICE_PATH_SIZE, pszPipeName)) return -1;
+    if (!g_UsbComm.FindDevicePath(nUsbType, szPath, DEVICE_PATH_SIZE)) {
+        lastError.Capture();
+        return -1;
+    }
+    if (!AppendPipeName(szPath, DEVICE_PATH_SIZE, pszPipeName)) {
+        lastError.Set(ERROR_FILENAME_EXCED_RANGE);
+        return -1;
+    }
 
     HANDLE hPipe;
-    bool bStartPowerHandler = false;
     {
-        std::lock_guard<std::mutex> lifecycle(g_UsbComm.m_guard.LifecycleLock());
-        hPipe = pszPipeName == PIPE_NAME_READ ? ObtainReadHandle(nUsbType, szPath, &bStartPowerHandler)
-                                              : g_UsbComm.OpenWritePipe(szPath);
+        CLockHolder lifecycle(g_UsbComm.m_guard.m_lifecycleLock);
+        hPipe = pszPipeName == PIPE_NAME_READ ? ObtainReadHandle(nUsbType, szPath) : g_UsbComm.OpenWritePipe(szPath);
+        if (!IsOpenHandle(hPipe)) lastError.Capture();
     }
-    if (bStartPowerHandler) StartPowerHandler(&g_UsbComm);
+    // The power handler follows the link; a close that ran since the open above is answered here too.
+    if (pszPipeName == PIPE_NAME_READ) SyncPowerHandler(&g_UsbComm);
     if (hPipe == nullptr || HandleToJava(hPipe) == HandleToJava(INVALID_HANDLE_VALUE)) return -1;
 
     env->SetIntField(port, field, HandleToJava(hPipe));
     return nUsbType;
 }
 
-namespace {
-
-// The printer-class read handle is used by the reader thread without a lease, so it may only go through the
-// printer-class close, which stops the reader first; this holds even when a later detection recorded another type.
-bool IsPrinterClassReadHandle(jint nHandle) {
-    HANDLE hRead = g_UsbComm.m_hReadPort.load();
-    return hRead != nullptr && SameJavaHandle(hRead, nHandle);
-}
-
-}  // namespace
-
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbClosePipe(JNIEnv *, jobject, jint nHandle) {
-    if (g_UsbComm.m_nUsbType == USB_TYPE_PRINTER_CLASS || IsPrinterClassReadHandle(nHandle)) {
-        return g_UsbComm.ClosePrinterClassPipe(nHandle);
-    }
-
-    // Only handles the library opened and still holds are closed: a stale or foreign value (after a double close
-    // Windows may have given it to a file of the JVM) is answered as a handle that is not open.
     CLastErrorKeeper lastError;
     DWORD dwError = ERROR_SUCCESS;
+    bool bPrinterClass;
     {
-        std::lock_guard<std::mutex> lifecycle(g_UsbComm.m_guard.LifecycleLock());
-        std::lock_guard<std::recursive_mutex> lock(g_UsbComm.m_guard.ReplaceLock());
-        HANDLE hWrite = g_UsbComm.m_hWritePort.load();
-        if (hWrite != nullptr && SameJavaHandle(hWrite, nHandle)) g_UsbComm.m_hWritePort = nullptr;
-        if (!g_UsbComm.m_guard.Retire(HandleFromJava(nHandle))) dwError = lastError.Capture();
+        CLockHolder lifecycle(g_UsbComm.m_guard.m_lifecycleLock);
+        CLockHolder lock(g_UsbComm.m_guard.m_replaceLock);
+        // The printer-class read handle is used by the reader thread without a lease, so it may only go through the
+        // printer-class close, which stops the reader first. Decided under the replacement lock: a reconnect that
+        // reopened the device may have been given the very value Java holds.
+        bPrinterClass = g_UsbComm.IsPrinterClassHandle(nHandle);
+        if (!bPrinterClass) {
+            // Only handles the library opened and still holds are closed: a stale or foreign value (after a double
+            // close Windows may have given it to a file of the JVM) is answered as a handle that is not open.
+            HANDLE hWrite = g_UsbComm.m_hWritePort.load();
+            if (hWrite != nullptr && SameJavaHandle(hWrite, nHandle)) {
+                g_UsbComm.m_hWritePort = nullptr;
+                g_UsbComm.ForgetLinkForResume();
+            }
+            if (!g_UsbComm.m_guard.Retire(HandleFromJava(nHandle))) dwError = lastError.Capture();
+        }
     }
+    if (bPrinterClass) return g_UsbComm.ClosePrinterClassPipe(nHandle);
     return static_cast<jint>(dwError);
 }

@@ -16,7 +16,16 @@ namespace {
 // the reader thread fills, waiting for data at most this long.
 const DWORD PRINTER_CLASS_READ_TIMEOUT = 180000;
 
-bool IsPrinterClass() { return g_UsbComm.m_nUsbType == USB_TYPE_PRINTER_CLASS; }
+// The road of a Java read or control request, decided with the lease the native road needs under the replacement
+// lock, so that a reconnect cannot slip between: *pbPrinterClass for the printer-class link's handles, whatever the
+// last detection recorded, otherwise a lease on the handle (empty, with ERROR_INVALID_HANDLE, for a value the library
+// does not hold).
+CHandleLease RouteJavaHandle(jint nHandle, bool *pbPrinterClass) {
+    CLockHolder lock(g_UsbComm.m_guard.m_replaceLock);
+    *pbPrinterClass = g_UsbComm.IsPrinterClassHandle(nHandle);
+    if (*pbPrinterClass) return CHandleLease();
+    return g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
+}
 
 // Fills the buffer from the ring buffer; false when nothing was delivered.
 bool ReadPrinterClass(BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {
@@ -32,8 +41,7 @@ bool ReadPrinterClass(BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {
     return nResult != 0;
 }
 
-bool ReadNative(jint nHandle, BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {
-    CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
+bool ReadNative(const CHandleLease &lease, BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {
     if (!lease) return false;
     return ReadFile(lease.Get(), pBuffer, nLength, pnRead, nullptr) != FALSE;
 }
@@ -73,12 +81,16 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIE
     }
 
     DWORD nRead = 0;
-    bool bRead = IsPrinterClass() ? ReadPrinterClass(buffer.get(), static_cast<DWORD>(nLength), &nRead)
-                                  : ReadNative(nHandle, buffer.get(), static_cast<DWORD>(nLength), &nRead);
-    if (!bRead) {
-        lastError.Capture();
-        return -1;
+    bool bPrinterClass = false;
+    bool bRead;
+    {
+        CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+        bRead = bPrinterClass ? ReadPrinterClass(buffer.get(), static_cast<DWORD>(nLength), &nRead)
+                              : ReadNative(lease, buffer.get(), static_cast<DWORD>(nLength), &nRead);
+        // Captured before the lease goes back: its return is a lock release.
+        if (!bRead) lastError.Capture();
     }
+    if (!bRead) return -1;
     if (nRead > static_cast<DWORD>(nLength)) nRead = static_cast<DWORD>(nLength);
     if (nRead > 0) env->SetByteArrayRegion(array, 0, static_cast<jsize>(nRead), reinterpret_cast<jbyte *>(buffer.get()));
     return static_cast<jint>(nRead);
@@ -110,9 +122,10 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JN
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetCommTimeout(JNIEnv *, jobject, jint nHandle) {
-    if (IsPrinterClass()) return 1;
     CLastErrorKeeper lastError;
-    CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
+    bool bPrinterClass = false;
+    CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+    if (bPrinterClass) return 1;
     SERIAL_TIMEOUTS timeouts;
     memset(&timeouts, 0, sizeof(timeouts));
     if (!lease || !GetTimeouts(lease.Get(), &timeouts)) return static_cast<jint>(lastError.Capture());
@@ -125,9 +138,10 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNI
                                                                             jint nReadTotalConstant,
                                                                             jint nWriteTotalMultiplier,
                                                                             jint nWriteTotalConstant) {
-    if (IsPrinterClass()) return 1;
     CLastErrorKeeper lastError;
-    CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
+    bool bPrinterClass = false;
+    CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+    if (bPrinterClass) return 1;
     if (!lease) return static_cast<jint>(lastError.Capture());
 
     // When the current record cannot be read, the members start from zero rather than from whatever the stack held.
@@ -146,9 +160,10 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNI
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbPurgeRequest(JNIEnv *, jobject, jint nHandle) {
-    if (IsPrinterClass()) return 1;
     CLastErrorKeeper lastError;
-    CHandleLease lease = g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
+    bool bPrinterClass = false;
+    CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+    if (bPrinterClass) return 1;
     if (!lease) return static_cast<jint>(lastError.Capture());
     return RequestResult(lastError, PurgeComm(lease.Get(), PURGE_RXABORT | PURGE_RXCLEAR));
 }
@@ -162,7 +177,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericWriteVal
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetLastError(JNIEnv *, jobject) {
-    return static_cast<jint>(GetLastError());
+    return static_cast<jint>(LibraryLastError());
 }
 
 extern "C" JNIEXPORT jstring JNICALL Java_com_qel_usb_UsbPort_usbGetErrorString(JNIEnv *env, jobject, jint nCode) {

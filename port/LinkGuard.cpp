@@ -11,21 +11,27 @@ DWORD HandleKey(HANDLE hHandle) { return static_cast<DWORD>(reinterpret_cast<uin
 // How often a retiring handle's I/O is cancelled again while a lease holder has not yet returned its lease: a
 // holder may start its read or write just after a cancel.
 const auto RETIRE_CANCEL_INTERVAL = std::chrono::milliseconds(2);
+// How long a retire cancels before it closes the handle under a call that ignores the cancels.
+const auto RETIRE_CANCEL_BOUND = std::chrono::milliseconds(500);
 
 }  // namespace
 
 // ---- CHandleLease ----
 
-CHandleLease::CHandleLease(CLinkGuard *pGuard, HANDLE hHandle) : m_pGuard(pGuard), m_hHandle(hHandle) {}
+CHandleLease::CHandleLease(CLinkGuard *pGuard, HANDLE hHandle, unsigned long long nAdoption)
+    : m_pGuard(pGuard), m_hHandle(hHandle), m_nAdoption(nAdoption) {}
 
 CHandleLease::CHandleLease(CHandleLease &&other) noexcept
-    : m_pGuard(std::exchange(other.m_pGuard, nullptr)), m_hHandle(std::exchange(other.m_hHandle, nullptr)) {}
+    : m_pGuard(std::exchange(other.m_pGuard, nullptr)),
+      m_hHandle(std::exchange(other.m_hHandle, nullptr)),
+      m_nAdoption(std::exchange(other.m_nAdoption, 0)) {}
 
 CHandleLease &CHandleLease::operator=(CHandleLease &&other) noexcept {
     if (this != &other) {
         Release();
         m_pGuard = std::exchange(other.m_pGuard, nullptr);
         m_hHandle = std::exchange(other.m_hHandle, nullptr);
+        m_nAdoption = std::exchange(other.m_nAdoption, 0);
     }
     return *this;
 }
@@ -34,7 +40,10 @@ CHandleLease::~CHandleLease() { Release(); }
 
 void CHandleLease::Release() {
     if (m_pGuard == nullptr) return;
-    m_pGuard->ReturnLease(m_hHandle);
+    // The holder has usually just failed a call: its error must survive the return of the lease.
+    DWORD dwError = GetLastError();
+    m_pGuard->ReturnLease(m_hHandle, m_nAdoption);
+    SetLastError(dwError);
     m_pGuard = nullptr;
     m_hHandle = nullptr;
 }
@@ -44,60 +53,61 @@ void CHandleLease::Release() {
 CReceiveLease::CReceiveLease(CLinkGuard &guard) : m_guard(guard), m_bHeld(guard.TakeReceiveLease()) {}
 
 CReceiveLease::~CReceiveLease() {
-    if (m_bHeld) m_guard.ReturnReceiveLease();
+    if (!m_bHeld) return;
+    DWORD dwError = GetLastError();
+    m_guard.ReturnReceiveLease();
+    SetLastError(dwError);
 }
 
 // ---- CLinkGuard: pipe handles ----
 
 void CLinkGuard::Adopt(HANDLE hHandle) {
     if (hHandle == nullptr || hHandle == INVALID_HANDLE_VALUE) return;
-    std::lock_guard<std::mutex> lock(m_tableLock);
-    m_leases.emplace(HandleKey(hHandle), Entry{hHandle, 0, false});
+    CLockHolder lock(m_tableLock);
+    m_leases[HandleKey(hHandle)] = Entry{hHandle, ++m_nAdoptions, 0, false};
 }
 
 bool CLinkGuard::IsAdopted(HANDLE hHandle) {
-    std::lock_guard<std::mutex> lock(m_tableLock);
+    CLockHolder lock(m_tableLock);
     auto it = m_leases.find(HandleKey(hHandle));
     return it != m_leases.end() && !it->second.bRetiring;
 }
 
 CHandleLease CLinkGuard::Lease(HANDLE hHandle) {
-    {
-        std::lock_guard<std::mutex> lock(m_tableLock);
-        auto it = m_leases.find(HandleKey(hHandle));
-        if (hHandle != nullptr && it != m_leases.end() && !it->second.bRetiring) {
-            ++it->second.nLeases;
-            return CHandleLease(this, it->second.hHandle);
-        }
+    CLockHolder lock(m_tableLock);
+    auto it = m_leases.find(HandleKey(hHandle));
+    if (hHandle == nullptr || it == m_leases.end() || it->second.bRetiring) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return CHandleLease();
     }
-    // Set once the lock is released: on Windows releasing it may reset the thread's last error.
-    SetLastError(ERROR_INVALID_HANDLE);
-    return CHandleLease();
+    ++it->second.nLeases;
+    return CHandleLease(this, it->second.hHandle, it->second.nAdoption);
 }
 
-void CLinkGuard::ReturnLease(HANDLE hHandle) {
-    std::lock_guard<std::mutex> lock(m_tableLock);
+void CLinkGuard::ReturnLease(HANDLE hHandle, unsigned long long nAdoption) {
+    CLockHolder lock(m_tableLock);
     auto it = m_leases.find(HandleKey(hHandle));
-    if (it == m_leases.end()) return;
+    // A lease that outlived the bounded retire of its handle finds its entry gone, or the value adopted anew.
+    if (it == m_leases.end() || it->second.nAdoption != nAdoption) return;
     --it->second.nLeases;
     if (it->second.bRetiring) m_leaseReturned.notify_all();
 }
 
 BOOL CLinkGuard::Retire(HANDLE hHandle) {
-    std::unique_lock<std::mutex> lock(m_tableLock);
+    CLockHolder lock(m_tableLock);
     auto it = m_leases.find(HandleKey(hHandle));
     if (hHandle == nullptr || it == m_leases.end() || it->second.bRetiring) {
-        lock.unlock();
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     it->second.bRetiring = true;
     HANDLE hHeld = it->second.hHandle;
-    while (it->second.nLeases > 0) {
+    auto giveUp = std::chrono::steady_clock::now() + RETIRE_CANCEL_BOUND;
+    while (it->second.nLeases > 0 && std::chrono::steady_clock::now() < giveUp) {
         lock.unlock();
         CancelIoEx(hHeld, nullptr);
         lock.lock();
-        m_leaseReturned.wait_for(lock, RETIRE_CANCEL_INTERVAL, [&] { return it->second.nLeases == 0; });
+        if (it->second.nLeases > 0) m_leaseReturned.wait_for(lock, RETIRE_CANCEL_INTERVAL);
     }
     m_leases.erase(it);
     lock.unlock();
@@ -108,31 +118,31 @@ BOOL CLinkGuard::Retire(HANDLE hHandle) {
 // ---- CLinkGuard: receive machinery ----
 
 void CLinkGuard::OfferReceive() {
-    std::lock_guard<std::mutex> lock(m_tableLock);
+    CLockHolder lock(m_tableLock);
     m_bReceiveOffered = true;
 }
 
 void CLinkGuard::WithdrawReceive(HANDLE hStopEvent) {
-    std::unique_lock<std::mutex> lock(m_tableLock);
+    CLockHolder lock(m_tableLock);
     m_bReceiveOffered = false;
     while (m_nReceiveLeases > 0) {
         lock.unlock();
         // A read that took its lease just before the withdrawal may not yet wait; the event stays set for it.
         if (hStopEvent != nullptr) SetEvent(hStopEvent);
         lock.lock();
-        m_leaseReturned.wait_for(lock, RETIRE_CANCEL_INTERVAL, [&] { return m_nReceiveLeases == 0; });
+        if (m_nReceiveLeases > 0) m_leaseReturned.wait_for(lock, RETIRE_CANCEL_INTERVAL);
     }
 }
 
 bool CLinkGuard::TakeReceiveLease() {
-    std::lock_guard<std::mutex> lock(m_tableLock);
+    CLockHolder lock(m_tableLock);
     if (!m_bReceiveOffered) return false;
     ++m_nReceiveLeases;
     return true;
 }
 
 void CLinkGuard::ReturnReceiveLease() {
-    std::lock_guard<std::mutex> lock(m_tableLock);
+    CLockHolder lock(m_tableLock);
     --m_nReceiveLeases;
     m_leaseReturned.notify_all();
 }

@@ -39,7 +39,8 @@
 
 #include <condition_variable>
 #include <map>
-#include <mutex>
+
+#include "port/Lock.h"
 
 class CLinkGuard;
 
@@ -47,7 +48,7 @@ class CLinkGuard;
 class CHandleLease {
 public:
     CHandleLease() = default;
-    CHandleLease(CLinkGuard *pGuard, HANDLE hHandle);
+    CHandleLease(CLinkGuard *pGuard, HANDLE hHandle, unsigned long long nAdoption);
     CHandleLease(CHandleLease &&other) noexcept;
     CHandleLease &operator=(CHandleLease &&other) noexcept;
     CHandleLease(const CHandleLease &) = delete;
@@ -61,6 +62,7 @@ private:
     void Release();
     CLinkGuard *m_pGuard = nullptr;
     HANDLE m_hHandle = nullptr;
+    unsigned long long m_nAdoption = 0;
 };
 
 // The right to use the ring buffer and the three events until the lease is destroyed.
@@ -80,44 +82,50 @@ private:
 
 class CLinkGuard {
 public:
-    // Rule 1.
-    std::mutex &LifecycleLock() { return m_lifecycleLock; }
-    std::recursive_mutex &ReplaceLock() { return m_replaceLock; }
+    // Rule 1. Taken in this order; the lease table's own lock comes last and is never held across anything else.
+    CLock m_lifecycleLock ACQUIRED_BEFORE(m_replaceLock);
+    CLock m_replaceLock ACQUIRED_BEFORE(m_tableLock);
 
     // Rule 2.
-    void Adopt(HANDLE hHandle);
-    bool IsAdopted(HANDLE hHandle);
+    void Adopt(HANDLE hHandle) EXCLUDES(m_tableLock);
+    bool IsAdopted(HANDLE hHandle) EXCLUDES(m_tableLock);
     // A lease on an adopted handle; empty, with last error ERROR_INVALID_HANDLE, for any other value.
-    CHandleLease Lease(HANDLE hHandle);
-    // Takes the handle out of the table, cancels its I/O until its leases are back, and closes it. Returns the
+    CHandleLease Lease(HANDLE hHandle) EXCLUDES(m_tableLock);
+    // Takes the handle out of the table, cancels its I/O while leases are out, and closes it. Returns the
     // CloseHandle result; FALSE with ERROR_INVALID_HANDLE for a value the table does not hold.
-    BOOL Retire(HANDLE hHandle);
+    //
+    // The wait for the leases is bounded: a driver need not honour a cancel, and many end pending I/O only at the
+    // cleanup that the last CloseHandle brings. A lease still out after the bound belongs to a call blocked inside
+    // the driver, and on Windows such a call holds the file object, not the handle value, and never uses the value
+    // again; closing it then is safe, and is what ends that call.
+    BOOL Retire(HANDLE hHandle) EXCLUDES(m_tableLock);
 
     // Rule 3.
-    void OfferReceive();
+    void OfferReceive() EXCLUDES(m_tableLock);
     // Withdraws the machinery and waits until no receive lease is held, setting the stop event so that waiting
     // readers wake up.
-    void WithdrawReceive(HANDLE hStopEvent);
+    void WithdrawReceive(HANDLE hStopEvent) EXCLUDES(m_tableLock);
 
 private:
     friend class CHandleLease;
     friend class CReceiveLease;
-    void ReturnLease(HANDLE hHandle);
-    bool TakeReceiveLease();
-    void ReturnReceiveLease();
-
-    std::mutex m_lifecycleLock;
-    std::recursive_mutex m_replaceLock;
+    void ReturnLease(HANDLE hHandle, unsigned long long nAdoption) EXCLUDES(m_tableLock);
+    bool TakeReceiveLease() EXCLUDES(m_tableLock);
+    void ReturnReceiveLease() EXCLUDES(m_tableLock);
 
     struct Entry {
         HANDLE hHandle;
+        // Which adoption of this value the entry is: a lease that comes back after its handle was closed, and the
+        // value given to a new handle, must not count against the new one.
+        unsigned long long nAdoption;
         int nLeases;
         bool bRetiring;
     };
 
-    std::mutex m_tableLock;
-    std::condition_variable m_leaseReturned;
-    std::map<DWORD, Entry> m_leases;  // adopted handles by their low 32 bits
-    bool m_bReceiveOffered = false;
-    int m_nReceiveLeases = 0;
+    CLock m_tableLock;
+    std::condition_variable_any m_leaseReturned;
+    std::map<DWORD, Entry> m_leases GUARDED_BY(m_tableLock);  // adopted handles by their low 32 bits
+    unsigned long long m_nAdoptions GUARDED_BY(m_tableLock) = 0;
+    bool m_bReceiveOffered GUARDED_BY(m_tableLock) = false;
+    int m_nReceiveLeases GUARDED_BY(m_tableLock) = 0;
 };

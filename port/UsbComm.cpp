@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include <mutex>
 
 #include "discovery/DeviceFile.h"
 
@@ -38,7 +37,7 @@ void CUsbComm::ReleaseHandleField(std::atomic<HANDLE> &field) {
 }
 
 HANDLE CUsbComm::OpenWritePipe(const char *pszPipePath) {
-    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    CLockHolder lock(m_guard.m_replaceLock);
     HANDLE hHeld = m_hWritePort.load();
     if (hHeld != nullptr) return hHeld;
     HANDLE hWrite = OpenDeviceFile(pszPipePath);

@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "port/LinkGuard.h"
+#include "port/ThreadSafety.h"
 
 class CCircularBuffer;
 
@@ -44,15 +45,24 @@ public:
     int Reconnect();
     int TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTimeout);
     // The read-side open, with the lifecycle lock held: brings up the read handle, events, ring buffer and reader
-    // thread. Returns the read handle to hand to Java, or null when a step failed. *pbStartPowerHandler tells the
-    // caller to start the power handler once it has let go of the lifecycle lock.
-    HANDLE OpenPrinterClassReadPipe(const char *pszPipePath, bool *pbStartPowerHandler);
+    // thread. Returns the read handle to hand to Java, or null when a step failed. The caller brings the power
+    // handler in line with the link (SyncPowerHandler) once it has let go of the lifecycle lock.
+    HANDLE OpenPrinterClassReadPipe(const char *pszPipePath) REQUIRES(m_guard.m_lifecycleLock);
     // The write pipe, on both transports, with the replacement lock taken: a held write handle is kept, otherwise
     // the pipe is opened and kept in m_hWritePort. A failed open leaves the field empty, so that the next open
     // really tries again. Returns the field's handle, or INVALID_HANDLE_VALUE when the open failed.
     HANDLE OpenWritePipe(const char *pszPipePath);
     // The close of either pipe: tears the whole link down. 0 when it ran, 1 when it was abandoned.
-    int ClosePrinterClassPipe(jint nHandle);
+    int ClosePrinterClassPipe(jint nHandle) EXCLUDES(m_guard.m_lifecycleLock);
+    // Whether a Java handle value belongs to the printer-class link, whatever the last detection recorded: the
+    // printer-class read handle is overlapped and read only by the reader thread, so reads, control requests and
+    // closes of the link's handles must take the printer-class road. Decided under the replacement lock, so that
+    // a reconnect cannot replace the handles between the decision and what follows it.
+    bool IsPrinterClassHandle(jint nHandle) REQUIRES(m_guard.m_replaceLock);
+    // True while the printer-class receive machinery (events, ring buffer, reader thread) is up.
+    bool HasReceiveMachinery() const { return m_hStopEvent.load() != nullptr; }
+    // A close by Java: the link it had is no longer one to bring back after a resume.
+    void ForgetLinkForResume() { m_bReopenAtResume = false; }
     // For the library's unload: stops the reader thread and waits for it, so that none of the library's code runs
     // after it is gone.
     void StopReaderForUnload();
@@ -68,7 +78,7 @@ public:
 
     // ---- Fields ----
     std::atomic<int> m_nUsbType;
-    char m_szDevicePath[DEVICE_PATH_SIZE];  // guarded by m_guard's replacement lock
+    char m_szDevicePath[DEVICE_PATH_SIZE] GUARDED_BY(m_guard.m_replaceLock);
     std::atomic<int> m_bReaderBusy;
     std::atomic<HANDLE> m_hStopEvent;
     std::atomic<HANDLE> m_hThreadDoneEvent;
@@ -86,6 +96,10 @@ public:
     CLinkGuard m_guard;
 
 private:
+    // Set by the suspend when a link was open, cleared by any close from Java: the resume reopens the link, and
+    // sends the printer its resume command, only for a link its owner still wants.
+    std::atomic<bool> m_bReopenAtResume{false};
+
     // Shared by the read-side open and the resume's reopen: events, ring buffer and reader thread for the read
     // handle in m_hReadPort. False at the first step that fails; what was created before stays.
     bool CreateReceiveMachinery();

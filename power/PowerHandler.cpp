@@ -2,7 +2,8 @@
 
 #include <process.h>
 
-#include <mutex>
+#include "port/Lock.h"
+
 
 #include "port/UsbComm.h"
 
@@ -15,11 +16,11 @@ const char POWER_WINDOW_CLASS[] = "JPOS Power Handler Window";
 
 // Serialises the start, the stop and the shutdown, the operations that may wait for a power thread to end. Never taken
 // on the power thread, so a wait under it cannot be a wait for its own holder.
-std::mutex g_powerLifecycleLock;
+CLock g_powerLifecycleLock;
 
 // Guards the kept thread handle, the quit flag, and the decision between a stop and the start of a suspend. Held only
 // for short steps: never across a handler or while a power thread is waited for.
-std::mutex g_powerStateLock;
+CLock g_powerStateLock;
 HANDLE g_hPowerThread = NULL;
 bool g_bPowerQuitPosted = false;
 
@@ -38,10 +39,20 @@ std::atomic<bool> g_bPowerWindowCreated(false);
 // A suspend begins only while the thread is not stopping: a thread that quits with the port state suspended leaves
 // no window for the resume, and every Java call would be refused from then on.
 bool BeginSuspend(CUsbComm *pTarget) {
-    std::lock_guard<std::mutex> lock(g_powerStateLock);
+    CLockHolder lock(g_powerStateLock);
     if (g_bPowerStopping) return false;
     pTarget->m_bSuspended = 1;
     return true;
+}
+
+// A resume that found no link to bring back (Java closed it while the system was away) leaves nothing for the power
+// thread to do: it ends. Decided under the state lock, like a reuse of the thread by an open, so that an open that
+// brought a link up meanwhile keeps the thread.
+void PostQuitToPowerThread();
+void QuitUnlessLinkIsUp(CUsbComm *pTarget) {
+    CLockHolder lock(g_powerStateLock);
+    if (pTarget->HasReceiveMachinery() || pTarget->m_bSuspended) return;
+    PostQuitToPowerThread();
 }
 
 bool IsThreadRunning(HANDLE hThread) {
@@ -59,7 +70,7 @@ void PostQuitToPowerThread() {
 }
 
 bool ReuseRunningPowerThread(CUsbComm *target) {
-    std::lock_guard<std::mutex> lock(g_powerStateLock);
+    CLockHolder lock(g_powerStateLock);
     if (g_hPowerThread == NULL || g_bPowerQuitPosted || !g_bPowerWindowCreated) return false;
     if (!IsThreadRunning(g_hPowerThread)) return false;
     g_pPowerTarget = target;
@@ -71,14 +82,14 @@ bool ReuseRunningPowerThread(CUsbComm *target) {
 void EndPowerThread() {
     HANDLE hThread;
     {
-        std::lock_guard<std::mutex> lock(g_powerStateLock);
+        CLockHolder lock(g_powerStateLock);
         hThread = g_hPowerThread;
         if (hThread == NULL) return;
         PostQuitToPowerThread();
     }
     WaitForSingleObject(hThread, INFINITE);
 
-    std::lock_guard<std::mutex> lock(g_powerStateLock);
+    CLockHolder lock(g_powerStateLock);
     CloseHandle(hThread);
     g_hPowerThread = NULL;
     g_bPowerQuitPosted = false;
@@ -104,7 +115,7 @@ bool CreatePowerThread(CUsbComm *target) {
     }
     g_nPowerThreadId = nThreadId;
     {
-        std::lock_guard<std::mutex> lock(g_powerStateLock);
+        CLockHolder lock(g_powerStateLock);
         g_hPowerThread = hThread;
         g_bPowerQuitPosted = false;
     }
@@ -117,10 +128,8 @@ bool CreatePowerThread(CUsbComm *target) {
     return true;
 }
 
-}  // namespace
-
-bool StartPowerHandler(CUsbComm *target) {
-    std::lock_guard<std::mutex> lifecycle(g_powerLifecycleLock);
+// Called with g_powerLifecycleLock held.
+bool StartPowerHandlerLocked(CUsbComm *target) {
     // One power thread at a time: a second window would run every handler twice for one broadcast.
     if (ReuseRunningPowerThread(target)) return true;
     EndPowerThread();
@@ -130,19 +139,17 @@ bool StartPowerHandler(CUsbComm *target) {
     return CreatePowerThread(target);
 }
 
-void StopPowerHandler() { StopPowerHandlerUnlessSuspended(NULL); }
-
-void StopPowerHandlerUnlessSuspended(CUsbComm *pComm) {
-    std::lock_guard<std::mutex> lifecycle(g_powerLifecycleLock);
+// Called with g_powerLifecycleLock held.
+void StopPowerHandlerLocked(CUsbComm *pComm) {
     HANDLE hThread;
     {
-        std::lock_guard<std::mutex> lock(g_powerStateLock);
+        CLockHolder lock(g_powerStateLock);
         if (pComm != NULL && pComm->m_bSuspended) return;
         PostQuitToPowerThread();
         hThread = g_hPowerThread;
     }
     if (hThread != NULL && WaitForSingleObject(hThread, POWER_THREAD_END_WAIT) == WAIT_OBJECT_0) {
-        std::lock_guard<std::mutex> lock(g_powerStateLock);
+        CLockHolder lock(g_powerStateLock);
         CloseHandle(hThread);
         g_hPowerThread = NULL;
         g_bPowerQuitPosted = false;
@@ -151,8 +158,33 @@ void StopPowerHandlerUnlessSuspended(CUsbComm *pComm) {
     UnregisterClassA(POWER_WINDOW_CLASS, NULL);
 }
 
+}  // namespace
+
+bool StartPowerHandler(CUsbComm *target) {
+    CLockHolder lifecycle(g_powerLifecycleLock);
+    return StartPowerHandlerLocked(target);
+}
+
+void StopPowerHandler() { StopPowerHandlerUnlessSuspended(NULL); }
+
+void StopPowerHandlerUnlessSuspended(CUsbComm *pComm) {
+    CLockHolder lifecycle(g_powerLifecycleLock);
+    StopPowerHandlerLocked(pComm);
+}
+
+void SyncPowerHandler(CUsbComm *pComm) {
+    CLockHolder lifecycle(g_powerLifecycleLock);
+    // Decided from the link as it is now, under the lock that orders every start and stop: an open and a close
+    // that race each call this after their own change, so the last call sees the last change.
+    if (pComm->HasReceiveMachinery()) {
+        StartPowerHandlerLocked(pComm);
+        return;
+    }
+    StopPowerHandlerLocked(pComm);
+}
+
 void ShutdownPowerHandler() {
-    std::lock_guard<std::mutex> lifecycle(g_powerLifecycleLock);
+    CLockHolder lifecycle(g_powerLifecycleLock);
     EndPowerThread();
     // The window has gone with its thread, so this succeeds and no class is left pointing into unloaded code.
     UnregisterClassA(POWER_WINDOW_CLASS, NULL);
@@ -205,6 +237,7 @@ LRESULT CALLBACK PowerHandlerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM
         if (BeginSuspend(pTarget)) pTarget->OnPowerSuspend();
     } else if (wParam == PBT_APMRESUMESUSPEND) {
         pTarget->OnPowerResume();
+        QuitUnlessLinkIsUp(pTarget);
     }
     // Every event is answered TRUE, so a suspend query is always granted.
     return TRUE;

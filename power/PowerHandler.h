@@ -19,6 +19,9 @@ void StopPowerHandler();
 // resume broadcast still reaches it. Decided under the same lock as the start of a suspend on the power thread:
 // either the suspend comes first and the thread stays, or the suspend finds the thread stopping and does not begin.
 void StopPowerHandlerUnlessSuspended(CUsbComm *pComm);
+// Starts the power handler while the printer-class link is up, and stops it (unless suspended) while it is not; the
+// opens and closes of the link call it after their change, with the port state's lifecycle lock released.
+void SyncPowerHandler(CUsbComm *pComm);
 // Stops the power thread and waits for it to end; for the library's unload, after which its code is gone.
 void ShutdownPowerHandler();
 

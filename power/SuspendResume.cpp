@@ -1,5 +1,4 @@
 // Suspend and resume: the printer is told, the link is released while the system is away, and reopened after.
-#include <mutex>
 
 #include "discovery/DeviceFile.h"
 #include "discovery/PipePath.h"
@@ -17,6 +16,39 @@ const DWORD REOPEN_RETRY_PAUSE = 3000;
 // Java keeps getting the suspended indication for this long after the link came back.
 const DWORD RESUME_END_PAUSE = 5000;
 
+// How long the suspend command may take before it is cancelled: well inside the suspend handler's budget, with
+// room for the close that follows.
+const DWORD SUSPEND_COMMAND_BOUND = 500;
+
+struct BoundedWrite {
+    HANDLE hFile;
+    HANDLE hDone;
+    DWORD dwBound;
+};
+
+DWORD WINAPI CancelWriteAfterBound(LPVOID pParam) {
+    BoundedWrite *pWrite = static_cast<BoundedWrite *>(pParam);
+    if (WaitForSingleObject(pWrite->hDone, pWrite->dwBound) == WAIT_TIMEOUT) CancelIoEx(pWrite->hFile, nullptr);
+    return 0;
+}
+
+// A synchronous write that a helper thread cancels when it has not ended within the bound; the calling thread cannot
+// cancel its own blocked call. Without the helper's resources the write goes unbounded rather than not at all.
+void WriteWithinBound(HANDLE hFile, const BYTE *pbBytes, DWORD nLength, DWORD dwBound) {
+    BoundedWrite write = {hFile, CreateEventA(nullptr, TRUE, FALSE, nullptr), dwBound};
+    HANDLE hCanceller = write.hDone == nullptr
+                            ? nullptr
+                            : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr);
+    DWORD nWritten = 0;
+    WriteFile(hFile, pbBytes, nLength, &nWritten, nullptr);
+    if (hCanceller != nullptr) {
+        SetEvent(write.hDone);
+        WaitForSingleObject(hCanceller, INFINITE);
+        CloseHandle(hCanceller);
+    }
+    if (write.hDone != nullptr) CloseHandle(write.hDone);
+}
+
 template <class Operation> bool TryTwice(Operation operation) {
     if (operation()) return true;
     Sleep(REOPEN_RETRY_PAUSE);
@@ -27,6 +59,7 @@ template <class Operation> bool TryTwice(Operation operation) {
 
 void CUsbComm::OnPowerSuspend() {
     bool bWasConnected = m_bConnected;
+    m_bReopenAtResume = HasReceiveMachinery() || m_hWritePort.load() != nullptr;
     // Set before anything is closed, so that Java calls that begin from now on are refused before they touch a
     // handle.
     m_bSuspended = 1;
@@ -38,7 +71,7 @@ void CUsbComm::OnPowerSuspend() {
 }
 
 int CUsbComm::CloseAll() {
-    std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
+    CLockHolder lifecycle(m_guard.m_lifecycleLock);
     if (m_nUsbType != USB_TYPE_PRINTER_CLASS) return 0;
     if (!SignalStopAndWait()) return 0;
     Teardown();
@@ -47,6 +80,13 @@ int CUsbComm::CloseAll() {
 
 void CUsbComm::OnPowerResume() {
     if (!m_bSuspended) {
+        Sleep(RESUME_END_PAUSE);
+        m_bSuspended = 0;
+        return;
+    }
+    if (!m_bReopenAtResume.exchange(false)) {
+        // Java closed the link while the system was away: nothing is reopened and the printer is not told, but
+        // Java calls are refused for as long as after any other resume.
         Sleep(RESUME_END_PAUSE);
         m_bSuspended = 0;
         return;
@@ -69,15 +109,15 @@ bool CUsbComm::ComposeOwnPipePath(const char *pszPipeName) {
 }
 
 int CUsbComm::ReopenWritePipe() {
-    std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
-    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    CLockHolder lifecycle(m_guard.m_lifecycleLock);
+    CLockHolder lock(m_guard.m_replaceLock);
     if (!ComposeOwnPipePath(PIPE_NAME_WRITE)) return 0;
     return IsOpenHandle(OpenWritePipe(m_szDevicePath)) ? 1 : 0;
 }
 
 int CUsbComm::ReopenReadPipe() {
-    std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
-    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    CLockHolder lifecycle(m_guard.m_lifecycleLock);
+    CLockHolder lock(m_guard.m_replaceLock);
     if (!ComposeOwnPipePath(PIPE_NAME_READ)) return 0;
     HANDLE hRead = m_hReadPort.load();
     // A suspend that found the link not connected left its reader thread running; that reader's reconnect supplies
@@ -105,6 +145,13 @@ void CUsbComm::SendCommand(const BYTE *pbCommand, DWORD nLength) {
     WriteFile(lease.Get(), pbCommand, nLength, &nWritten, nullptr);
 }
 
-void CUsbComm::SendSuspendCommand() { SendCommand(SUSPEND_COMMAND, sizeof(SUSPEND_COMMAND)); }
+void CUsbComm::SendSuspendCommand() {
+    CHandleLease lease = m_guard.Lease(m_hWritePort.load());
+    if (!lease) return;
+    // Windows gives a suspend handler about two seconds and then sleeps anyway. A printer that takes no data (cover
+    // open, paper out) would otherwise hold the power thread in this write, the link would never be closed, and the
+    // resume would find the thread still blocked.
+    WriteWithinBound(lease.Get(), SUSPEND_COMMAND, sizeof(SUSPEND_COMMAND), SUSPEND_COMMAND_BOUND);
+}
 
 void CUsbComm::SendResumeCommand() { SendCommand(RESUME_COMMAND, sizeof(RESUME_COMMAND)); }

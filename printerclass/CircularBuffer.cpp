@@ -23,7 +23,7 @@ DWORD Smaller(DWORD a, DWORD b) {
 }  // namespace
 
 CCircularBuffer::CCircularBuffer(DWORD nSizeExponent)
-    : m_hMutex(NULL), m_nCount(0), m_nMask(0), m_nHead(0), m_nTail(0), m_pData(NULL) {
+    : m_hMutex(NULL), m_hRoomEvent(NULL), m_nCount(0), m_nMask(0), m_nHead(0), m_nTail(0), m_pData(NULL) {
     DWORD nCapacity = 1u << ClampSizeExponent(nSizeExponent);
     m_nMask = nCapacity - 1;
 
@@ -37,10 +37,21 @@ CCircularBuffer::CCircularBuffer(DWORD nSizeExponent)
         m_pData = NULL;
         throw 4L;
     }
+    m_hRoomEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (m_hRoomEvent == NULL) {
+        CloseHandle(m_hMutex);
+        m_hMutex = NULL;
+        delete[] m_pData;
+        m_pData = NULL;
+        throw 4L;
+    }
 }
 
 CCircularBuffer::~CCircularBuffer() {
+    CloseHandle(m_hRoomEvent);
+    m_hRoomEvent = NULL;
     CloseHandle(m_hMutex);
+    m_hMutex = NULL;
     delete[] m_pData;
     m_pData = NULL;
 }
@@ -69,7 +80,15 @@ DWORD CCircularBuffer::BytesAvailable(BYTE *pDest, DWORD nWanted, DWORD *pnTaken
         if (pnTaken != NULL) *pnTaken = nTaken;
     }
     Unlock();
+    if (nTaken > 0) SetEvent(m_hRoomEvent);
     return nTaken;
+}
+
+DWORD CCircularBuffer::FreeSpace() {
+    Lock();
+    DWORD nFree = m_nMask + 1 - m_nCount;
+    Unlock();
+    return nFree;
 }
 
 void CCircularBuffer::PutByte(BYTE b) {

@@ -6,7 +6,7 @@
 class CCircularBuffer {
 public:
     // Capacity 2^nSizeExponent bytes, the exponent clamped to 6..16. Throws a long: 3 when no storage is
-    // obtained, 4 when the mutex cannot be created.
+    // obtained, 4 when the mutex or the room event cannot be created.
     explicit CCircularBuffer(DWORD nSizeExponent);
     virtual ~CCircularBuffer();
 
@@ -15,8 +15,15 @@ public:
 
     // Locked: stores as many of the bytes as fit and returns that number; the rest are dropped.
     DWORD PutBytes(const BYTE *pSource, DWORD nCount);
-    // Locked: takes up to nWanted bytes; writes the count to *pnTaken only when the buffer held bytes.
+    // Locked: takes up to nWanted bytes; writes the count to *pnTaken only when the buffer held bytes. Taking
+    // bytes sets the room event.
     DWORD BytesAvailable(BYTE *pDest, DWORD nWanted, DWORD *pnTaken);
+
+    // Locked: how many more bytes fit.
+    DWORD FreeSpace();
+    // An auto-reset event, set each time a take makes room: the reader waits on it instead of dropping bytes, so
+    // that a full buffer holds the printer back.
+    HANDLE RoomEvent() const { return m_hRoomEvent; }
 
     // Unlocked single-byte and bulk operations; used under the lock.
     void PutByte(BYTE b);
@@ -28,6 +35,7 @@ public:
 
 private:
     HANDLE m_hMutex;
+    HANDLE m_hRoomEvent;
     DWORD m_nCount;
     DWORD m_nMask;
     DWORD m_nHead;

@@ -21,8 +21,8 @@ void CloseHandleField(std::atomic<HANDLE> &field) {
 
 }  // namespace
 
-HANDLE CUsbComm::OpenPrinterClassReadPipe(const char *pszPipePath, bool *pbStartPowerHandler) {
-    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+HANDLE CUsbComm::OpenPrinterClassReadPipe(const char *pszPipePath) {
+    CLockHolder lock(m_guard.m_replaceLock);
     HANDLE hHeld = m_hReadPort.load();
     // The receive machinery can be up with the field empty: a reconnect that found no transport recorded released
     // both handles and opened none. Its reader goes on reconnecting and fills the field; a second machinery would
@@ -30,10 +30,26 @@ HANDLE CUsbComm::OpenPrinterClassReadPipe(const char *pszPipePath, bool *pbStart
     if (hHeld != nullptr || m_hStopEvent.load() != nullptr) return hHeld;
 
     // A failed open does not stop the sequence: the reader thread's reconnect goes on trying the device.
-    m_hReadPort = AdoptHandle(OpenOverlappedDeviceFile(pszPipePath));
+    HANDLE hRead = OpenOverlappedDeviceFile(pszPipePath);
+    DWORD dwOpenError = GetLastError();
+    m_hReadPort = AdoptHandle(hRead);
     if (!CreateReceiveMachinery()) return nullptr;
-    *pbStartPowerHandler = true;
-    return m_hReadPort.load();
+    // Java learns why its open failed, not how the steps after it went.
+    if (!IsOpenHandle(hRead)) SetLastError(dwOpenError);
+    return hRead;
+}
+
+bool CUsbComm::IsPrinterClassHandle(jint nHandle) {
+    if (m_nUsbType == USB_TYPE_PRINTER_CLASS) return true;
+    if (!HasReceiveMachinery()) return false;
+    HANDLE hRead = m_hReadPort.load();
+    HANDLE hWrite = m_hWritePort.load();
+    if ((hRead != nullptr && SameJavaHandle(hRead, nHandle)) || (hWrite != nullptr && SameJavaHandle(hWrite, nHandle))) {
+        return true;
+    }
+    // While the link is up, the only handles of the other road are native ones the library opened and holds; any
+    // other value is one of the link's from before a reconnect replaced them.
+    return !m_guard.IsAdopted(HandleFromJava(nHandle));
 }
 
 bool CUsbComm::CreateReceiveMachinery() {
@@ -76,15 +92,16 @@ bool CUsbComm::CreateReceiveMachinery() {
 int CUsbComm::ClosePrinterClassPipe(jint nHandle) {
     int nResult;
     {
-        std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
+        CLockHolder lifecycle(m_guard.m_lifecycleLock);
         HANDLE hRead = m_hReadPort.load();
         HANDLE hWrite = m_hWritePort.load();
         bool bMatching = (hRead != nullptr && SameJavaHandle(hRead, nHandle)) ||
                          (hWrite != nullptr && SameJavaHandle(hWrite, nHandle));
         nResult = bMatching ? CloseMatchingHandle() : CloseOtherHandle();
     }
+    ForgetLinkForResume();
     // While suspended the power handler stays up: the resume broadcast must still reach it.
-    StopPowerHandlerUnlessSuspended(this);
+    SyncPowerHandler(this);
     return nResult;
 }
 
@@ -141,7 +158,7 @@ void CUsbComm::Teardown() {
     m_guard.WithdrawReceive(m_hStopEvent.load());
     WaitReaderEnded();
 
-    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    CLockHolder lock(m_guard.m_replaceLock);
     CloseHandleField(m_hReaderThread);
     CCircularBuffer *pBuffer = m_pCCBuffer.exchange(nullptr);
     delete pBuffer;
@@ -153,7 +170,7 @@ void CUsbComm::Teardown() {
 }
 
 void CUsbComm::StopReaderForUnload() {
-    std::lock_guard<std::mutex> lifecycle(m_guard.LifecycleLock());
+    CLockHolder lifecycle(m_guard.m_lifecycleLock);
     m_guard.WithdrawReceive(m_hStopEvent.load());
     WaitReaderEnded();
 }

@@ -41,6 +41,8 @@ DWORD WINAPI ReaderThreadProc(LPVOID pParam) {
     CUsbComm *pComm = static_cast<CUsbComm *>(pParam);
     pComm->m_bReaderBusy = 1;
     int nResult = pComm->ReaderLoop();
+    // A reader that has ended holds no connection: a suspend must not take the link for a live one.
+    pComm->m_bConnected = false;
     pComm->m_bReaderBusy = 0;
     Sleep(THREAD_END_PAUSE);
     HANDLE hDone = pComm->m_hThreadDoneEvent.load();
@@ -64,10 +66,39 @@ bool PauseUntilStopped(CUsbComm &comm, DWORD dwPause) {
     return true;
 }
 
+// A stop is looked for on every pass, not only in the waits: a printer that keeps every read satisfied (a status
+// stream) completes reads at once or before the wait begins, and a wait for any of several objects reports the
+// completion first, so its reader would otherwise outlive every close.
+bool StopRequested(CUsbComm &comm) { return PauseUntilStopped(comm, 0); }
+
+// Devices that are gone answer later reads with ERROR_ACCESS_DENIED, or, from some drivers, with the code of the
+// unplug itself; both mean the handles are dead and the device must be opened anew.
+bool MeansDeviceGone(DWORD dwError) { return dwError == ERROR_ACCESS_DENIED || dwError == ERROR_DEVICE_NOT_CONNECTED; }
+
 void ReconnectAfter(CUsbComm &comm, DWORD dwError) {
-    if (dwError == ERROR_ACCESS_DENIED) comm.m_bConnected = false;
+    if (MeansDeviceGone(dwError)) comm.m_bConnected = false;
     comm.m_bConnected = comm.Reconnect() != 0;
-    PauseUntilStopped(comm, dwError == ERROR_ACCESS_DENIED ? ACCESS_DENIED_PAUSE : INVALID_HANDLE_PAUSE);
+    PauseUntilStopped(comm, MeansDeviceGone(dwError) ? ACCESS_DENIED_PAUSE : INVALID_HANDLE_PAUSE);
+}
+
+// Flow control: the next read is issued only when the ring buffer has room for a whole block. Until then the
+// printer keeps what it has (USB holds it back), so a Java reader that falls behind loses nothing. False when the
+// stop came first.
+bool AwaitRoomForBlock(CUsbComm &comm) {
+    CCircularBuffer *pBuffer = comm.m_pCCBuffer.load();
+    if (pBuffer == nullptr) return true;
+    while (pBuffer->FreeSpace() < RECEIVE_BLOCK_SIZE) {
+        HANDLE waitList[2] = {pBuffer->RoomEvent(), comm.m_hStopEvent.load()};
+        DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
+        if (dwWait == WAIT_OBJECT_0 + 1) {
+            StopRequested(comm);
+            return false;
+        }
+        // A failed wait must not turn into a busy loop.
+        if (dwWait != WAIT_OBJECT_0 && PauseUntilStopped(comm, RETRY_PAUSE)) return false;
+        if (comm.m_bRunning == 0) return false;
+    }
+    return true;
 }
 
 // A read is pending: waits for it or for the stop event.
@@ -110,6 +141,7 @@ int CUsbComm::ReaderLoop() {
     PendingRead read;
     memset(&read, 0, sizeof(read));
     while (m_bRunning != 0) {
+        if (StopRequested(*this) || !AwaitRoomForBlock(*this)) break;
         memset(&read.overlapped, 0, sizeof(read.overlapped));
         read.overlapped.hEvent = hCompletion;
         read.nRead = 0;
@@ -125,6 +157,7 @@ int CUsbComm::ReaderLoop() {
             AwaitPendingRead(*this, read, hCompletion);
             break;
         case ERROR_ACCESS_DENIED:
+        case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_INVALID_HANDLE:
             ReconnectAfter(*this, dwError);
             break;
@@ -139,7 +172,7 @@ int CUsbComm::ReaderLoop() {
 }
 
 int CUsbComm::Reconnect() {
-    std::lock_guard<std::recursive_mutex> lock(m_guard.ReplaceLock());
+    CLockHolder lock(m_guard.m_replaceLock);
     m_bOpened = 0;
     ReleaseHandleField(m_hWritePort);
     ReleaseHandleField(m_hReadPort);

@@ -16,7 +16,11 @@ int CUsbComm::TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTime
     // Holding the lease keeps the ring buffer and the events alive until this read has left; without one the link
     // is closed, or closing, and there is nothing to wait for.
     CReceiveLease lease(m_guard);
-    if (!lease) return 0;
+    if (!lease) {
+        // Java's handle no longer names an open link.
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
 
     HANDLE waitList[2] = {m_hDataEvent.load(), m_hStopEvent.load()};
     int nResult = 0;
@@ -34,6 +38,11 @@ int CUsbComm::TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTime
         if (dwWait == WAIT_OBJECT_0 + 1) {
             SetEvent(m_hThreadDoneEvent.load());
             m_bRunning = 0;
+            SetLastError(ERROR_OPERATION_ABORTED);
+        } else if (dwWait == WAIT_TIMEOUT) {
+            // A driver that logs the error of a read that found nothing in time must see a time-out, not whatever
+            // an earlier call left.
+            SetLastError(ERROR_TIMEOUT);
         }
         return 0;
     }

@@ -180,6 +180,7 @@ typedef struct _COMMTIMEOUTS {
 #define ERROR_DISCARDED 157L
 #define ERROR_NOT_LOCKED 158L
 #define ERROR_NO_DATA 232L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NOT_OWNER 288L
 #define ERROR_MR_MID_NOT_FOUND 317L
@@ -200,6 +201,7 @@ typedef struct _COMMTIMEOUTS {
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_NOT_ENOUGH_QUOTA 1816L
+#define ERROR_TIMEOUT 1460L
 
 // ---- Messages texts, memory ----
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
@@ -314,6 +316,12 @@ typedef struct tagMSG {
     POINT pt;
 } MSG, *PMSG, *LPMSG;
 
+// A critical section: a recursive lock owned by a thread, not a kernel object (no handle). The layer keeps its
+// state behind the pointer.
+typedef struct _RTL_CRITICAL_SECTION {
+    void *Impl;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
 // ---- KERNEL32 ----
 PLATFORM_API DWORD WINAPI GetLastError(void);
 PLATFORM_API void WINAPI SetLastError(DWORD dwErrCode);
@@ -330,6 +338,11 @@ PLATFORM_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMillisecon
 PLATFORM_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
                                                  DWORD dwMilliseconds);
 PLATFORM_API void WINAPI Sleep(DWORD dwMilliseconds);
+PLATFORM_API void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+PLATFORM_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+PLATFORM_API BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+PLATFORM_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+PLATFORM_API void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
 PLATFORM_API HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
                                         LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,

@@ -34,6 +34,7 @@ const ErrorText errorTexts[] = {
     {122, "The data area passed to a system call is too small."},
     {157, "The segment is already discarded and cannot be locked."},
     {158, "The segment is already unlocked."},
+    {206, "The filename or extension is too long."},
     {232, "The pipe is being closed."},
     {259, "No more data is available."},
     {288, "Attempt to release mutex not owned by caller."},
@@ -53,6 +54,7 @@ const ErrorText errorTexts[] = {
     {1411, "Class does not exist."},
     {1412, "Class still has open windows."},
     {1444, "Invalid thread identifier."},
+    {1460, "This operation returned because the timeout period expired."},
     {1784, "The supplied user buffer is not valid for the requested operation."},
     {1816, "Not enough quota is available to process this command."},
 };

@@ -93,9 +93,8 @@ protected:
 
     // The read-side open as usbInitPipe runs it, without the power handler.
     HANDLE openReadPipe() {
-        std::lock_guard<std::mutex> lifecycle(comm_.m_guard.LifecycleLock());
-        bool startPowerHandler = false;
-        return comm_.OpenPrinterClassReadPipe(readPipePath().c_str(), &startPowerHandler);
+        CLockHolder lifecycle(comm_.m_guard.m_lifecycleLock);
+        return comm_.OpenPrinterClassReadPipe(readPipePath().c_str());
     }
 
     // A working link: the read pipe open and the reader's first read pending.

@@ -4,63 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "printer_class_fixture.h"
-#include "support/java_usb_port.h"
+#include "printer_class_java_fixture.h"
 
 namespace printer_class_test {
 namespace {
-
-class PrinterClassJava : public ::testing::Test {
-protected:
-    void SetUp() override {
-        startFromAnEmptyBus();
-        handlesBefore_ = platform::openHandleCount();
-        printer_ = attachPrinterClassPrinter();
-        ASSERT_GT(printer_, 0);
-    }
-
-    void TearDown() override {
-        platform::clearFaults();
-        if (holdsAnything()) closePipe(0);
-        EXPECT_FALSE(holdsAnything()) << "the port state still holds part of the link";
-        for (const std::string &problem : jvm_.takeProblems()) ADD_FAILURE() << "JNI misuse: " << problem;
-        // The power handler keeps its thread's handle after a stop, until it is shut down.
-        ShutdownPowerHandler();
-        EXPECT_EQ(handlesBefore_, platform::openHandleCount()) << "a handle was left open";
-        EXPECT_EQ(0, sim::openFiles()) << "a device file was left open";
-        sim::removeAll();
-    }
-
-    jint initPipe(DWORD access) { return port_.initPipe(static_cast<jint>(access)); }
-    jint closePipe(jint handle) { return port_.closePipe(handle); }
-    jint readPipe(std::vector<jbyte> &array) { return port_.readInputPipe(port_.hReadPort(), array); }
-    jint writePipe(const std::string &bytes) {
-        return port_.writeOutputPipe(port_.hWritePort(), std::vector<jbyte>(bytes.begin(), bytes.end()));
-    }
-    static std::string text(const std::vector<jbyte> &bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-    // Both pipes open, as the driver opens them: the write pipe first.
-    void openBothPipes() {
-        ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_WRITE));
-        ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_READ));
-        ASSERT_TRUE(waitUntil([&] { return sim::pendingReads(printer_) == 1; }));
-    }
-
-    static bool holdsAnything() {
-        const CUsbComm &comm = g_UsbComm;
-        return comm.m_hReaderThread.load() != nullptr || comm.m_pCCBuffer.load() != nullptr ||
-               comm.m_hThreadDoneEvent.load() != nullptr || comm.m_hStopEvent.load() != nullptr ||
-               comm.m_hDataEvent.load() != nullptr || comm.m_hReadPort.load() != nullptr ||
-               comm.m_hWritePort.load() != nullptr;
-    }
-
-    fakejni::FakeJvm jvm_;
-    JavaUsbPort port_{jvm_};
-    int printer_ = 0;
-
-private:
-    size_t handlesBefore_ = 0;
-};
 
 TEST_F(PrinterClassJava, aReceiptGoesOutTheAnswerComesBackAndTheFirstCloseOfEitherHandleEndsTheLink) {
     for (bool writeHandleFirst : {true, false}) {

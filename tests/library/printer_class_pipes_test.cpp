@@ -11,7 +11,7 @@ protected:
     // What the port state holds, as one comparable line. Under the replacement lock: a reconnect empties a
     // handle field for a moment.
     std::string held() {
-        std::lock_guard<std::recursive_mutex> replacing(comm_.m_guard.ReplaceLock());
+        CLockHolder replacing(comm_.m_guard.m_replaceLock);
         std::string line;
         auto add = [&line](bool present, const char *name) {
             if (!present) return;

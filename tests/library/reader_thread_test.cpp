@@ -24,20 +24,29 @@ TEST_F(ReaderThread, storesWhatArrivesInOrderAndSignalsTheDataEvent) {
     EXPECT_EQ(many, collect(many.size()));
 }
 
-TEST_F(ReaderThread, withTheRingBufferFullTheExcessIsLostAndTheDataEventStillSet) {
+TEST_F(ReaderThread, withTheRingBufferFullTheReaderHoldsThePrinterBackAndLosesNothing) {
     openLink();
-    std::string sent = pattern(4096 + 100);
+    std::string sent = pattern(3 * 4096 + 100);
     ASSERT_TRUE(send(sent));
-    // The send completed the pending read; the reader issues reads until the printer has nothing left.
-    ASSERT_TRUE(waitUntil([&] { return readerIsWaiting(); }));
+    // Nobody takes: the reader fills the buffer and then waits for room instead of reading on.
+    ASSERT_TRUE(waitUntil([&] {
+        CCircularBuffer *buffer = comm_.m_pCCBuffer.load();
+        return buffer->FreeSpace() < 64;
+    }));
+    EXPECT_EQ(0u, sim::pendingReads(printer_)) << "no read is issued while a block would not fit";
 
-    HANDLE data = comm_.m_hDataEvent.load();
-    ResetEvent(data);
-    ASSERT_TRUE(send("lost"));
-    EXPECT_TRUE(becomesSignalled(data)) << "the reader signals even when nothing fitted";
-    ASSERT_TRUE(waitUntil([&] { return readerIsWaiting(); }));
+    EXPECT_EQ(sent, collect(sent.size())) << "every byte arrives, in order, once Java takes";
+    ASSERT_TRUE(waitUntil([&] { return readerIsWaiting(); })) << "reading goes on once there is room";
+}
 
-    EXPECT_EQ(sent.substr(0, 4096), takeBuffered()) << "the buffer keeps the first 4096 bytes, in order";
+TEST_F(ReaderThread, aStopEndsAReaderThatWaitsForRoomInAFullBuffer) {
+    HANDLE read = openLink();
+    ASSERT_TRUE(send(pattern(2 * 4096)));
+    ASSERT_TRUE(waitUntil([&] { return comm_.m_pCCBuffer.load()->FreeSpace() < 64; }));
+    HANDLE thread = comm_.m_hReaderThread.load();
+    ASSERT_TRUE(SetEvent(comm_.m_hStopEvent.load()));
+    EXPECT_TRUE(becomesSignalled(thread));
+    EXPECT_EQ(0, close(read));
 }
 
 TEST_F(ReaderThread, aStopDuringAPendingReadEndsTheThreadWithTwoSignalsAndNoReadLeftBehind) {
@@ -144,7 +153,7 @@ TEST_F(ReaderThread, accessDeniedClearsConnectedWhileItReconnects) {
     openLink();
     {
         // The reconnect replaces handles under the replacement lock: holding it keeps the reader inside.
-        std::lock_guard<std::recursive_mutex> replacing(comm_.m_guard.ReplaceLock());
+        CLockHolder replacing(comm_.m_guard.m_replaceLock);
         // A handle from before an unplug is refused with ERROR_ACCESS_DENIED, also after the replug.
         ASSERT_TRUE(sim::unplug(printer_));
         ASSERT_TRUE(sim::replug(printer_));

@@ -154,12 +154,28 @@ TEST(RingBuffer, MutexFailureThrowsFourAndLeaksNothing) {
     EXPECT_EQ(platform::openHandleCount(), handlesBefore);
 }
 
-TEST(RingBuffer, DestructorClosesTheMutex) {
+TEST(RingBuffer, DestructorClosesTheMutexAndTheRoomEvent) {
     size_t handlesBefore = platform::openHandleCount();
     auto buffer = std::make_unique<CCircularBuffer>(12);
-    EXPECT_EQ(platform::openHandleCount(), handlesBefore + 1);
+    EXPECT_EQ(platform::openHandleCount(), handlesBefore + 2);
     buffer.reset();
     EXPECT_EQ(platform::openHandleCount(), handlesBefore);
+}
+
+TEST(RingBuffer, ATakeThatMakesRoomSetsTheRoomEventAndFreeSpaceCountsIt) {
+    CCircularBuffer buffer(6);
+    std::vector<BYTE> block(64, 0x42);
+    EXPECT_EQ(64u, buffer.FreeSpace());
+    EXPECT_EQ(64u, buffer.PutBytes(block.data(), 64));
+    EXPECT_EQ(0u, buffer.FreeSpace());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(buffer.RoomEvent(), 0)) << "a put makes no room";
+
+    BYTE taken[10];
+    DWORD count = 0;
+    EXPECT_EQ(10u, buffer.BytesAvailable(taken, sizeof taken, &count));
+    EXPECT_EQ(10u, buffer.FreeSpace());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(buffer.RoomEvent(), 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(buffer.RoomEvent(), 0)) << "auto-reset";
 }
 
 // The reader thread puts while a Java thread takes: every byte arrives once, in order, through a small buffer

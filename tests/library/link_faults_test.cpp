@@ -1,0 +1,196 @@
+// Faults of the link that only a meaner world shows: a printer-class link beside a native printer, failures whose
+// code must reach Java intact, unplug codes other drivers use, and suspends the printer or the driver make hard.
+#include <future>
+#include <string>
+#include <vector>
+
+#include "printer_class_java_fixture.h"
+#include "sim/simbus.h"
+
+namespace printer_class_test {
+namespace {
+
+const DWORD SUSPENDED = ERROR_POWER_SUSPENDED_CODE;
+
+int attachNativePrinter() {
+    sim::PrinterSetup setup;
+    setup.transport = sim::Transport::Native;
+    setup.vid = VID;
+    setup.pid = PID;
+    return sim::attach(setup);
+}
+
+class LinkFaults : public PrinterClassJava {
+protected:
+    void TearDown() override {
+        g_UsbComm.m_bSuspended = 0;
+        PrinterClassJava::TearDown();
+    }
+
+    // What the JVM may do to the thread's last error between the failing call and usbGetLastError.
+    jint lastErrorAfterTheJvmRan() {
+        SetLastError(ERROR_SUCCESS);
+        return port_.lastError();
+    }
+
+    // A native printer plugged in beside the open printer-class link: the next detection records the native
+    // transport while the link's reader still runs.
+    void flipTypeWithANativePrinterBeside() {
+        ASSERT_GT(attachNativePrinter(), 0);
+        ASSERT_EQ(USB_TYPE_NATIVE, initPipe(GENERIC_WRITE));
+        ASSERT_EQ(USB_TYPE_NATIVE, g_UsbComm.m_nUsbType.load());
+    }
+};
+
+TEST_F(LinkFaults, aFailedOpenSaysWhyEvenAfterTheJvmRan) {
+    sim::removeAll();
+    EXPECT_EQ(-1, initPipe(GENERIC_WRITE));
+    EXPECT_EQ(static_cast<jint>(ERROR_DEVICE_NOT_CONNECTED), lastErrorAfterTheJvmRan()) << "no printer there";
+
+    printer_ = attachPrinterClassPrinter();
+    ASSERT_TRUE(sim::refuseOpens(printer_, true));
+    EXPECT_EQ(-1, initPipe(GENERIC_READ));
+    EXPECT_EQ(static_cast<jint>(ERROR_ACCESS_DENIED), lastErrorAfterTheJvmRan()) << "the printer is in use";
+    ASSERT_TRUE(sim::refuseOpens(printer_, false));
+
+    // The pipe's own open fails after detection and lookup opened the device three times.
+    platform::armFault("CreateFileA", 1, ERROR_SHARING_VIOLATION, 3);
+    EXPECT_EQ(-1, initPipe(GENERIC_WRITE));
+    EXPECT_EQ(static_cast<jint>(ERROR_SHARING_VIOLATION), lastErrorAfterTheJvmRan());
+
+    g_UsbComm.m_bSuspended = 1;
+    int filesBefore = sim::openFiles();
+    EXPECT_EQ(-1, initPipe(GENERIC_WRITE));
+    EXPECT_EQ(static_cast<jint>(SUSPENDED), lastErrorAfterTheJvmRan());
+    EXPECT_EQ(filesBefore, sim::openFiles()) << "an open refused while suspended opens nothing";
+}
+
+TEST_F(LinkFaults, aPrinterClassReadThatRunsOutOfTimeSaysSo) {
+    openBothPipes();
+    platform::setTimeScale(0.0001);
+    std::vector<jbyte> array(8);
+    EXPECT_EQ(-1, readPipe(array));
+    EXPECT_EQ(static_cast<jint>(ERROR_TIMEOUT), lastErrorAfterTheJvmRan());
+    platform::setTimeScale(1);
+    closePipe(port_.hReadPort());
+}
+
+TEST_F(LinkFaults, aNativeReadEndedByACloseReportsTheAbortOnTheReadingThread) {
+    sim::removeAll();
+    printer_ = attachNativePrinter();
+    ASSERT_EQ(USB_TYPE_NATIVE, initPipe(GENERIC_READ));
+    jint read = port_.hReadPort();
+    // No time-outs: the read waits for data.
+    ASSERT_EQ(0, port_.setCommTimeout(read, 0, 0, 0, 0, 0));
+
+    std::future<std::pair<jint, jint>> blocked = std::async(std::launch::async, [&] {
+        std::vector<jbyte> array(8);
+        jint result = port_.readInputPipe(read, array);
+        SetLastError(ERROR_SUCCESS);
+        return std::make_pair(result, port_.lastError());
+    });
+    ASSERT_TRUE(waitUntil([&] { return sim::pendingReads(printer_) == 1; }));
+    EXPECT_EQ(0, closePipe(read));
+    ASSERT_EQ(std::future_status::ready, blocked.wait_for(GENEROUS));
+    auto [result, error] = blocked.get();
+    EXPECT_EQ(-1, result);
+    EXPECT_EQ(static_cast<jint>(ERROR_OPERATION_ABORTED), error);
+}
+
+TEST_F(LinkFaults, readsAndControlRequestsOnTheLinksHandlesTakeThePrinterClassRoadWhateverTheType) {
+    openBothPipes();
+    flipTypeWithANativePrinterBeside();
+
+    ASSERT_TRUE(sim::send(printer_, "abc", 3));
+    std::vector<jbyte> array(3);
+    EXPECT_EQ(3, readPipe(array)) << "served from the ring buffer, not by a native read on the overlapped handle";
+    EXPECT_EQ("abc", text(array));
+    EXPECT_EQ(1, port_.getCommTimeout(port_.hReadPort()));
+    EXPECT_EQ(1, port_.setCommTimeout(port_.hReadPort(), 1, 2, 3, 4, 5));
+    EXPECT_EQ(1, port_.purgeRequest(port_.hReadPort()));
+
+    EXPECT_EQ(0, closePipe(port_.hReadPort()));
+    EXPECT_FALSE(holdsAnything());
+}
+
+TEST_F(LinkFaults, aCloseOfAHandleTheReconnectReplacedEndsTheLinkWhateverTheType) {
+    openBothPipes();
+    jint oldRead = port_.hReadPort();
+    flipTypeWithANativePrinterBeside();
+    // The printer goes: the reader releases both handles and keeps reconnecting, without a usable handle.
+    platform::setTimeScale(0.01);
+    ASSERT_TRUE(sim::unplug(printer_));
+    ASSERT_TRUE(waitUntil([&] { return g_UsbComm.m_hReadPort.load() == INVALID_HANDLE_VALUE; }));
+
+    EXPECT_EQ(0, closePipe(oldRead));
+    EXPECT_FALSE(holdsAnything()) << "Java closed its link, and the reader must not go on without it";
+    platform::setTimeScale(1);
+}
+
+TEST_F(LinkFaults, theReaderReconnectsWhateverCodeTheDriverGivesLaterRequestsAfterAnUnplug) {
+    for (DWORD code : {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_DEVICE_NOT_CONNECTED}) {
+        SCOPED_TRACE(code);
+        sim::ErrorCodes codes;
+        codes.handleAfterUnplug = code;
+        ASSERT_TRUE(sim::setErrorCodes(printer_, codes));
+        openBothPipes();
+        platform::setTimeScale(0.01);
+        ASSERT_TRUE(sim::unplug(printer_));
+        ASSERT_TRUE(sim::replug(printer_));
+        ASSERT_TRUE(waitUntil([&] { return sim::pendingReads(printer_) == 1 && g_UsbComm.m_bConnected.load(); }))
+            << "the link never came back";
+        ASSERT_TRUE(sim::send(printer_, "back", 4));
+        std::vector<jbyte> array(4);
+        EXPECT_EQ(4, readPipe(array));
+        EXPECT_EQ("back", text(array));
+        closePipe(port_.hReadPort());
+        platform::setTimeScale(1);
+    }
+}
+
+TEST_F(LinkFaults, aReaderThatHasEndedLeavesNoConnectionForASuspendToTake) {
+    openBothPipes();
+    EXPECT_TRUE(g_UsbComm.m_bConnected.load());
+    EXPECT_EQ(0, closePipe(port_.hReadPort()));
+    EXPECT_FALSE(g_UsbComm.m_bConnected.load());
+}
+
+TEST_F(LinkFaults, aResumeDoesNotBringBackALinkJavaClosedWhileTheSystemWasAway) {
+    openBothPipes();
+    ASSERT_GE(simbus_power(PBT_APMSUSPEND), 1);
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(sim::takeAll(printer_, written));
+    EXPECT_EQ(std::string("\x1d\xff"), std::string(written.begin(), written.end()));
+    closePipe(port_.hWritePort());
+    closePipe(port_.hReadPort());
+
+    platform::setTimeScale(0.01);
+    ASSERT_GE(simbus_power(PBT_APMRESUMESUSPEND), 1);
+    EXPECT_EQ(0, g_UsbComm.m_bSuspended.load()) << "the resume still lifts the suspended state";
+    EXPECT_FALSE(holdsAnything()) << "nothing reopened";
+    EXPECT_EQ(0, sim::openFiles(printer_));
+    ASSERT_TRUE(sim::takeAll(printer_, written));
+    EXPECT_TRUE(written.empty()) << "the printer was not sent the resume command";
+    EXPECT_TRUE(waitUntil([] { return FindWindowA("JPOS Power Handler Window", nullptr) == nullptr; }))
+        << "the power window outlived the link";
+    platform::setTimeScale(1);
+}
+
+TEST_F(LinkFaults, aSuspendEndsWithinItsBudgetWhenThePrinterTakesNoData) {
+    openBothPipes();
+    ASSERT_TRUE(sim::stallWrites(printer_, true));
+    platform::setTimeScale(0.01);
+    std::future<int> suspend = std::async(std::launch::async, [] { return simbus_power(PBT_APMSUSPEND); });
+    ASSERT_EQ(std::future_status::ready, suspend.wait_for(GENEROUS)) << "the suspend handler never returned";
+    EXPECT_GE(suspend.get(), 1);
+    EXPECT_FALSE(holdsAnything()) << "the suspend closed the link";
+    ASSERT_TRUE(sim::stallWrites(printer_, false));
+
+    ASSERT_GE(simbus_power(PBT_APMRESUMESUSPEND), 1);
+    EXPECT_TRUE(waitUntil([&] { return sim::pendingReads(printer_) == 1; })) << "the link came back";
+    closePipe(port_.hReadPort());
+    platform::setTimeScale(1);
+}
+
+}  // namespace
+}  // namespace printer_class_test
