@@ -73,7 +73,8 @@ protected:
 
 TEST_F(TimerThread, runsOnlyWhileARequestHasADeadline) {
     platform::setTimeScale(0.01);
-    ASSERT_TRUE(setReadTimeout(1000));
+    // Half a second on this scale: long enough to see the timer waiting for it.
+    ASSERT_TRUE(setReadTimeout(50000));
     auto read = readInBackground();
     EXPECT_EQ(before_ + 1, platform::liveThreadCount()) << "the timer ends the read at its time-out";
     ASSERT_TRUE(sim_test::finishes(read));
