@@ -127,6 +127,10 @@ bool setErrorCodes(int id, const ErrorCodes &codes) {
     });
 }
 
+ErrorCodes errorCodes(int id) {
+    return readPrinter(id, ErrorCodes{}, [](const Printer &printer) { return printer.codes; });
+}
+
 void setNotFoundCode(DWORD code) {
     BusState &bus = BusState::instance();
     std::lock_guard<std::mutex> guard(bus.mutex());
@@ -140,16 +144,64 @@ bool setModel(int id, PrinterModel model) {
     });
 }
 
+bool setCompleteAtOnce(int id, bool on) {
+    return readPrinter(id, false, [on](Printer &printer) {
+        printer.completeAtOnce = on;
+        return true;
+    });
+}
+
+bool startStream(int id, const StreamSetup &setup) {
+    return changePrinter(id, [&setup](Printer &printer, Effects &effects) {
+        printer.stream.start(setup.pattern, setup.total);
+        printer.serve(Clock::now(), effects);
+        return true;
+    });
+}
+
+bool stopStream(int id) {
+    return readPrinter(id, false, [](Printer &printer) {
+        printer.stream.stop();
+        return true;
+    });
+}
+
+uint64_t streamTaken(int id) {
+    return readPrinter(id, uint64_t{0}, [](const Printer &printer) { return printer.streamTaken(); });
+}
+
+bool setZeroLengthReads(int id, unsigned every) {
+    return readPrinter(id, false, [every](Printer &printer) {
+        printer.zeroLengthEvery = every;
+        printer.readsStarted = 0;
+        return true;
+    });
+}
+
+bool setCancelDelay(int id, DWORD milliseconds) {
+    return readPrinter(id, false, [milliseconds](Printer &printer) {
+        printer.cancelDelay = milliseconds;
+        return true;
+    });
+}
+
+bool ignoreCancels(int id, bool ignore) {
+    return readPrinter(id, false, [ignore](Printer &printer) {
+        printer.ignoreCancel = ignore;
+        return true;
+    });
+}
+
 COMMTIMEOUTS timeouts(int id) {
     return readPrinter(id, COMMTIMEOUTS{}, [](const Printer &printer) { return printer.timeouts; });
 }
 
 size_t pendingReads(int id) {
-    return readPrinter(id, size_t{0}, [](const Printer &printer) { return printer.reads.size(); });
+    return readPrinter(id, size_t{0}, [](const Printer &printer) { return printer.heldRequests(platform::IoKind::Read); });
 }
 
 size_t pendingWrites(int id) {
-    return readPrinter(id, size_t{0}, [](const Printer &printer) { return printer.writes.size(); });
+    return readPrinter(id, size_t{0}, [](const Printer &printer) { return printer.heldRequests(platform::IoKind::Write); });
 }
 
 int openFiles(int id) {

@@ -11,6 +11,16 @@
 // - the printer class driver has no serial requests: DeviceIoControl and PurgeComm fail with
 //   ERROR_INVALID_FUNCTION (1);
 // - the native driver's time-outs at attach and after a replug: ReadTotalTimeoutConstant 1000 ms, all others 0.
+//
+// Habits of real drivers that a test can give a printer (each per printer, kept across unplug and replug):
+// - setCompleteAtOnce: on (the default), a read that can end with the bytes waiting (printer class: any bytes;
+//   native: as its time-outs allow) ends inside ReadFile, which returns TRUE with the count and sets the
+//   OVERLAPPED's event; off, every overlapped read returns ERROR_IO_PENDING first;
+// - startStream: the printer keeps every read satisfied with a pattern, only as fast as the host reads;
+// - setZeroLengthReads: every n-th read ends at once, successfully, with 0 bytes;
+// - setCancelDelay: a cancelled request ends some milliseconds (scaled) after the cancel, not inside it;
+// - ignoreCancels: CancelIo and CancelIoEx succeed but end nothing; requests end normally, at the cleanup of their
+//   file (CloseHandle of its last handle) with ERROR_OPERATION_ABORTED, or at unplug.
 #pragma once
 
 #include <windows.h>
@@ -74,13 +84,38 @@ bool takeAll(int id, std::vector<uint8_t> &bytes);
 bool stallWrites(int id, bool stalled);
 bool refuseOpens(int id, bool refuse);
 bool setErrorCodes(int id, const ErrorCodes &codes);
+// The printer's codes; the defaults for an unknown id.
+ErrorCodes errorCodes(int id);
 void setNotFoundCode(DWORD code);
 // Replaces the printer's model; an empty function removes it.
 bool setModel(int id, PrinterModel model);
 
+// A read that finds bytes waiting ends inside ReadFile (on, the default) or always pends first (off).
+bool setCompleteAtOnce(int id, bool on);
+
+struct StreamSetup {
+    // Repeated without end; empty gives the counter sequence, byte i = i mod 251, in which every byte is checkable.
+    std::vector<uint8_t> pattern;
+    // The stream ends after this many bytes; 0 streams until stopStream.
+    uint64_t total = 0;
+};
+// The printer sends the stream as fast as the host reads and not faster: while nobody reads it waits and drops
+// nothing. Bytes sent with send() go first. Starting again restarts the pattern. Both false for an unknown id.
+bool startStream(int id, const StreamSetup &setup);
+bool stopStream(int id);
+// How many stream bytes the host's reads have been handed, over every stream of the printer; 0 for an unknown id.
+uint64_t streamTaken(int id);
+
+// Every `every`-th read from now on ends at once with 0 bytes and success; 1 makes every read do so, 0 none.
+bool setZeroLengthReads(int id, unsigned every);
+// A cancelled request ends `milliseconds` (on the time scale) after the cancel; 0, the default, ends it inside.
+bool setCancelDelay(int id, DWORD milliseconds);
+// While on, cancels end nothing: a request ends normally, at its file's cleanup, or at unplug.
+bool ignoreCancels(int id, bool ignore);
+
 // The device's current serial time-outs (native driver); all zero for an unknown id.
 COMMTIMEOUTS timeouts(int id);
-// Requests the printer's driver holds pending; tests wait on these rather than sleep.
+// Requests the printer's driver holds pending, slow cancels included; tests wait on these rather than sleep.
 size_t pendingReads(int id);
 size_t pendingWrites(int id);
 // Files open on one printer, and on all printers, removed ones included (for leak checks).

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
-
+#include <system_error>
+#include "kernel/thread_registry.h"
 #include "sim/device_path.h"
 #include "sim/printer_file.h"
 
@@ -39,6 +39,7 @@ BusState &BusState::instance() {
         auto *created = new BusState;
         platform::installDeviceNamespace(
             std::shared_ptr<platform::DeviceNamespace>(created, [](platform::DeviceNamespace *) {}));
+        platform::addUnloadHook([] { BusState::instance().stopTimer(); });
         return created;
     }();
     return *bus;
@@ -68,9 +69,14 @@ void BusState::removeAll(Effects &effects) {
 void BusState::deadlinesChanged() {
     Clock::time_point next = earliestDeadline();
     if (next == PendingIo::never) return;
-    if (!timerStarted_) {
-        timerStarted_ = true;
-        std::thread([this] { runTimer(); }).detach();
+    if (!timerRunning_) {
+        // A timer that was stopped, or could not start, leaves its deadlines to the next change.
+        try {
+            timerThread_ = platform::startLayerThread([this] { runTimer(); });
+            timerRunning_ = true;
+        } catch (const std::system_error &) {
+            return;
+        }
     }
     if (next < timerTarget_) timerWake_.notify_one();
 }
@@ -125,15 +131,28 @@ Clock::time_point BusState::earliestDeadline() const {
     return next;
 }
 
+void BusState::stopTimer() {
+    platform::LayerThreadId timer = 0;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        timerStop_ = true;
+        timerWake_.notify_one();
+        timerEnded_.wait(lock, [this] { return !timerRunning_; });
+        timerStop_ = false;
+        timer = timerThread_;
+        timerThread_ = 0;
+    }
+    if (timer != 0) platform::joinLayerThread(timer);
+}
+
 void BusState::runTimer() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         timerTarget_ = earliestDeadline();
-        if (timerTarget_ == PendingIo::never) {
-            timerWake_.wait(lock);
-        } else {
-            timerWake_.wait_until(lock, timerTarget_);
-        }
+        // Nothing left to time: the thread ends rather than outlive its use, and starts again when needed.
+        if (timerStop_ || timerTarget_ == PendingIo::never) break;
+        timerWake_.wait_until(lock, timerTarget_);
+        if (timerStop_) break;
         Effects effects;
         Clock::time_point now = Clock::now();
         for (auto &entry : printers_) entry.second->serve(now, effects);
@@ -141,6 +160,10 @@ void BusState::runTimer() {
         effects.run();
         lock.lock();
     }
+    timerRunning_ = false;
+    timerTarget_ = PendingIo::never;
+    platform::markLayerThreadFinished();
+    timerEnded_.notify_all();
 }
 
 }  // namespace sim

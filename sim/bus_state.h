@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "files/device_namespace.h"
+#include "kernel/thread_registry.h"
 #include "kernel/time_scale.h"
 #include "sim/bus.h"
 #include "sim/effects.h"
@@ -22,7 +23,7 @@ namespace sim {
 class BusState : public platform::DeviceNamespace {
 public:
     // Created, and installed as the platform layer's device namespace, at first use; never destroyed, as
-    // detached threads may still complete requests while the process exits.
+    // threads may still complete requests while the process exits.
     static BusState &instance();
 
     std::mutex &mutex() { return mutex_; }
@@ -38,6 +39,9 @@ public:
     void fileOpened(Printer &printer);
     void fileClosed(Printer &printer);
     int openFiles() const { return openFiles_; }
+
+    // Without the lock: ends the timer thread and joins it. It starts again when a request needs it.
+    void stopTimer();
 
     std::shared_ptr<platform::DeviceFile> open(const std::string &path, DWORD flagsAndAttributes,
                                                DWORD &error) override;
@@ -56,10 +60,14 @@ private:
     DWORD notFoundCode_ = ERROR_FILE_NOT_FOUND;
     int openFiles_ = 0;
 
-    bool timerStarted_ = false;
+    // The timer thread runs only while some request has a deadline.
+    bool timerRunning_ = false;
+    bool timerStop_ = false;
+    platform::LayerThreadId timerThread_ = 0;
     // What the timer thread sleeps until.
     platform::Clock::time_point timerTarget_ = PendingIo::never;
     std::condition_variable timerWake_;
+    std::condition_variable timerEnded_;
 };
 
 }  // namespace sim

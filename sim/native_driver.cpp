@@ -58,6 +58,7 @@ public:
         for (auto it = printer.reads.begin(); it != printer.reads.end();) {
             PendingIo &read = *it;
             DWORD length = read.request->length();
+            if (first) printer.offerToHost(length);
             DWORD visible = first ? static_cast<DWORD>(std::min<size_t>(printer.toHost.size(), length)) : 0;
             if (visible > read.seen) {
                 read.seen = visible;
@@ -105,7 +106,7 @@ public:
         if (flags == 0 || (flags & ~purgeFlags) != 0) return ERROR_INVALID_PARAMETER;
         if ((flags & PURGE_RXABORT) != 0) printer.endReads(ERROR_OPERATION_ABORTED, effects);
         if ((flags & PURGE_TXABORT) != 0) printer.endWrites(ERROR_OPERATION_ABORTED, effects);
-        if ((flags & PURGE_RXCLEAR) != 0) printer.toHost.clear();
+        if ((flags & PURGE_RXCLEAR) != 0) printer.clearToHost();
         // PURGE_TXCLEAR: the printer takes written bytes at once, so no output buffer is left to clear.
         return ERROR_SUCCESS;
     }

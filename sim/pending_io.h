@@ -14,6 +14,8 @@ struct PendingIo {
     static constexpr platform::Clock::time_point never = platform::Clock::time_point::max();
 
     std::shared_ptr<platform::IoRequest> request;
+    // The open file the request came through: its cleanup ends the request even when cancels are ignored.
+    const void *file = nullptr;
     // The total time-out; `never` without one.
     platform::Clock::time_point deadline = never;
     // Native reads: the longest gap between two bytes once the first has arrived (0: none), the end of the gap

@@ -18,14 +18,14 @@ const GUID &interfaceClassFor(Transport transport) {
     return transport == Transport::Native ? GUID_NATIVE_USB_INTERFACE : GUID_USBPRINT_INTERFACE;
 }
 
-// The held request, taken out of the queue; null when the queue does not hold it.
-std::shared_ptr<platform::IoRequest> removeRequest(std::deque<PendingIo> &queue, const platform::IoRequest &request) {
+// Takes the request out of the queue into `held`; false when the queue does not hold it.
+bool removeRequest(std::deque<PendingIo> &queue, const platform::IoRequest &request, PendingIo &held) {
     auto found = std::find_if(queue.begin(), queue.end(),
                               [&request](const PendingIo &io) { return io.request.get() == &request; });
-    if (found == queue.end()) return nullptr;
-    std::shared_ptr<platform::IoRequest> held = std::move(found->request);
+    if (found == queue.end()) return false;
+    held = std::move(*found);
     queue.erase(found);
-    return held;
+    return true;
 }
 
 }  // namespace
@@ -39,13 +39,23 @@ Printer::Printer(std::mutex &busLock, int id, const PrinterSetup &setup, const s
       timeouts(driver.defaultTimeouts()),
       busLock_(busLock) {}
 
-void Printer::startRead(const std::shared_ptr<platform::IoRequest> &request, Effects &effects) {
+void Printer::startRead(const std::shared_ptr<platform::IoRequest> &request, const void *file, Effects &effects) {
     if (request->length() == 0) {
+        effects.complete(request, ERROR_SUCCESS, 0);
+        return;
+    }
+    // Pending before any byte is looked at: the read cannot end inside ReadFile.
+    if (!completeAtOnce && !request->markPending()) {
+        effects.complete(request, ERROR_OPERATION_ABORTED, 0);
+        return;
+    }
+    if (zeroLengthDue()) {
         effects.complete(request, ERROR_SUCCESS, 0);
         return;
     }
     PendingIo read;
     read.request = request;
+    read.file = file;
     driver.prepareRead(*this, read);
     reads.push_back(read);
     driver.serveReads(*this, Clock::now(), effects);
@@ -56,7 +66,7 @@ void Printer::startRead(const std::shared_ptr<platform::IoRequest> &request, Eff
     }
 }
 
-void Printer::startWrite(const std::shared_ptr<platform::IoRequest> &request, Effects &effects) {
+void Printer::startWrite(const std::shared_ptr<platform::IoRequest> &request, const void *file, Effects &effects) {
     if (request->length() == 0) {
         effects.complete(request, ERROR_SUCCESS, 0);
         return;
@@ -72,6 +82,7 @@ void Printer::startWrite(const std::shared_ptr<platform::IoRequest> &request, Ef
     }
     PendingIo write;
     write.request = request;
+    write.file = file;
     write.deadline = driver.writeDeadline(*this, request->length());
     writes.push_back(write);
 }
@@ -79,13 +90,34 @@ void Printer::startWrite(const std::shared_ptr<platform::IoRequest> &request, Ef
 void Printer::serve(Clock::time_point now, Effects &effects) {
     driver.serveReads(*this, now, effects);
     serveWrites(now, effects);
+    serveCancelling(now, effects);
+}
+
+void Printer::offerToHost(size_t count) {
+    if (toHost.size() >= count) return;
+    streamWaiting_ += stream.produce(toHost, count - toHost.size());
 }
 
 void Printer::fillRead(const PendingIo &read, DWORD count, Effects &effects) {
     auto *buffer = static_cast<uint8_t *>(read.request->buffer());
     std::copy_n(toHost.begin(), count, buffer);
+    size_t sentBefore = toHost.size() - streamWaiting_;
+    if (count > sentBefore) streamWaiting_ -= count - sentBefore;
     toHost.erase(toHost.begin(), toHost.begin() + count);
     effects.complete(read.request, ERROR_SUCCESS, count);
+}
+
+void Printer::clearToHost() {
+    toHost.clear();
+    streamWaiting_ = 0;
+}
+
+size_t Printer::heldRequests(platform::IoKind kind) const {
+    size_t held = kind == platform::IoKind::Read ? reads.size() : writes.size();
+    for (const PendingIo &io : cancelling) {
+        if (io.request->kind() == kind) ++held;
+    }
+    return held;
 }
 
 void Printer::endReads(DWORD error, Effects &effects) {
@@ -98,11 +130,32 @@ void Printer::endWrites(DWORD error, Effects &effects) {
     writes.clear();
 }
 
+void Printer::endRequestsOf(const void *file, DWORD error, Effects &effects) {
+    for (std::deque<PendingIo> *queue : {&reads, &writes, &cancelling}) {
+        for (auto it = queue->begin(); it != queue->end();) {
+            if (it->file != file) {
+                ++it;
+                continue;
+            }
+            effects.complete(it->request, error, 0);
+            it = queue->erase(it);
+        }
+    }
+    // A read behind the ended ones may now be first in line for the bytes there.
+    serve(Clock::now(), effects);
+}
+
 bool Printer::cancel(platform::IoRequest &request, Effects &effects) {
-    std::shared_ptr<platform::IoRequest> held = removeRequest(reads, request);
-    if (!held) held = removeRequest(writes, request);
-    if (!held) return false;
-    effects.complete(held, ERROR_OPERATION_ABORTED, 0);
+    if (ignoreCancel) return false;
+    PendingIo held;
+    if (!removeRequest(reads, request, held) && !removeRequest(writes, request, held)) return false;
+    if (cancelDelay == 0) {
+        effects.complete(held.request, ERROR_OPERATION_ABORTED, 0);
+    } else {
+        held.deadline = platform::deadlineAfter(cancelDelay);
+        held.gapDeadline = PendingIo::never;
+        cancelling.push_back(std::move(held));
+    }
     // A read behind the cancelled one may now be first in line for the bytes there.
     serve(Clock::now(), effects);
     return true;
@@ -114,7 +167,9 @@ void Printer::unplug(Effects &effects) {
     ++generation;
     endReads(codes.inFlightAtUnplug, effects);
     endWrites(codes.inFlightAtUnplug, effects);
-    toHost.clear();
+    for (PendingIo &io : cancelling) effects.complete(io.request, ERROR_OPERATION_ABORTED, 0);
+    cancelling.clear();
+    clearToHost();
 }
 
 void Printer::replug() {
@@ -127,6 +182,7 @@ Clock::time_point Printer::nextDeadline() const {
     Clock::time_point next = PendingIo::never;
     for (const PendingIo &read : reads) next = std::min(next, read.nextDeadline());
     for (const PendingIo &write : writes) next = std::min(next, write.nextDeadline());
+    for (const PendingIo &io : cancelling) next = std::min(next, io.deadline);
     return next;
 }
 
@@ -171,6 +227,26 @@ void Printer::serveWrites(Clock::time_point now, Effects &effects) {
         effects.complete(it->request, ERROR_SUCCESS, 0);
         it = writes.erase(it);
     }
+}
+
+}  // namespace sim
+
+namespace sim {
+
+void Printer::serveCancelling(Clock::time_point now, Effects &effects) {
+    for (auto it = cancelling.begin(); it != cancelling.end();) {
+        if (now < it->deadline) {
+            ++it;
+            continue;
+        }
+        effects.complete(it->request, ERROR_OPERATION_ABORTED, 0);
+        it = cancelling.erase(it);
+    }
+}
+
+bool Printer::zeroLengthDue() {
+    ++readsStarted;
+    return zeroLengthEvery != 0 && readsStarted % zeroLengthEvery == 0;
 }
 
 }  // namespace sim

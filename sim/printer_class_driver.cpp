@@ -18,7 +18,9 @@ public:
     void prepareRead(const Printer &, PendingIo &) const override {}
 
     void serveReads(Printer &printer, Clock::time_point, Effects &effects) const override {
-        while (!printer.reads.empty() && !printer.toHost.empty()) {
+        while (!printer.reads.empty()) {
+            printer.offerToHost(printer.reads.front().request->length());
+            if (printer.toHost.empty()) return;
             PendingIo read = std::move(printer.reads.front());
             printer.reads.pop_front();
             auto count = static_cast<DWORD>(std::min<size_t>(printer.toHost.size(), read.request->length()));

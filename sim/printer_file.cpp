@@ -15,9 +15,9 @@ void PrinterFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
         if (error != ERROR_SUCCESS) {
             effects.complete(request, error, 0);
         } else if (request->kind() == platform::IoKind::Read) {
-            printer_->startRead(request, effects);
+            printer_->startRead(request, this, effects);
         } else {
-            printer_->startWrite(request, effects);
+            printer_->startWrite(request, this, effects);
         }
         bus_.deadlinesChanged();
     }
@@ -29,6 +29,7 @@ void PrinterFile::cancel(platform::IoRequest &request) {
     {
         std::lock_guard<std::mutex> guard(bus_.mutex());
         printer_->cancel(request, effects);
+        bus_.deadlinesChanged();
     }
     effects.run();
 }
@@ -54,10 +55,17 @@ DWORD PrinterFile::purge(DWORD flags) {
 }
 
 void PrinterFile::close() {
-    std::lock_guard<std::mutex> guard(bus_.mutex());
-    if (closed_) return;
-    closed_ = true;
-    bus_.fileClosed(*printer_);
+    Effects effects;
+    {
+        std::lock_guard<std::mutex> guard(bus_.mutex());
+        if (closed_) return;
+        closed_ = true;
+        bus_.fileClosed(*printer_);
+        // The cleanup: a driver that ignored the cancels before it must still end the file's requests now.
+        printer_->endRequestsOf(this, ERROR_OPERATION_ABORTED, effects);
+        bus_.deadlinesChanged();
+    }
+    effects.run();
 }
 
 DWORD PrinterFile::refusal() const {

@@ -7,8 +7,10 @@
 
 #include "kernel/faults.h"
 #include "kernel/kernel_object.h"
+#include "kernel/thread_registry.h"
 #include "kernel/time_scale.h"
 #include "sim/bus.h"
+#include "sim/bus_state.h"
 #include "user32/broadcast.h"
 
 namespace {
@@ -82,8 +84,14 @@ SIMBUS_API int simbus_open_handles(void) {
 
 SIMBUS_API void simbus_reset(void) {
     sim::removeAll();
+    sim::BusState::instance().stopTimer();
+    platform::joinFinishedThreads();
     platform::clearFaults();
     platform::setTimeScale(1.0);
+}
+
+SIMBUS_API int simbus_live_threads(void) {
+    return static_cast<int>(platform::liveThreadCount());
 }
 
 }  // extern "C"

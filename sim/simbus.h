@@ -37,6 +37,27 @@ SIMBUS_API int simbus_open_handles(void);
 // Detaches every printer, clears faults, sets the time scale back to 1.
 SIMBUS_API void simbus_reset(void);
 
+// Habits of real drivers (sim/bus.h tells each in full). Each returns 0, or -1 for an unknown id or a bad value.
+// on (the default): a read that finds bytes waiting ends inside ReadFile; 0: every overlapped read pends first.
+SIMBUS_API int simbus_complete_at_once(int id, int on);
+// The printer streams `pattern` (n bytes, repeated) to the host as fast as the host reads, never faster; with no
+// pattern (n == 0) the counter sequence byte i = i mod 251. total > 0 ends the stream after that many bytes,
+// 0 streams until simbus_stop_stream.
+SIMBUS_API int simbus_stream(int id, const void *pattern, int n, long long total);
+SIMBUS_API int simbus_stop_stream(int id);
+// The stream bytes the host has taken so far, or -1 for an unknown id.
+SIMBUS_API long long simbus_stream_taken(int id);
+// Every `every`-th read ends at once with 0 bytes (1: every read, 0: none).
+SIMBUS_API int simbus_zero_length_reads(int id, int every);
+// A cancelled request ends this many milliseconds (on the time scale) after the cancel; 0 ends it inside.
+SIMBUS_API int simbus_cancel_delay(int id, int milliseconds);
+// on: the driver ignores CancelIo and CancelIoEx; requests end when their file's last handle closes, or at unplug.
+SIMBUS_API int simbus_ignore_cancel(int id, int on);
+// The error of every request on a handle opened before an unplug, for instance 5 (the default), 6 or 1167.
+SIMBUS_API int simbus_set_unplug_code(int id, unsigned code);
+// Threads of the platform layer still running, the simulated bus's timer included.
+SIMBUS_API int simbus_live_threads(void);
+
 // A virtual ESC/POS receipt printer (sim/receipt_printer.h) with the first supported identifier pair: it renders
 // what the host writes as a receipt and answers DLE EOT n through the read pipe. Its id, or -1.
 SIMBUS_API int simbus_attach_receipt_printer(int transport);

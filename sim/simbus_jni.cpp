@@ -121,4 +121,47 @@ JNIEXPORT jlong JNICALL Java_com_qel_usb_sim_SimBus_discardWritten(JNIEnv *, jcl
     return simbus_discard_written(id);
 }
 
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_completeAtOnce(JNIEnv *, jclass, jint id, jboolean on) {
+    return simbus_complete_at_once(id, on == JNI_TRUE ? 1 : 0);
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_stream(JNIEnv *env, jclass, jint id, jbyteArray pattern,
+                                                          jlong total) {
+    std::vector<jbyte> copy;
+    if (pattern != nullptr) {
+        jsize length = env->GetArrayLength(pattern);
+        copy.resize(static_cast<size_t>(length));
+        env->GetByteArrayRegion(pattern, 0, length, copy.data());
+    }
+    return simbus_stream(id, copy.data(), static_cast<int>(copy.size()), total);
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_stopStream(JNIEnv *, jclass, jint id) {
+    return simbus_stop_stream(id);
+}
+
+JNIEXPORT jlong JNICALL Java_com_qel_usb_sim_SimBus_streamTaken(JNIEnv *, jclass, jint id) {
+    return simbus_stream_taken(id);
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_zeroLengthReads(JNIEnv *, jclass, jint id, jint every) {
+    return simbus_zero_length_reads(id, every);
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_cancelDelay(JNIEnv *, jclass, jint id, jint milliseconds) {
+    return simbus_cancel_delay(id, milliseconds);
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_ignoreCancel(JNIEnv *, jclass, jint id, jboolean on) {
+    return simbus_ignore_cancel(id, on == JNI_TRUE ? 1 : 0);
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_setUnplugCode(JNIEnv *, jclass, jint id, jint code) {
+    return simbus_set_unplug_code(id, static_cast<unsigned>(code));
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_liveThreads(JNIEnv *, jclass) {
+    return simbus_live_threads();
+}
+
 }  // extern "C"

@@ -3,11 +3,11 @@
 
 #include "kernel/faults.h"
 #include "kernel/thread_identity.h"
+#include "kernel/thread_registry.h"
 
 #include <process.h>
 
 #include <system_error>
-#include <thread>
 
 namespace platform {
 namespace {
@@ -19,6 +19,8 @@ void runThread(std::shared_ptr<Thread> thread, LPTHREAD_START_ROUTINE start, LPV
     // Exit hooks run and the id is given back before the handle is signalled: whoever waited for the thread then
     // finds its windows gone and may see its id on the next thread.
     endCurrentThread();
+    // Also before the handle is signalled: whoever waited for the thread finds it no longer counted as live.
+    markLayerThreadFinished();
     thread->markEnded(exitCode);
 }
 
@@ -72,8 +74,8 @@ HANDLE startThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspende
         return nullptr;
     }
     try {
-        // Detached: a thread runs to its end whether or not anyone keeps its handle.
-        std::thread(runThread, thread, start, parameter).detach();
+        // A thread runs to its end whether or not anyone keeps its handle; the layer joins it afterwards.
+        startLayerThread([thread, start, parameter] { runThread(thread, start, parameter); });
     } catch (const std::system_error &) {
         removeHandle(handle);
         releaseReservedThreadId(id);

@@ -83,6 +83,50 @@ public final class SimBus {
     /** Drops every byte the host has written to the printer: their number, or -1 for an unknown id. */
     public static native long discardWritten(int id);
 
-    /** Detaches every printer, clears faults and restores real time. */
+    /**
+     * On (the default), a read that finds bytes waiting ends inside ReadFile, as real drivers do; off, every
+     * overlapped read pends first. 0, or -1 for an unknown id.
+     */
+    public static native int completeAtOnce(int id, boolean on);
+
+    /**
+     * The printer streams {@code pattern}, repeated, to the host as fast as the host reads and never faster: while
+     * nobody reads, it waits and drops nothing. An empty or null pattern gives the counter sequence, byte i =
+     * i mod 251, in which a lost or reordered byte shows. A {@code total} above 0 ends the stream after that many
+     * bytes; 0 streams until {@link #stopStream}. 0, or -1 for an unknown id or a negative total.
+     */
+    public static native int stream(int id, byte[] pattern, long total);
+
+    /** Stops the printer's stream: 0, or -1 for an unknown id. */
+    public static native int stopStream(int id);
+
+    /** How many stream bytes the host has taken so far, over every stream of the printer; -1 for an unknown id. */
+    public static native long streamTaken(int id);
+
+    /** Every {@code every}-th read ends at once with 0 bytes (1: every read, 0: none). 0, or -1. */
+    public static native int zeroLengthReads(int id, int every);
+
+    /**
+     * A cancelled read or write ends this many milliseconds (on the time scale) after the cancel instead of inside
+     * it; 0 restores that. 0, or -1 for an unknown id or a negative delay.
+     */
+    public static native int cancelDelay(int id, int milliseconds);
+
+    /**
+     * On: the printer's driver ignores CancelIo and CancelIoEx; its requests end normally, when their file's last
+     * handle is closed, or at unplug. 0, or -1 for an unknown id.
+     */
+    public static native int ignoreCancel(int id, boolean on);
+
+    /**
+     * The error of every request on a handle opened before an unplug, for instance 5 (the default), 6 or 1167.
+     * 0, or -1 for an unknown id or 0.
+     */
+    public static native int setUnplugCode(int id, int code);
+
+    /** Threads of the library's platform layer still running, the simulated bus's timer included. */
+    public static native int liveThreads();
+
+    /** Detaches every printer, clears faults, restores real time and stops the simulated bus's timer. */
     public static native void reset();
 }
