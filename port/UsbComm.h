@@ -128,5 +128,9 @@ extern CUsbComm g_UsbComm;
 // Transport detection: 0 native, 1 printer class, -1 when no supported device's read pipe opens.
 int DetectUsbType();
 
+// Frees the reader's reads that ignored their cancel and have ended since; the teardown calls it once the read
+// handle's close has brought the driver's cleanup.
+void ReapOrphanedReads();
+
 // The reader thread's entry; the parameter is the port state.
 DWORD WINAPI ReaderThreadProc(LPVOID pParam);

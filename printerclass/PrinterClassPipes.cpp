@@ -167,6 +167,7 @@ void CUsbComm::Teardown() {
     CloseHandleField(m_hDataEvent);
     ReleaseHandleField(m_hReadPort);
     ReleaseHandleField(m_hWritePort);
+    ReapOrphanedReads();
 }
 
 void CUsbComm::StopReaderForUnload() {

@@ -2,6 +2,9 @@
 // the ring buffer, and reopens the device by itself after handle errors.
 #include <string.h>
 
+#include <memory>
+#include <vector>
+
 #include "discovery/DeviceFile.h"
 #include "port/UsbComm.h"
 #include "printerclass/CircularBuffer.h"
@@ -17,23 +20,62 @@ const DWORD INVALID_HANDLE_PAUSE = 500;
 // every read at once neither burns a core nor keeps a close from stopping the thread.
 const DWORD RETRY_PAUSE = 20;
 
-// One read at a time, owned by the loop. Its receive block and OVERLAPPED record must outlive the read: a read that
-// is still pending when the loop ends is cancelled and waited for before they go.
+// How long a cancelled read may take to end. Windows does not promise that a driver honours a cancel; many end
+// pending reads only at the cleanup that the read handle's close brings, which comes after the reader has ended.
+const DWORD ABANDON_WAIT = 250;
+
+// One read at a time, owned by the loop. Its receive block, OVERLAPPED record and completion event must outlive the
+// read, since the driver writes the block and sets the event when the read ends, whenever that is.
 struct PendingRead {
     OVERLAPPED overlapped;
     BYTE block[RECEIVE_BLOCK_SIZE];
     DWORD nRead;
     HANDLE hIssuedOn;
+    HANDLE hCompletion;
     bool bPending;
 
-    void Abandon() {
-        if (!bPending) return;
+    PendingRead(const PendingRead &) = delete;
+    PendingRead &operator=(const PendingRead &) = delete;
+    PendingRead() : overlapped(), block(), nRead(0), hIssuedOn(nullptr), hCompletion(nullptr), bPending(false) {}
+    ~PendingRead() {
+        if (hCompletion != nullptr) CloseHandle(hCompletion);
+    }
+
+    // Cancels the read and waits a bounded time for its end; true when nothing is pending any more.
+    bool Abandon() {
+        if (!bPending) return true;
         CancelIoEx(hIssuedOn, &overlapped);
+        if (WaitForSingleObject(hCompletion, ABANDON_WAIT) != WAIT_OBJECT_0) return false;
         DWORD nIgnored = 0;
-        GetOverlappedResult(hIssuedOn, &overlapped, &nIgnored, TRUE);
+        GetOverlappedResult(hIssuedOn, &overlapped, &nIgnored, FALSE);
         bPending = false;
+        return true;
     }
 };
+
+// The completion event: unnamed, manual reset, not signalled. Null when it cannot be created.
+std::unique_ptr<PendingRead> NewPendingRead() {
+    std::unique_ptr<PendingRead> read(new PendingRead);
+    read->hCompletion = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (read->hCompletion == nullptr) return nullptr;
+    return read;
+}
+
+// Reads that ignored their cancel: kept, block and event alive, until the close of the read handle ends them.
+CLock g_orphanLock;
+std::vector<std::unique_ptr<PendingRead>> g_orphanedReads GUARDED_BY(g_orphanLock);
+
+// Cancels the read; one that does not end is kept among the orphans, and the loop goes on with a fresh record.
+// False when no fresh record can be had.
+bool AbandonRead(std::unique_ptr<PendingRead> &read) {
+    if (read->Abandon()) return true;
+    {
+        CLockHolder lock(g_orphanLock);
+        g_orphanedReads.push_back(std::move(read));
+    }
+    read = NewPendingRead();
+    return read != nullptr;
+}
 
 }  // namespace
 
@@ -102,14 +144,16 @@ bool AwaitRoomForBlock(CUsbComm &comm) {
 }
 
 // A read is pending: waits for it or for the stop event.
-void AwaitPendingRead(CUsbComm &comm, PendingRead &read, HANDLE hCompletion) {
+void AwaitPendingRead(CUsbComm &comm, std::unique_ptr<PendingRead> &pRead) {
+    PendingRead &read = *pRead;
+    HANDLE hCompletion = read.hCompletion;
     comm.m_bConnected = true;
     HANDLE waitList[2] = {hCompletion, comm.m_hStopEvent.load()};
     DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
     if (dwWait == WAIT_OBJECT_0 + 1) comm.m_bRunning = 0;
     if (comm.m_bRunning == 0) {
         // Stopped: the bytes of a read that completed meanwhile are not stored.
-        read.Abandon();
+        AbandonRead(pRead);
         HANDLE hDone = comm.m_hThreadDoneEvent.load();
         if (hDone != nullptr) {
             Sleep(STOP_SIGNAL_PAUSE);
@@ -119,7 +163,7 @@ void AwaitPendingRead(CUsbComm &comm, PendingRead &read, HANDLE hCompletion) {
     }
     if (!GetOverlappedResult(read.hIssuedOn, &read.overlapped, &read.nRead, FALSE)) {
         // Never issue the next read into a block that a read still pending may write.
-        read.Abandon();
+        if (!AbandonRead(pRead)) comm.m_bRunning = 0;
         return;
     }
     read.bPending = false;
@@ -133,28 +177,29 @@ void AwaitPendingRead(CUsbComm &comm, PendingRead &read, HANDLE hCompletion) {
 }  // namespace
 
 int CUsbComm::ReaderLoop() {
-    HANDLE hCompletion = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (hCompletion == nullptr) return 0;
+    std::unique_ptr<PendingRead> pRead = NewPendingRead();
+    if (pRead == nullptr) return 0;
 
     m_bConnected = true;
     m_bRunning = 1;
-    PendingRead read;
-    memset(&read, 0, sizeof(read));
     while (m_bRunning != 0) {
         if (StopRequested(*this) || !AwaitRoomForBlock(*this)) break;
+        PendingRead &read = *pRead;
         memset(&read.overlapped, 0, sizeof(read.overlapped));
-        read.overlapped.hEvent = hCompletion;
+        read.overlapped.hEvent = read.hCompletion;
         read.nRead = 0;
         read.hIssuedOn = m_hReadPort.load();
         if (ReadFile(read.hIssuedOn, read.block, RECEIVE_BLOCK_SIZE, &read.nRead, &read.overlapped)) {
             StoreReceived(*this, read.block, read.nRead);
+            // A device that completes empty reads at once must not turn the loop into a busy one.
+            if (read.nRead == 0) PauseUntilStopped(*this, RETRY_PAUSE);
             continue;
         }
         DWORD dwError = GetLastError();
         switch (dwError) {
         case ERROR_IO_PENDING:
             read.bPending = true;
-            AwaitPendingRead(*this, read, hCompletion);
+            AwaitPendingRead(*this, pRead);
             break;
         case ERROR_ACCESS_DENIED:
         case ERROR_DEVICE_NOT_CONNECTED:
@@ -166,9 +211,19 @@ int CUsbComm::ReaderLoop() {
             break;
         }
     }
-    read.Abandon();
-    CloseHandle(hCompletion);
+    AbandonRead(pRead);
     return 0;
+}
+
+void ReapOrphanedReads() {
+    CLockHolder lock(g_orphanLock);
+    for (auto it = g_orphanedReads.begin(); it != g_orphanedReads.end();) {
+        if (WaitForSingleObject((*it)->hCompletion, ABANDON_WAIT) == WAIT_OBJECT_0) {
+            it = g_orphanedReads.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 int CUsbComm::Reconnect() {

@@ -192,5 +192,55 @@ TEST_F(LinkFaults, aSuspendEndsWithinItsBudgetWhenThePrinterTakesNoData) {
     platform::setTimeScale(1);
 }
 
+TEST_F(LinkFaults, aCloseEndsALinkWhosePrinterStreamsWithoutPause) {
+    for (bool completeAtOnce : {true, false}) {
+        SCOPED_TRACE(completeAtOnce ? "reads complete at once" : "reads pend first");
+        ASSERT_TRUE(sim::setCompleteAtOnce(printer_, completeAtOnce));
+        openBothPipes();
+        ASSERT_TRUE(sim::startStream(printer_, sim::StreamSetup{}));
+        // Java takes now and then, so the ring buffer drains and the reader keeps reading at full speed.
+        std::vector<jbyte> array(4096);
+        for (int i = 0; i < 8; ++i) ASSERT_GT(readPipe(array), 0);
+
+        std::future<jint> close = std::async(std::launch::async, [&] { return closePipe(port_.hReadPort()); });
+        ASSERT_EQ(std::future_status::ready, close.wait_for(GENEROUS)) << "the close never ended";
+        EXPECT_EQ(0, close.get());
+        EXPECT_FALSE(holdsAnything());
+        ASSERT_TRUE(sim::stopStream(printer_));
+    }
+}
+
+TEST_F(LinkFaults, aCloseEndsANativeReadAtADriverThatIgnoresCancellation) {
+    sim::removeAll();
+    printer_ = attachNativePrinter();
+    ASSERT_TRUE(sim::ignoreCancels(printer_, true));
+    ASSERT_EQ(USB_TYPE_NATIVE, initPipe(GENERIC_READ));
+    jint read = port_.hReadPort();
+    ASSERT_EQ(0, port_.setCommTimeout(read, 0, 0, 0, 0, 0));
+
+    std::future<jint> blocked = std::async(std::launch::async, [&] {
+        std::vector<jbyte> array(8);
+        return port_.readInputPipe(read, array);
+    });
+    ASSERT_TRUE(waitUntil([&] { return sim::pendingReads(printer_) == 1; }));
+    std::future<jint> close = std::async(std::launch::async, [&] { return closePipe(read); });
+    ASSERT_EQ(std::future_status::ready, close.wait_for(GENEROUS)) << "the close waits on the driver without bound";
+    EXPECT_EQ(0, close.get());
+    ASSERT_EQ(std::future_status::ready, blocked.wait_for(GENEROUS)) << "the read outlived its handle's cleanup";
+    EXPECT_EQ(-1, blocked.get());
+    EXPECT_EQ(0u, sim::pendingReads(printer_));
+}
+
+TEST_F(LinkFaults, aCloseEndsAPrinterClassLinkAtADriverThatIgnoresCancellation) {
+    ASSERT_TRUE(sim::ignoreCancels(printer_, true));
+    openBothPipes();
+    std::future<jint> close = std::async(std::launch::async, [&] { return closePipe(port_.hReadPort()); });
+    ASSERT_EQ(std::future_status::ready, close.wait_for(std::chrono::seconds(20)))
+        << "the close waits without bound for the reader's read to be cancelled";
+    EXPECT_EQ(0, close.get());
+    EXPECT_FALSE(holdsAnything());
+    EXPECT_EQ(0u, sim::pendingReads(printer_));
+}
+
 }  // namespace
 }  // namespace printer_class_test
