@@ -9,6 +9,8 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
     if (platform::injectedFault("DeviceIoControl")) return FALSE;
     auto file = platform::lookupHandleAs<platform::FileObject>(hDevice);
     if (!file) return FALSE;
+    // What Windows does on a synchronous handle: the request waits until the one running on the file has ended.
+    platform::SynchronousIoScope turn(file->synchronousIoLock(), !file->isOverlapped());
     if (lpOverlapped != nullptr && !platform::beginOverlapped(lpOverlapped)) return FALSE;
     DWORD returned = 0;
     DWORD error = file->device().control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
@@ -26,6 +28,9 @@ extern "C" BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags) {
     if (platform::injectedFault("PurgeComm")) return FALSE;
     auto file = platform::lookupHandleAs<platform::FileObject>(hFile);
     if (!file) return FALSE;
+    // PurgeComm is a control request, serialised like any other on a synchronous handle, as on Windows; a purge
+    // through another handle of the device does not wait.
+    platform::SynchronousIoScope turn(file->synchronousIoLock(), !file->isOverlapped());
     DWORD error = file->device().purge(dwFlags);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);

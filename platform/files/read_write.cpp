@@ -23,6 +23,8 @@ BOOL transfer(const char *operation, IoKind kind, HANDLE file, void *buffer, DWO
         return FALSE;
     }
     if (kind == IoKind::Read && length == 0 && !object->isOverlapped()) return TRUE;
+    // What Windows does on a synchronous handle: this request waits until the one running on the file has ended.
+    SynchronousIoScope turn(object->synchronousIoLock(), !object->isOverlapped());
     if (overlapped != nullptr && !beginOverlapped(overlapped)) return FALSE;
 
     auto request = std::make_shared<IoRequest>(object, kind, buffer, length, overlapped);
