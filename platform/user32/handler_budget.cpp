@@ -1,5 +1,7 @@
 #include "user32/handler_budget.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "kernel/misuse.h"
@@ -9,6 +11,9 @@ namespace platform::user32 {
 namespace {
 
 constexpr DWORD suspendBudgetMilliseconds = 2000;
+// The time scale shrinks the handler's waits but not the threads' scheduling and work between them, which on a
+// busy machine take milliseconds of their own: at a small scale the budget never drops below this.
+constexpr std::chrono::milliseconds unscaledFloor{50};
 
 }  // namespace
 
@@ -29,7 +34,7 @@ SuspendHandlerBudget::~SuspendHandlerBudget()
 
 void SuspendHandlerBudget::watch(HWND window, DWORD ownerThread)
 {
-    Clock::time_point deadline = deadlineAfter(suspendBudgetMilliseconds);
+    Clock::time_point deadline = std::max(deadlineAfter(suspendBudgetMilliseconds), Clock::now() + unscaledFloor);
     std::unique_lock<std::mutex> lock(lock_);
     if (returned_.wait_until(lock, deadline, [this] { return done_; })) return;
     reportMisuse("WM_POWERBROADCAST",
