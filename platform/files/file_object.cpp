@@ -70,4 +70,10 @@ void FileObject::onLastHandleClosed() {
     device_->close();
 }
 
+size_t threadsWaitingForSynchronousIo(HANDLE file) {
+    auto object = std::dynamic_pointer_cast<FileObject>(lookupHandle(file));
+    if (!object || object->isOverlapped()) return 0;
+    return object->synchronousIoLock().waitingCount();
+}
+
 }  // namespace platform

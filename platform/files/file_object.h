@@ -9,6 +9,7 @@
 
 #include "files/device_file.h"
 #include "files/io_request.h"
+#include "files/synchronous_io_lock.h"
 #include "kernel/kernel_object.h"
 
 namespace platform {
@@ -19,6 +20,8 @@ public:
 
     bool isOverlapped() const { return overlapped_; }
     DeviceFile &device() { return *device_; }
+    // Serialises the requests on a file opened without FILE_FLAG_OVERLAPPED; unused on an overlapped one.
+    SynchronousIoLock &synchronousIoLock() { return synchronousIoLock_; }
 
     // Adds a request about to start; false once the file is closed. Like Windows, a starting request makes the
     // file object non-signalled until a request completes.
@@ -38,6 +41,7 @@ public:
 private:
     const std::shared_ptr<DeviceFile> device_;
     const bool overlapped_;
+    SynchronousIoLock synchronousIoLock_;
 
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<IoRequest>> inFlight_;
@@ -45,5 +49,8 @@ private:
     // Guarded by waitLock().
     bool signalled_ = false;
 };
+
+// For tests: how many threads wait for their turn on the synchronous file a handle names (0 for anything else).
+size_t threadsWaitingForSynchronousIo(HANDLE file);
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include "files/file_object.h"
 #include "files/overlapped_record.h"
+#include "files/requests_in_flight.h"
 
 namespace platform {
 
@@ -30,6 +31,8 @@ void IoRequest::complete(DWORD error, DWORD bytes) {
         error_ = error;
         bytes_ = bytes;
     }
+    // Before the record shows the end: from then on the caller may reuse the record and the buffer.
+    requestEnded(*this);
     if (overlapped_ != nullptr) finishOverlapped(overlapped_, event_, error, bytes);
     file_->requestFinished(*this);
     {

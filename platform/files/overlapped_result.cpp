@@ -3,13 +3,19 @@
 #include "files/nt_status.h"
 #include "files/overlapped_record.h"
 #include "kernel/faults.h"
+#include "kernel/misuse.h"
 
 namespace platform {
 namespace {
 
 // False, with the last error set, when the wait itself fails.
 bool waitForCompletion(HANDLE file, LPOVERLAPPED overlapped) {
+    // Windows waits on the record's event, or on the file itself when the record names none.
     HANDLE waitOn = overlapped->hEvent != nullptr ? overlapped->hEvent : file;
+    if (!lookupHandleAs<Waitable>(waitOn)) {
+        reportMisuse("GetOverlappedResult", "waits on a handle value that is not open", waitOn);
+        return false;
+    }
     if (WaitForSingleObject(waitOn, INFINITE) == WAIT_FAILED) return false;
     if (overlappedStatus(overlapped) != statusPending) return true;
     // The event was set by someone else while the request still runs: wait for the request itself.

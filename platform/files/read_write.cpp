@@ -2,7 +2,9 @@
 #include "files/file_object.h"
 #include "files/io_request.h"
 #include "files/overlapped_record.h"
+#include "files/requests_in_flight.h"
 #include "kernel/faults.h"
+#include "kernel/misuse.h"
 
 namespace platform {
 namespace {
@@ -15,6 +17,8 @@ BOOL transfer(const char *operation, IoKind kind, HANDLE file, void *buffer, DWO
     auto object = lookupHandleAs<FileObject>(file);
     if (!object) return FALSE;
     if (object->isOverlapped() && overlapped == nullptr) {
+        // Windows may report such a request complete before it is; the layer refuses it and reports it.
+        reportMisuse(operation, "no OVERLAPPED record on a handle opened with FILE_FLAG_OVERLAPPED", file);
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -23,6 +27,10 @@ BOOL transfer(const char *operation, IoKind kind, HANDLE file, void *buffer, DWO
         return FALSE;
     }
     if (kind == IoKind::Read && length == 0 && !object->isOverlapped()) return TRUE;
+    // What Windows does on a synchronous handle: this request waits until the one running on the file has ended.
+    SynchronousIoScope turn(object->synchronousIoLock(), !object->isOverlapped());
+    checkRecordInUse(operation, file, overlapped);
+    checkBufferInUse(operation, file, buffer, length);
     if (overlapped != nullptr && !beginOverlapped(overlapped)) return FALSE;
 
     auto request = std::make_shared<IoRequest>(object, kind, buffer, length, overlapped);
@@ -30,6 +38,7 @@ BOOL transfer(const char *operation, IoKind kind, HANDLE file, void *buffer, DWO
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    requestStarted(*request, file);
     object->device().startIo(request);
     if (object->isOverlapped() && request->isPending()) {
         SetLastError(ERROR_IO_PENDING);

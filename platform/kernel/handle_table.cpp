@@ -21,6 +21,8 @@ struct HandleTable {
     // Closed values, most recent last: Windows hands a just-closed value out again at once.
     std::vector<uint32_t> freeValues;
     uint32_t nextValue = firstHandleValue;
+    // How many values given out had been closed before: each one a chance for a stale value to reach a new object.
+    size_t reuses = 0;
 };
 
 // Never destroyed: threads the layer detached may still close handles while the process exits.
@@ -44,6 +46,7 @@ uint32_t takeValue(HandleTable &t) {
     if (!t.freeValues.empty()) {
         uint32_t value = t.freeValues.back();
         t.freeValues.pop_back();
+        ++t.reuses;
         return value;
     }
     if (t.nextValue > lastHandleValue) return 0;
@@ -115,6 +118,12 @@ size_t openHandleCount() {
     HandleTable &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
     return t.objects.size();
+}
+
+size_t handleReuseCount() {
+    HandleTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    return t.reuses;
 }
 
 }  // namespace platform

@@ -64,6 +64,8 @@ template <class T> std::shared_ptr<T> lookupHandleAs(HANDLE handle) {
 bool removeHandle(HANDLE handle);
 // Number of open handles, for leak checks in tests.
 size_t openHandleCount();
+// How many times a value was given out that had been closed before, for the stress suite's report.
+size_t handleReuseCount();
 // For tests: how many waits are asleep on the object a handle names (0 when the handle is not open).
 size_t waitingThreadCount(HANDLE handle);
 

@@ -5,6 +5,7 @@
 // consumes exactly the object it reports, and a wait for all consumes all of them at once or none.
 #include "kernel/faults.h"
 #include "kernel/kernel_object.h"
+#include "kernel/misuse.h"
 #include "kernel/thread_identity.h"
 #include "kernel/time_scale.h"
 #include "kernel/waiter.h"
@@ -16,11 +17,14 @@ namespace {
 
 using WaitList = std::array<std::shared_ptr<Waitable>, MAXIMUM_WAIT_OBJECTS>;
 
-// Looks every handle up before the wait starts: a value that is not open fails the whole call.
-bool collect(DWORD count, const HANDLE *handles, WaitList &objects) {
+// Looks every handle up before the wait starts: a value that is not open fails the whole call. Windows fails it
+// without a word, but the value was most likely closed by another thread, and once reused it names another object.
+bool collect(const char *operation, DWORD count, const HANDLE *handles, WaitList &objects) {
     for (DWORD i = 0; i < count; ++i) {
         objects[i] = lookupHandleAs<Waitable>(handles[i]);
-        if (!objects[i]) return false;
+        if (objects[i]) continue;
+        reportMisuse(operation, "waits on a handle value that is not open", handles[i]);
+        return false;
     }
     return true;
 }
@@ -107,13 +111,13 @@ DWORD sleepUntilSatisfied(std::unique_lock<std::mutex> &lock, const WaitSet &set
     }
 }
 
-DWORD waitForObjects(DWORD count, const HANDLE *handles, bool waitAll, DWORD milliseconds) {
+DWORD waitForObjects(const char *operation, DWORD count, const HANDLE *handles, bool waitAll, DWORD milliseconds) {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
     WaitSet set{count, {}, waitAll, currentThreadId()};
-    if (!collect(count, handles, set.objects)) return WAIT_FAILED;
+    if (!collect(operation, count, handles, set.objects)) return WAIT_FAILED;
     if (waitAll && hasDuplicates(count, set.objects)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
@@ -132,11 +136,12 @@ DWORD waitForObjects(DWORD count, const HANDLE *handles, bool waitAll, DWORD mil
 
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     if (platform::injectedFault("WaitForSingleObject")) return WAIT_FAILED;
-    return platform::waitForObjects(1, &hHandle, false, dwMilliseconds);
+    return platform::waitForObjects("WaitForSingleObject", 1, &hHandle, false, dwMilliseconds);
 }
 
 extern "C" DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
                                                DWORD dwMilliseconds) {
     if (platform::injectedFault("WaitForMultipleObjects")) return WAIT_FAILED;
-    return platform::waitForObjects(nCount, lpHandles, bWaitAll != FALSE, dwMilliseconds);
+    return platform::waitForObjects("WaitForMultipleObjects", nCount, lpHandles, bWaitAll != FALSE,
+                                   dwMilliseconds);
 }

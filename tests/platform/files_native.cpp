@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "files/file_object.h"
 #include "kernel/time_scale.h"
 #include "sim_test_support.h"
 
@@ -148,12 +149,15 @@ TEST_F(NativeRead, cancelIoExAndCloseFromAnotherThreadEndSynchronousReads) {
     EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), result.get().error);
 }
 
-TEST_F(NativeRead, purgeEndsPendingReadsAndDiscardsReceivedBytes) {
+TEST_F(NativeRead, aPurgeThroughAnotherHandleEndsPendingReadsAndDiscardsReceivedBytes) {
     ASSERT_TRUE(setTimeouts(0, 0, 0));
+    HANDLE other = openPipe(id_, "PIPE00");
+    ASSERT_NE(INVALID_HANDLE_VALUE, other);
     auto result = readInBackground(10);
-    ASSERT_TRUE(PurgeComm(file_, PURGE_RXABORT | PURGE_RXCLEAR));
+    ASSERT_TRUE(PurgeComm(other, PURGE_RXABORT | PURGE_RXCLEAR));
     ASSERT_TRUE(sim_test::finishes(result));
     EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), result.get().error);
+    CloseHandle(other);
 
     ASSERT_TRUE(send(id_, "stale"));
     ASSERT_TRUE(PurgeComm(file_, PURGE_RXCLEAR | PURGE_TXCLEAR));
@@ -162,6 +166,56 @@ TEST_F(NativeRead, purgeEndsPendingReadsAndDiscardsReceivedBytes) {
 
     EXPECT_FALSE(PurgeComm(file_, 0x10));
     EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
+// Windows serialises every request on a handle opened without FILE_FLAG_OVERLAPPED: a purge, a control request
+// or another read on the handle of a blocked read waits until that read has ended.
+TEST_F(NativeRead, requestsOnTheHandleOfABlockedReadWaitForItToEnd) {
+    ASSERT_TRUE(setTimeouts(0, 0, 0));
+    auto blocked = readInBackground(4);
+    auto purge = std::async(std::launch::async, [this] { return PurgeComm(file_, PURGE_RXABORT | PURGE_RXCLEAR); });
+    auto control = std::async(std::launch::async, [this] {
+        SERIAL_TIMEOUTS timeouts{};
+        DWORD returned = 0;
+        return DeviceIoControl(file_, IOCTL_SERIAL_GET_TIMEOUTS, nullptr, 0, &timeouts, sizeof timeouts, &returned,
+                               nullptr);
+    });
+    ASSERT_TRUE(sim_test::eventually([this] { return platform::threadsWaitingForSynchronousIo(file_) == 2; }));
+    EXPECT_EQ(1u, sim::pendingReads(id_)) << "the purge has not aborted the read";
+
+    ASSERT_TRUE(send(id_, "data"));
+    ASSERT_TRUE(sim_test::finishes(blocked));
+    CallResult r = blocked.get();
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(4u, r.count);
+    ASSERT_TRUE(sim_test::finishes(purge));
+    EXPECT_TRUE(purge.get());
+    ASSERT_TRUE(sim_test::finishes(control));
+    EXPECT_TRUE(control.get());
+}
+
+// CancelIoEx and CloseHandle do not queue behind the blocked read: they are what ends it.
+TEST_F(NativeRead, aSecondReadOnTheHandleRunsOnlyOnceCancelIoExHasEndedTheFirst) {
+    ASSERT_TRUE(setTimeouts(0, 0, 0));
+    auto first = readInBackground(10);
+    char secondBuffer[4] = {};
+    auto second = std::async(std::launch::async, [this, &secondBuffer] {
+        DWORD count = 0;
+        BOOL ok = ReadFile(file_, secondBuffer, sizeof secondBuffer, &count, nullptr);
+        return CallResult{ok, count, ok ? 0 : GetLastError()};
+    });
+    ASSERT_TRUE(sim_test::eventually([this] { return platform::threadsWaitingForSynchronousIo(file_) == 1; }));
+    EXPECT_EQ(1u, sim::pendingReads(id_));
+
+    EXPECT_TRUE(CancelIoEx(file_, nullptr));
+    ASSERT_TRUE(sim_test::finishes(first));
+    EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), first.get().error);
+    ASSERT_TRUE(sim_test::eventually([this] { return sim::pendingReads(id_) == 1; })) << "the second read starts";
+    ASSERT_TRUE(send(id_, "next"));
+    ASSERT_TRUE(sim_test::finishes(second));
+    CallResult r = second.get();
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(0, std::memcmp(secondBuffer, "next", 4));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Overlapped reads on the printer class driver: what the library's reader thread relies on.
 #include <cstring>
 
+#include "kernel/misuse.h"
 #include "sim_test_support.h"
 
 namespace {
@@ -190,12 +191,51 @@ TEST_F(OverlappedRead, unplugCodesAreConfigurable) {
 TEST_F(OverlappedRead, refusesWhatIsNotAnOverlappedReadOnAFile) {
     EXPECT_FALSE(ReadFile(file_, buffer_, 64, nullptr, nullptr));
     EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError()) << "an overlapped handle needs an OVERLAPPED";
+    EXPECT_FALSE(WriteFile(file_, buffer_, 64, nullptr, nullptr));
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
     EXPECT_FALSE(ReadFile(event_, buffer_, 64, nullptr, &overlapped_));
     EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError()) << "an event is no file";
     EXPECT_FALSE(DeviceIoControl(file_, 0x1B0020, nullptr, 0, buffer_, 20, nullptr, nullptr));
     EXPECT_EQ(DWORD(ERROR_INVALID_FUNCTION), GetLastError()) << "the class driver has no serial requests";
     EXPECT_FALSE(PurgeComm(file_, PURGE_RXCLEAR));
     EXPECT_EQ(DWORD(ERROR_INVALID_FUNCTION), GetLastError());
+
+    auto reports = platform::takeMisuseReports();
+    ASSERT_EQ(3u, reports.size()) << "each call without an OVERLAPPED on an overlapped handle is reported";
+    const char *operations[] = {"ReadFile", "WriteFile", "DeviceIoControl"};
+    for (size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_EQ(0u, reports[i].find(std::string(operations[i]) + " on handle " + platform::handleText(file_)))
+            << reports[i];
+    }
+}
+
+// Windows lets both happen and the data or the record is silently corrupted; the layer reports them.
+TEST_F(OverlappedRead, aRecordOrABufferThatAPendingReadStillUsesIsReported) {
+    startPendingRead();
+    HANDLE another = openPipe(id_, "PIPE00", FILE_FLAG_OVERLAPPED);
+    HANDLE writePipe = openPipe(id_, "PIPE01");
+    OVERLAPPED other{};
+    other.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    char elsewhere[16] = "elsewhere";
+
+    EXPECT_FALSE(DeviceIoControl(another, 0x1B0020, nullptr, 0, elsewhere, 16, nullptr, &overlapped_));
+    EXPECT_FALSE(ReadFile(another, buffer_ + 32, 16, nullptr, &other));
+    EXPECT_TRUE(WriteFile(writePipe, buffer_ + 60, 4, nullptr, nullptr));
+    EXPECT_TRUE(WriteFile(writePipe, elsewhere, 4, nullptr, nullptr)) << "a buffer of its own is fine";
+    auto reports = platform::takeMisuseReports();
+    ASSERT_EQ(3u, reports.size());
+    EXPECT_NE(std::string::npos, reports[0].find("DeviceIoControl on handle " + platform::handleText(another)));
+    EXPECT_NE(std::string::npos, reports[0].find("OVERLAPPED"));
+    EXPECT_NE(std::string::npos, reports[1].find("ReadFile on handle " + platform::handleText(another)));
+    EXPECT_NE(std::string::npos, reports[1].find("pending on handle " + platform::handleText(file_)));
+    EXPECT_NE(std::string::npos, reports[2].find("WriteFile on handle " + platform::handleText(writePipe)));
+
+    EXPECT_TRUE(CancelIoEx(file_, nullptr));
+    EXPECT_TRUE(CancelIoEx(another, nullptr));
+    // Once the reads have ended, their record and buffer are free again.
+    startPendingRead();
+    EXPECT_TRUE(platform::takeMisuseReports().empty());
+    for (HANDLE handle : {another, writePipe, other.hEvent}) CloseHandle(handle);
 }
 
 }  // namespace

@@ -41,6 +41,25 @@ TEST(KernelHandles, ValuesAreMultiplesOfFourAndAClosedValueIsTheNextGivenOut)
     CloseHandle(second);
 }
 
+TEST(KernelHandles, TheNewestFreedValueComesBackFirstAndEachReuseIsCounted)
+{
+    HANDLE a = newEvent(true, false);
+    HANDLE b = newEvent(true, false);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    size_t reusesBefore = platform::handleReuseCount();
+    ASSERT_TRUE(CloseHandle(a));
+    ASSERT_TRUE(CloseHandle(b));
+
+    HANDLE first = newEvent(true, false);
+    HANDLE second = newEvent(true, false);
+    EXPECT_EQ(first, b);
+    EXPECT_EQ(second, a);
+    EXPECT_EQ(platform::handleReuseCount(), reusesBefore + 2);
+    CloseHandle(first);
+    CloseHandle(second);
+}
+
 TEST(KernelHandles, AValueWidenedFromAJavaIntStillNamesItsObject)
 {
     HANDLE event = newEvent(true, true);
@@ -54,6 +73,7 @@ TEST(KernelHandles, AValueWidenedFromAJavaIntStillNamesItsObject)
     SetLastError(0);
     EXPECT_EQ(WaitForSingleObject(garbled, 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(platform::takeMisuseReports().size(), 1u) << "a wait on a value that is not open is reported";
     CloseHandle(event);
 }
 

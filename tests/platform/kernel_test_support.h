@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "kernel/faults.h"
+#include "kernel/misuse.h"
 #include "kernel/time_scale.h"
 
 #include <gtest/gtest.h>

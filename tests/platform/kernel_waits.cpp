@@ -112,6 +112,11 @@ TEST_F(KernelWaits, BadArgumentsFailTheWait)
     EXPECT_EQ(WaitForMultipleObjects(2, mixed, FALSE, 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
+    auto reports = platform::takeMisuseReports();
+    ASSERT_EQ(reports.size(), 2u) << "each wait on a closed value is reported";
+    EXPECT_NE(reports[0].find("WaitForSingleObject on handle " + platform::handleText(closed)), std::string::npos);
+    EXPECT_NE(reports[1].find("WaitForMultipleObjects on handle " + platform::handleText(closed)), std::string::npos);
+
     std::vector<HANDLE> tooMany(MAXIMUM_WAIT_OBJECTS + 1, event);
     for (DWORD count : {0u, static_cast<DWORD>(tooMany.size())}) {
         SetLastError(0);
@@ -160,6 +165,8 @@ TEST_F(KernelWaits, ClosingAHandleWhileAnotherThreadWaitsOnItIsSafe)
     ASSERT_TRUE(SetEvent(stop));
     waiter.join();
     EXPECT_TRUE(result == WAIT_OBJECT_0 + 1 || result == WAIT_FAILED);
+    // A wait that came too late named a closed value, which is reported.
+    EXPECT_EQ(platform::takeMisuseReports().size(), result == WAIT_FAILED ? 1u : 0u);
     CloseHandle(stop);
 }
 

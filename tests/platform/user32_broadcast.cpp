@@ -1,6 +1,8 @@
 // System broadcasts to top-level windows.
 #include "user32_test_support.h"
 
+#include "kernel/misuse.h"
+#include "kernel/time_scale.h"
 #include "user32/broadcast.h"
 #include "user32/user_state.h"
 
@@ -79,3 +81,68 @@ TEST(User32Broadcast, ReachesEveryTopLevelWindowOnItsOwnThread)
     messageOnly.quit(0);
     EXPECT_TRUE(UnregisterClassA("User32 Broadcast Test", nullptr));
 }
+
+namespace {
+
+Gate *slowHandlerGate = nullptr;
+
+// Blocks in PBT_APMSUSPEND until the test opens the gate, and takes three seconds over PBT_APMRESUMESUSPEND.
+LRESULT CALLBACK slowSuspendProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_POWERBROADCAST) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (wParam == PBT_APMSUSPEND) slowHandlerGate->wait();
+    if (wParam == PBT_APMRESUMESUSPEND) Sleep(3000);
+    return TRUE;
+}
+
+bool waitForReport(std::vector<std::string> &reports)
+{
+    auto end = std::chrono::steady_clock::now() + generousBound;
+    while (reports.empty() && std::chrono::steady_clock::now() < end) {
+        reports = platform::takeMisuseReports();
+        std::this_thread::yield();
+    }
+    return !reports.empty();
+}
+
+}  // namespace
+
+// Windows gives a suspend handler about two seconds and then sleeps anyway: a handler still running by then is
+// a failure, though the broadcast still waits for it.
+TEST(User32Broadcast, ASuspendHandlerStillRunningAfterItsBudgetIsReported)
+{
+    ASSERT_NE(registerClass("User32 Slow Suspend", slowSuspendProcedure), 0);
+    Gate gate;
+    slowHandlerGate = &gate;
+    WindowThread slow("User32 Slow Suspend");
+    platform::setTimeScale(0.001);
+
+    std::packaged_task<int()> task([] { return platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMSUSPEND, 0); });
+    auto broadcast = task.get_future();
+    std::thread broadcaster(std::move(task));
+    std::vector<std::string> reports;
+    EXPECT_TRUE(waitForReport(reports));
+    EXPECT_NE(broadcast.wait_for(std::chrono::seconds(0)), std::future_status::ready) << "the handler still runs";
+    gate.open();
+    ASSERT_EQ(broadcast.wait_for(generousBound), std::future_status::ready);
+    broadcaster.join();
+    EXPECT_EQ(broadcast.get(), 1) << "the broadcast waited for the handler";
+
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("suspend handler still running after the 2 s budget"), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find(platform::handleText(slow.window())), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find("thread " + std::to_string(slow.threadId())), std::string::npos) << reports[0];
+
+    // A resume has no such budget, and a quick suspend handler stays within it.
+    EXPECT_EQ(platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0), 1);
+    platform::setTimeScale(1.0);
+    Gate open;
+    open.open();
+    slowHandlerGate = &open;
+    EXPECT_EQ(platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 1);
+    EXPECT_TRUE(platform::takeMisuseReports().empty());
+
+    slow.quit(0);
+    EXPECT_TRUE(UnregisterClassA("User32 Slow Suspend", nullptr));
+}
+
