@@ -104,8 +104,9 @@ private:
     // handle in m_hReadPort. False at the first step that fails; what was created before stays.
     bool CreateReceiveMachinery();
     // The stop of the reader thread and its bounded waits, shared by the closes and the suspend close: signals
-    // m_hStopEvent and waits for m_hThreadDoneEvent. False when the wait failed while the reader was busy.
-    bool SignalStopAndWait();
+    // m_hStopEvent and waits for m_hThreadDoneEvent at most dwTimeout. False when the wait failed while the reader
+    // was busy.
+    bool SignalStopAndWait(DWORD dwTimeout);
     int CloseMatchingHandle();
     int CloseOtherHandle();
     // The release of the whole printer-class link, shared by the closes and the suspend close. Runs only after the

@@ -19,6 +19,8 @@ const DWORD RESUME_END_PAUSE = 5000;
 // How long the suspend command may take before it is cancelled: well inside the suspend handler's budget, with
 // room for the close that follows.
 const DWORD SUSPEND_COMMAND_BOUND = 500;
+// How long the suspend close waits for the reader's signal; a close from Java waits longer.
+const DWORD SUSPEND_READER_WAIT = 1000;
 
 struct BoundedWrite {
     HANDLE hFile;
@@ -73,7 +75,9 @@ void CUsbComm::OnPowerSuspend() {
 int CUsbComm::CloseAll() {
     CLockHolder lifecycle(m_guard.m_lifecycleLock);
     if (m_nUsbType != USB_TYPE_PRINTER_CLASS) return 0;
-    if (!SignalStopAndWait()) return 0;
+    // Within the suspend handler's budget, after the bounded suspend command: the teardown that follows still waits
+    // for the reader to have ended before anything it uses goes.
+    if (!SignalStopAndWait(SUSPEND_READER_WAIT)) return 0;
     Teardown();
     return 0;
 }

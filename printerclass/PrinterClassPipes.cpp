@@ -14,6 +14,16 @@ const DWORD READER_SETTLE_PAUSE = 200;
 // Size exponent of the receive ring buffer: 4096 bytes.
 const DWORD RING_BUFFER_EXPONENT = 12;
 
+// A wait for the reader's done signal. Without a done event (its creation failed) the wait fails as Windows fails a
+// wait on a null handle, without the wait being made.
+DWORD WaitForDoneSignal(HANDLE hDone, DWORD dwTimeout) {
+    if (hDone == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return WaitForSingleObject(hDone, dwTimeout);
+}
+
 void CloseHandleField(std::atomic<HANDLE> &field) {
     HANDLE hHandle = field.exchange(nullptr);
     if (hHandle != nullptr) CloseHandle(hHandle);
@@ -109,16 +119,16 @@ int CUsbComm::CloseMatchingHandle() {
     HANDLE hStop = m_hStopEvent.load();
     if (hStop != nullptr) {
         SetEvent(hStop);
-        if (WaitForSingleObject(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT) == WAIT_FAILED) return 1;
+        if (WaitForDoneSignal(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT) == WAIT_FAILED) return 1;
     }
     if (m_hReaderThread.load() != nullptr) {
         if (hStop != nullptr) SetEvent(hStop);
         if (m_bReaderBusy == 1) {
             // The reader signals once as its loop ends and once more as the thread ends.
-            if (WaitForSingleObject(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT) != WAIT_OBJECT_0 &&
+            if (WaitForDoneSignal(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT) != WAIT_OBJECT_0 &&
                 m_bReaderBusy != 1) {
                 if (hStop != nullptr) SetEvent(hStop);
-                WaitForSingleObject(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT);
+                WaitForDoneSignal(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT);
             }
         } else {
             Sleep(READER_SETTLE_PAUSE);
@@ -129,16 +139,16 @@ int CUsbComm::CloseMatchingHandle() {
 }
 
 int CUsbComm::CloseOtherHandle() {
-    if (!SignalStopAndWait()) return 1;
+    if (!SignalStopAndWait(READER_SIGNAL_TIMEOUT)) return 1;
     Teardown();
     return 0;
 }
 
-bool CUsbComm::SignalStopAndWait() {
+bool CUsbComm::SignalStopAndWait(DWORD dwTimeout) {
     HANDLE hStop = m_hStopEvent.load();
     if (hStop == nullptr) return true;
     SetEvent(hStop);
-    DWORD dwWait = WaitForSingleObject(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT);
+    DWORD dwWait = WaitForDoneSignal(m_hThreadDoneEvent.load(), dwTimeout);
     return !(dwWait == WAIT_FAILED && m_bReaderBusy == 1);
 }
 
