@@ -77,6 +77,10 @@ public:
     void SendResumeCommand();
 
     // ---- Fields ----
+    // The handle, event and buffer fields change only under m_guard's replacement lock (LinkGuard.h) but are read
+    // without it on purpose: the reader thread and Java's writes read them on every pass, and the rules there keep
+    // what a read value names alive. The flags are single words that one thread sets and others poll. Both are
+    // atomics of the width a plain field has, so no read is torn; the compiler checks the locks, not these reads.
     std::atomic<int> m_nUsbType;
     char m_szDevicePath[DEVICE_PATH_SIZE] GUARDED_BY(m_guard.m_replaceLock);
     std::atomic<int> m_bReaderBusy;

@@ -20,9 +20,9 @@ CLock g_powerLifecycleLock;
 
 // Guards the kept thread handle, the quit flag, and the decision between a stop and the start of a suspend. Held only
 // for short steps: never across a handler or while a power thread is waited for.
-CLock g_powerStateLock;
-HANDLE g_hPowerThread = NULL;
-bool g_bPowerQuitPosted = false;
+CLock g_powerStateLock ACQUIRED_AFTER(g_powerLifecycleLock);
+HANDLE g_hPowerThread GUARDED_BY(g_powerStateLock) = NULL;
+bool g_bPowerQuitPosted GUARDED_BY(g_powerStateLock) = false;
 
 // Set once the kept power thread has been told to quit: a broadcast it still receives before the quit arrives finds
 // the link closed, and a suspend taken now would never see its resume.
@@ -48,7 +48,7 @@ bool BeginSuspend(CUsbComm *pTarget) {
 // A resume that found no link to bring back (Java closed it while the system was away) leaves nothing for the power
 // thread to do: it ends. Decided under the state lock, like a reuse of the thread by an open, so that an open that
 // brought a link up meanwhile keeps the thread.
-void PostQuitToPowerThread();
+void PostQuitToPowerThread() REQUIRES(g_powerStateLock);
 void QuitUnlessLinkIsUp(CUsbComm *pTarget) {
     CLockHolder lock(g_powerStateLock);
     if (pTarget->HasReceiveMachinery() || pTarget->m_bSuspended) return;
@@ -60,8 +60,8 @@ bool IsThreadRunning(HANDLE hThread) {
 }
 
 // Thread ids are reused once a thread has ended, so the quit goes only to the kept thread while it still runs, and
-// only once. Called with g_powerStateLock held.
-void PostQuitToPowerThread() {
+// only once.
+void PostQuitToPowerThread() REQUIRES(g_powerStateLock) {
     if (g_hPowerThread == NULL || g_bPowerQuitPosted) return;
     if (!IsThreadRunning(g_hPowerThread)) return;
     g_bPowerStopping = true;
@@ -79,7 +79,7 @@ bool ReuseRunningPowerThread(CUsbComm *target) {
 
 // Tells the kept power thread to quit unless it was told already, waits until it has ended, and closes its handle.
 // The wait lasts as long as a suspend or resume handler the thread is running. Called with the lifecycle lock held.
-void EndPowerThread() {
+void EndPowerThread() REQUIRES(g_powerLifecycleLock) {
     HANDLE hThread;
     {
         CLockHolder lock(g_powerStateLock);
@@ -97,7 +97,7 @@ void EndPowerThread() {
 
 // Returns only once the new thread has its message queue (its window exists) or has ended, so that a stop right
 // after the start finds a thread that can receive its quit. Called with the lifecycle lock held.
-bool CreatePowerThread(CUsbComm *target) {
+bool CreatePowerThread(CUsbComm *target) REQUIRES(g_powerLifecycleLock) {
     g_pPowerTarget = NULL;
 
     HANDLE hReady = CreateEventA(NULL, TRUE, FALSE, NULL);
@@ -128,8 +128,7 @@ bool CreatePowerThread(CUsbComm *target) {
     return true;
 }
 
-// Called with g_powerLifecycleLock held.
-bool StartPowerHandlerLocked(CUsbComm *target) {
+bool StartPowerHandlerLocked(CUsbComm *target) REQUIRES(g_powerLifecycleLock) {
     // One power thread at a time: a second window would run every handler twice for one broadcast.
     if (ReuseRunningPowerThread(target)) return true;
     EndPowerThread();
@@ -139,8 +138,7 @@ bool StartPowerHandlerLocked(CUsbComm *target) {
     return CreatePowerThread(target);
 }
 
-// Called with g_powerLifecycleLock held.
-void StopPowerHandlerLocked(CUsbComm *pComm) {
+void StopPowerHandlerLocked(CUsbComm *pComm) REQUIRES(g_powerLifecycleLock) {
     HANDLE hThread;
     {
         CLockHolder lock(g_powerStateLock);
