@@ -22,8 +22,10 @@
 //    resume commands) first takes a lease by the handle's value; the lease fails, as Windows fails a handle that is
 //    not open, with ERROR_INVALID_HANDLE, when the table does not hold that value. Closing a pipe handle retires it:
 //    it leaves the table (no new lease can be taken), the I/O in flight on it is cancelled until every lease has
-//    been returned, and only then is the handle closed. So a value is never used after its close, and a value that
-//    Java got from somewhere else (or closed twice) is never touched.
+//    been returned, or for at most half a second, and only then is the handle closed. A lease still out by then is
+//    held by a call blocked inside a driver that ignores cancellation; that call holds the file object, not the
+//    value, and the close is what ends it. So a value is never used after its close, and a value that Java got from
+//    somewhere else (or closed twice) is never touched.
 //
 // 3. The receive machinery (ring buffer and the three events) is used through receive leases. A Java read holds one
 //    for its whole timed wait. Before the machinery is released, it is withdrawn: no new receive lease can be taken,
@@ -32,7 +34,11 @@
 //    buffer deleted and the events closed. A read that starts afterwards finds no machinery and fails at once.
 //
 // The reader thread needs no lease: it is the only thread that reads the printer-class read handle, and nothing it
-// uses is released before it has ended.
+// uses is released before it has ended. A read of its that ignored its cancel keeps its block, OVERLAPPED record
+// and event alive until the read handle's close has ended it (ReapOrphanedReads).
+//
+// Every lock here is a CLock (port/Lock.h): a critical section whose release keeps the thread's last error, so that
+// the code of a failed call reaches Java however many locks are released before the export returns.
 #pragma once
 
 #include <windows.h>
