@@ -1,4 +1,7 @@
 // The reader thread: what it stores and signals, how it answers read errors, how it reconnects, and how it ends.
+#include <atomic>
+#include <thread>
+
 #include "printer_class_fixture.h"
 
 namespace printer_class_test {
@@ -37,6 +40,30 @@ TEST_F(ReaderThread, withTheRingBufferFullTheReaderHoldsThePrinterBackAndLosesNo
 
     EXPECT_EQ(sent, collect(sent.size())) << "every byte arrives, in order, once Java takes";
     ASSERT_TRUE(waitUntil([&] { return readerIsWaiting(); })) << "reading goes on once there is room";
+}
+
+TEST_F(ReaderThread, aStopEndsAReaderWhosePrinterKeepsEveryReadSatisfied) {
+    for (bool completeAtOnce : {true, false}) {
+        SCOPED_TRACE(completeAtOnce ? "reads complete at once" : "reads pend first");
+        ASSERT_TRUE(sim::setCompleteAtOnce(printer_, completeAtOnce));
+        HANDLE read = openLink();
+        ASSERT_TRUE(sim::startStream(printer_, sim::StreamSetup{}));
+        HANDLE thread = comm_.m_hReaderThread.load();
+        // Java keeps taking, so the buffer never fills and the reader always has a read to issue.
+        std::atomic<bool> draining{true};
+        std::thread drain([&] {
+            while (draining) takeBuffered();
+        });
+        ASSERT_TRUE(waitUntil([&] { return sim::streamTaken(printer_) > 64 * 1024; }));
+
+        ASSERT_TRUE(SetEvent(comm_.m_hStopEvent.load()));
+        bool ended = becomesSignalled(thread);
+        draining = false;
+        drain.join();
+        EXPECT_TRUE(ended) << "the reader never looked at the stop event";
+        ASSERT_TRUE(sim::stopStream(printer_));
+        EXPECT_EQ(0, close(read));
+    }
 }
 
 TEST_F(ReaderThread, aStopEndsAReaderThatWaitsForRoomInAFullBuffer) {
