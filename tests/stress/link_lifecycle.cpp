@@ -7,7 +7,9 @@
 
 #include "kernel/faults.h"
 #include "kernel/kernel_object.h"
+#include "kernel/misuse.h"
 #include "kernel/thread.h"
+#include "kernel/thread_registry.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 #include "sim/bus.h"
@@ -73,6 +75,16 @@ void checkHandlesReleased(RoundContext &round) {
     }
 }
 
+// The reader and the power thread are gone once the close and the unload's stop have returned; the simulated bus's
+// timer ends with the last request that has a deadline, a slow cancel's included.
+void checkThreadsEnded(RoundContext &round) {
+    size_t baseline = round.threadBaseline;
+    if (waitFor([baseline] { return platform::liveThreadCount() <= baseline; }, RELEASE_BOUND)) return;
+    round.failures.add(formatText("after the close %zu threads of the platform layer still run, %zu before the "
+                                  "round",
+                                  platform::liveThreadCount(), baseline));
+}
+
 void checkFieldEmpty(RoundContext &round, const char *name, const void *value) {
     if (value != nullptr) round.failures.add(std::string("after the close the port state still holds ") + name);
 }
@@ -132,7 +144,11 @@ bool openLink(RoundContext &round) {
 
 bool restoreOrder(RoundContext &round) {
     platform::clearFaults();
+    sim::stopStream(round.printer);
     if (!sim::isPresent(round.printer)) sim::replug(round.printer);
+    // Unplugged, the neighbour leaves detection to the round's own printer; its handles die, and Java's closes
+    // below must still release them.
+    if (round.neighbour >= 0) sim::unplug(round.neighbour);
     // The resume runs to its end inside the broadcast.
     if (g_UsbComm.m_bSuspended) platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
     round.countOperation();
@@ -150,11 +166,17 @@ void closeLinkAndCheckReleased(RoundContext &round) {
         round.failures.add("the power window is still there after the link was closed");
     }
     checkHandlesReleased(round);
+    checkThreadsEnded(round);
     if (sim::openFiles() != 0) {
         round.failures.add(formatText("after the close %d files are open on the printer", sim::openFiles()));
     }
     checkPortStateEmpty(round);
     checkJavaSide(round);
+    checkNoMisuse(round);
+}
+
+void checkNoMisuse(RoundContext &round) {
+    for (const std::string &report : platform::takeMisuseReports()) round.failures.add("misuse: " + report);
 }
 
 void checkPrinterInput(RoundContext &round) {
