@@ -182,7 +182,15 @@ void checkNoMisuse(RoundContext &round) {
 void checkPrinterInput(RoundContext &round) {
     std::vector<uint8_t> input;
     sim::takeAll(round.printer, input);
-    std::string problem = round.ledger.check(input);
+    std::string problem;
+    if (round.neighbour < 0) {
+        problem = round.ledger.check(input);
+    } else {
+        // While both were plugged in, a write went to whichever printer the last open found.
+        std::vector<uint8_t> neighbourInput;
+        sim::takeAll(round.neighbour, neighbourInput);
+        problem = round.ledger.checkAcross({input, neighbourInput});
+    }
     if (!problem.empty()) round.failures.add(problem);
     round.ledger.clear();
 }

@@ -117,4 +117,28 @@ TEST_F(StressFindings, eitherTheSuspendComesFirstAndThePowerThreadStaysOrItFinds
     expectEverythingReleased();
 }
 
+// A native printer beside a printer-class one: while the native one is there, Java's read open gets a native handle
+// that only Java keeps. The native printer goes, the next opens bring up the printer-class link and record that
+// transport, and then Java closes its native handle. The close takes the printer-class road because of the recorded
+// transport alone: the native handle is never closed (its file stays open on the device) and the printer-class
+// link is torn down instead, the close reporting success. Found by STRESS_SEED=0x137705d4d5a35563 and
+// 0x1209df89e57e2f40 (printer-class rounds with a native neighbour).
+TEST_F(StressFindings, DISABLED_aNativeHandleClosedAfterTheTransportFlippedToPrinterClassIsClosed) {
+    platform::setTimeScale(0.001);
+    int native = simbus_attach_default(USB_TYPE_NATIVE);
+    ASSERT_GT(native, 0);
+    JavaUsbPort port(jvm_);
+    ASSERT_EQ(USB_TYPE_NATIVE, port.initPipe(static_cast<jint>(GENERIC_READ)));
+    jint nativeRead = port.hReadPort();
+    sim::unplug(native);
+    openLink(port);
+
+    EXPECT_EQ(0, port.closePipe(nativeRead));
+    EXPECT_EQ(0, sim::openFiles(native)) << "the native read handle was not closed";
+
+    port.closePipe(port.hReadPort());
+    expectEverythingReleased();
+    EXPECT_EQ(0, sim::openFiles());
+}
+
 }  // namespace
