@@ -20,7 +20,7 @@
 namespace {
 
 const char POWER_WINDOW_CLASS[] = "JPOS Power Handler Window";
-const auto RELEASE_BOUND = std::chrono::seconds(60);
+const auto RELEASE_BOUND = std::chrono::seconds(30);
 
 bool waitFor(const std::function<bool()> &condition, std::chrono::seconds bound) {
     auto deadline = std::chrono::steady_clock::now() + bound;
@@ -168,7 +168,10 @@ void closeLinkAndCheckReleased(RoundContext &round) {
     checkHandlesReleased(round);
     checkThreadsEnded(round);
     if (sim::openFiles() != 0) {
-        round.failures.add(formatText("after the close %d files are open on the printer", sim::openFiles()));
+        int onNeighbour = round.neighbour >= 0 ? sim::openFiles(round.neighbour) : 0;
+        round.failures.add(formatText("after the close %d files are open on the printers, %d of them on the "
+                                      "neighbour of the other transport",
+                                      sim::openFiles(), onNeighbour));
     }
     checkPortStateEmpty(round);
     checkJavaSide(round);
