@@ -11,6 +11,8 @@
 #include "kernel/faults.h"
 #include "port/UsbComm.h"
 #include "sim/bus.h"
+#include "sim/simbus.h"
+#include "stress/power_storm.h"
 #include "stress/random_source.h"
 #include "stress/read_result.h"
 #include "stress/stress_round.h"
@@ -63,7 +65,9 @@ void readSome(Worker &worker) {
 void openPipe(Worker &worker, DWORD access) {
     worker.slot.doing(access == GENERIC_READ ? "usbInitPipe(read)" : "usbInitPipe(write)");
     jint result = worker.port.initPipe(static_cast<jint>(access));
-    if (result != -1 && result != worker.round.transport) {
+    // With the neighbour plugged in, detection may find either printer.
+    bool eitherTransport = worker.round.neighbour >= 0 && (result == 0 || result == 1);
+    if (result != -1 && result != worker.round.transport && !eitherTransport) {
         worker.round.failures.add(formatText("chaotic phase: an open returned %d on transport %d", result,
                                              worker.round.transport));
     }
@@ -161,7 +165,35 @@ void broadcastPower(ActivityBoard::Slot &slot, WPARAM event) {
     platform::broadcastMessage(WM_POWERBROADCAST, event, 0);
 }
 
-void runController(RoundContext &round, RandomSource random, const std::atomic<int> &workersLeft) {
+// A printer of the other transport appears beside the round's own, or is unplugged and plugged in again. A native
+// printer beside a printer-class link flips the transport every open detects while the link is up.
+void toggleNeighbour(RoundContext &round) {
+    int neighbour = round.neighbour;
+    if (neighbour < 0) {
+        neighbour = simbus_attach_default(1 - round.transport);
+        if (neighbour < 0 || !applyDeviceHabits(neighbour, round.habits)) {
+            round.failures.add("chaotic phase: the neighbour printer could not be attached");
+            return;
+        }
+        round.neighbour = neighbour;
+        return;
+    }
+    if (sim::isPresent(neighbour)) {
+        sim::unplug(neighbour);
+    } else {
+        sim::replug(neighbour);
+    }
+}
+
+// The printer streams while Java opens and closes: the counter sequence, or a short pattern of its own.
+void startEndlessStream(RoundContext &round, RandomSource &random) {
+    sim::StreamSetup setup;
+    if (random.percent(50)) setup.pattern.resize(random.below(16) + 1);
+    for (uint8_t &byte : setup.pattern) byte = static_cast<uint8_t>(random.draw());
+    sim::startStream(round.printer, setup);
+}
+
+void runController(RoundContext &round, RandomSource random, bool flips, const std::atomic<int> &workersLeft) {
     ActivityBoard::Slot &slot = round.board.join("chaos controller");
     bool suspended = false;
     while (workersLeft > 0) {
@@ -186,6 +218,9 @@ void runController(RoundContext &round, RandomSource random, const std::atomic<i
         } else if (pick < 55) {
             broadcastPower(slot, PBT_APMRESUMESUSPEND);
             suspended = false;
+        } else if (flips && pick < 60) {
+            slot.doing("neighbour plug");
+            toggleNeighbour(round);
         } else if (pick < 70 && !sim::isPresent(round.printer)) {
             sim::replug(round.printer);
         } else {
@@ -217,6 +252,10 @@ void runChaoticPhase(RoundContext &round, uint64_t phaseSeed) {
         workers.push_back(std::make_unique<Worker>(round, RandomSource(phaseSeed, 1 + i), *port, slot, 10 + i));
     }
 
+    bool flips = random.percent(40);
+    bool storm = random.percent(35);
+    if (random.percent(40)) startEndlessStream(round, random);
+
     std::atomic<int> workersLeft{workerCount};
     std::vector<std::thread> threads;
     for (auto &worker : workers) {
@@ -226,8 +265,12 @@ void runChaoticPhase(RoundContext &round, uint64_t phaseSeed) {
             --workersLeft;
         });
     }
-    std::thread controller(runController, std::ref(round), RandomSource(phaseSeed, 99), std::cref(workersLeft));
+    std::thread controller(runController, std::ref(round), RandomSource(phaseSeed, 99), flips,
+                           std::cref(workersLeft));
+    std::thread powerStorm;
+    if (storm) powerStorm = std::thread(runPowerStorm, std::ref(round), mixSeed(phaseSeed ^ 98), std::cref(workersLeft));
     for (std::thread &thread : threads) thread.join();
     controller.join();
+    if (powerStorm.joinable()) powerStorm.join();
     ++round.counters.chaoticPhases;
 }

@@ -7,7 +7,9 @@
 
 #include "kernel/faults.h"
 #include "kernel/kernel_object.h"
+#include "kernel/misuse.h"
 #include "kernel/thread.h"
+#include "kernel/thread_registry.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 #include "sim/bus.h"
@@ -18,7 +20,7 @@
 namespace {
 
 const char POWER_WINDOW_CLASS[] = "JPOS Power Handler Window";
-const auto RELEASE_BOUND = std::chrono::seconds(60);
+const auto RELEASE_BOUND = std::chrono::seconds(30);
 
 bool waitFor(const std::function<bool()> &condition, std::chrono::seconds bound) {
     auto deadline = std::chrono::steady_clock::now() + bound;
@@ -71,6 +73,16 @@ void checkHandlesReleased(RoundContext &round) {
                                       "opened:%s",
                                       platform::openHandleCount(), baseline, describeOpenHandles().c_str()));
     }
+}
+
+// The reader and the power thread are gone once the close and the unload's stop have returned; the simulated bus's
+// timer ends with the last request that has a deadline, a slow cancel's included.
+void checkThreadsEnded(RoundContext &round) {
+    size_t baseline = round.threadBaseline;
+    if (waitFor([baseline] { return platform::liveThreadCount() <= baseline; }, RELEASE_BOUND)) return;
+    round.failures.add(formatText("after the close %zu threads of the platform layer still run, %zu before the "
+                                  "round",
+                                  platform::liveThreadCount(), baseline));
 }
 
 void checkFieldEmpty(RoundContext &round, const char *name, const void *value) {
@@ -132,7 +144,11 @@ bool openLink(RoundContext &round) {
 
 bool restoreOrder(RoundContext &round) {
     platform::clearFaults();
+    sim::stopStream(round.printer);
     if (!sim::isPresent(round.printer)) sim::replug(round.printer);
+    // Unplugged, the neighbour leaves detection to the round's own printer; its handles die, and Java's closes
+    // below must still release them.
+    if (round.neighbour >= 0) sim::unplug(round.neighbour);
     // The resume runs to its end inside the broadcast.
     if (g_UsbComm.m_bSuspended) platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
     round.countOperation();
@@ -150,17 +166,34 @@ void closeLinkAndCheckReleased(RoundContext &round) {
         round.failures.add("the power window is still there after the link was closed");
     }
     checkHandlesReleased(round);
+    checkThreadsEnded(round);
     if (sim::openFiles() != 0) {
-        round.failures.add(formatText("after the close %d files are open on the printer", sim::openFiles()));
+        int onNeighbour = round.neighbour >= 0 ? sim::openFiles(round.neighbour) : 0;
+        round.failures.add(formatText("after the close %d files are open on the printers, %d of them on the "
+                                      "neighbour of the other transport",
+                                      sim::openFiles(), onNeighbour));
     }
     checkPortStateEmpty(round);
     checkJavaSide(round);
+    checkNoMisuse(round);
+}
+
+void checkNoMisuse(RoundContext &round) {
+    for (const std::string &report : platform::takeMisuseReports()) round.failures.add("misuse: " + report);
 }
 
 void checkPrinterInput(RoundContext &round) {
     std::vector<uint8_t> input;
     sim::takeAll(round.printer, input);
-    std::string problem = round.ledger.check(input);
+    std::string problem;
+    if (round.neighbour < 0) {
+        problem = round.ledger.check(input);
+    } else {
+        // While both were plugged in, a write went to whichever printer the last open found.
+        std::vector<uint8_t> neighbourInput;
+        sim::takeAll(round.neighbour, neighbourInput);
+        problem = round.ledger.checkAcross({input, neighbourInput});
+    }
     if (!problem.empty()) round.failures.add(problem);
     round.ledger.clear();
 }

@@ -49,9 +49,10 @@ struct StreamProgress {
 };
 
 // Checks the bytes a read delivered against the stream; false at the first that is wrong.
-bool checkStreamBytes(RoundContext &round, const std::vector<jbyte> &bytes, jint count, uint64_t at) {
+bool checkStreamBytes(RoundContext &round, StreamByte byteAt, const std::vector<jbyte> &bytes, jint count,
+                      uint64_t at) {
     for (jint i = 0; i < count; ++i) {
-        uint8_t expected = streamByte(at + static_cast<uint64_t>(i));
+        uint8_t expected = byteAt(at + static_cast<uint64_t>(i));
         uint8_t got = static_cast<uint8_t>(bytes[static_cast<size_t>(i)]);
         if (got == expected) continue;
         round.failures.add(formatText("orderly phase: stream byte %llu is 0x%02X, expected 0x%02X (read of %d bytes "
@@ -63,7 +64,13 @@ bool checkStreamBytes(RoundContext &round, const std::vector<jbyte> &bytes, jint
     return true;
 }
 
-void readStream(RoundContext &round, RandomSource random, StreamProgress &progress, uint64_t total) {
+// A Java reader that is slow now and then, so that a printer streaming without pause fills the ring buffer.
+void pauseLikeASlowReader(RandomSource &random) {
+    if (random.percent(3)) std::this_thread::sleep_for(std::chrono::microseconds(random.below(3000)));
+}
+
+void readStream(RoundContext &round, RandomSource random, StreamProgress &progress, uint64_t total,
+                StreamByte byteAt) {
     ActivityBoard::Slot &slot = round.board.join("orderly reader");
     jint handle = round.port.hReadPort();
     auto lastProgress = std::chrono::steady_clock::now();
@@ -86,9 +93,10 @@ void readStream(RoundContext &round, RandomSource random, StreamProgress &progre
                                           static_cast<unsigned long long>(total), result));
             break;
         }
-        if (!checkStreamBytes(round, buffer, result, progress.received)) break;
+        if (!checkStreamBytes(round, byteAt, buffer, result, progress.received)) break;
         progress.advance(static_cast<uint64_t>(result));
         lastProgress = std::chrono::steady_clock::now();
+        pauseLikeASlowReader(random);
     }
     progress.stop();
     slot.leave();
@@ -141,7 +149,8 @@ void askControlQuestions(RoundContext &round, RandomSource random, const std::at
             round.failures.add(formatText("orderly phase: empty error text for %d", code));
         }
         round.port.lastError();
-        for (int i = 0; i < 6; ++i) round.countOperation();
+        // One operation per round of questions: the loop spins, and would otherwise use up the operation budget.
+        round.countOperation();
         std::this_thread::yield();
     }
     slot.leave();
@@ -180,23 +189,57 @@ bool sendStream(RoundContext &round, RandomSource &random, StreamProgress &progr
     return true;
 }
 
+// The printer streams without pause, as fast as the host reads, and the test only breaks reads now and then. The
+// stream must arrive whole: the host took exactly its bytes, and the reader checked each in order.
+bool streamWithoutPause(RoundContext &round, RandomSource &random, StreamProgress &progress, uint64_t total,
+                        bool readErrors) {
+    uint64_t takenBefore = sim::streamTaken(round.printer);
+    sim::StreamSetup setup;
+    setup.total = total;
+    if (!sim::startStream(round.printer, setup)) {
+        round.failures.add("orderly phase: the printer could not start its stream");
+        return false;
+    }
+    std::unique_lock<std::mutex> guard(progress.lock);
+    while (!progress.stopped) {
+        progress.changed.wait_for(guard, std::chrono::milliseconds(5));
+        round.countOperation();
+        if (readErrors && random.percent(5)) {
+            platform::armFault("ReadFile", 1, random.percent(50) ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        }
+    }
+    guard.unlock();
+    sim::stopStream(round.printer);
+    uint64_t taken = sim::streamTaken(round.printer) - takenBefore;
+    if (progress.received == total && taken != total) {
+        round.failures.add(formatText("orderly phase: the reader got the whole stream of %llu bytes, but the host "
+                                      "took %llu from the printer",
+                                      static_cast<unsigned long long>(total), static_cast<unsigned long long>(taken)));
+    }
+    return true;
+}
+
 }  // namespace
 
 void runOrderlyPhase(RoundContext &round, uint64_t phaseSeed) {
     RandomSource random(phaseSeed, 0);
-    uint64_t total = static_cast<uint64_t>(random.between(2000, 20000));
+    bool withoutPause = random.percent(40);
+    uint64_t total = static_cast<uint64_t>(withoutPause ? random.between(2000, 60000) : random.between(2000, 20000));
     bool readErrors = random.percent(40);
     StreamProgress progress;
     std::atomic<bool> done{false};
 
-    std::thread reader(readStream, std::ref(round), RandomSource(phaseSeed, 1), std::ref(progress), total);
+    StreamByte byteAt = withoutPause ? counterByte : streamByte;
+    std::thread reader(readStream, std::ref(round), RandomSource(phaseSeed, 1), std::ref(progress), total, byteAt);
     std::vector<std::thread> writers;
     for (int writer = 1; writer <= 2; ++writer) {
         writers.emplace_back(writeFrames, std::ref(round), RandomSource(phaseSeed, 1 + writer), writer, readErrors);
     }
     std::thread control(askControlQuestions, std::ref(round), RandomSource(phaseSeed, 9), std::cref(done));
 
-    if (!sendStream(round, random, progress, total, readErrors)) progress.stop();
+    bool sent = withoutPause ? streamWithoutPause(round, random, progress, total, readErrors)
+                             : sendStream(round, random, progress, total, readErrors);
+    if (!sent) progress.stop();
     reader.join();
     for (std::thread &writer : writers) writer.join();
     done = true;

@@ -16,6 +16,11 @@ bool exhausted(RoundContext &round, std::chrono::steady_clock::time_point deadli
     return std::chrono::steady_clock::now() >= deadline || round.counters.operations >= maxOperations;
 }
 
+DeviceHabits habitsOfRound(uint64_t seed) {
+    RandomSource random(seed, 2000);
+    return drawDeviceHabits(random);
+}
+
 }  // namespace
 
 void FailureLog::add(const std::string &what) {
@@ -33,10 +38,13 @@ std::vector<std::string> FailureLog::take() {
     return std::move(failures_);
 }
 
-RoundContext::RoundContext(uint64_t seed, size_t handleBaseline, StressCounters &counters, ActivityBoard &board)
+RoundContext::RoundContext(uint64_t seed, size_t handleBaseline, size_t threadBaseline, StressCounters &counters,
+                           ActivityBoard &board)
     : seed(seed),
       transport(static_cast<int>(mixSeed(seed) & 1)),
       handleBaseline(handleBaseline),
+      threadBaseline(threadBaseline),
+      habits(habitsOfRound(seed)),
       counters(counters),
       board(board),
       port(jvm) {}
@@ -57,8 +65,8 @@ void runRound(RoundContext &round, int phaseCount, std::chrono::steady_clock::ti
     platform::clearFaults();
     platform::setTimeScale(TIME_SCALE);
     round.printer = simbus_attach_default(round.transport);
-    if (round.printer < 0) {
-        round.failures.add("the simulated printer could not be attached");
+    if (round.printer < 0 || !applyDeviceHabits(round.printer, round.habits)) {
+        round.failures.add("the simulated printer could not be attached with the round's habits");
         return;
     }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "stress/activity_board.h"
+#include "stress/device_habits.h"
 #include "stress/write_frames.h"
 #include "support/fake_jni.h"
 #include "support/java_usb_port.h"
@@ -37,12 +38,16 @@ private:
 };
 
 struct RoundContext {
-    RoundContext(uint64_t seed, size_t handleBaseline, StressCounters &counters, ActivityBoard &board);
+    RoundContext(uint64_t seed, size_t handleBaseline, size_t threadBaseline, StressCounters &counters,
+                 ActivityBoard &board);
 
     const uint64_t seed;
     // 0 native, 1 printer class: what every successful open must report.
     const int transport;
+    // Open handles and live threads of the platform layer before the round: what every close must come back to.
     const size_t handleBaseline;
+    const size_t threadBaseline;
+    const DeviceHabits habits;
     StressCounters &counters;
     ActivityBoard &board;
     FailureLog failures;
@@ -51,6 +56,9 @@ struct RoundContext {
     JavaUsbPort port;
     WriteLedger ledger;
     int printer = -1;
+    // A printer of the other transport that a chaotic phase plugs in beside the round's own; -1 before the first.
+    // While it is present an open may report either transport.
+    std::atomic<int> neighbour{-1};
 
     // Read handles that Java got on the native transport, which Java alone closes.
     void keepNativeReadHandle(jint handle);
@@ -77,6 +85,8 @@ bool openLink(RoundContext &round);
 bool restoreOrder(RoundContext &round);
 // Closes every pipe Java holds, then checks that every handle, event, thread, window and file of the link is gone.
 void closeLinkAndCheckReleased(RoundContext &round);
+// Fails the round on every misuse report of the platform layer: calls that Windows would punish silently.
+void checkNoMisuse(RoundContext &round);
 // Checks what the printer received against the writes reported done, then forgets both.
 void checkPrinterInput(RoundContext &round);
 // Suspends and resumes the system with the link up and nothing else going on: Java is refused while suspended, the

@@ -7,6 +7,7 @@
 
 #include "kernel/faults.h"
 #include "kernel/kernel_object.h"
+#include "kernel/thread_registry.h"
 #include "kernel/time_scale.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
@@ -17,7 +18,13 @@
 #include "stress/text_format.h"
 #include "stress/watchdog.h"
 
+extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM *vm, void *reserved);
+
 namespace {
+
+// A failed round leaves the next ones to run, so that one run names several failing seeds; past this many the
+// library's state is likely wedged and further failures would only repeat the first.
+const size_t MAX_FAILED_ROUNDS = 3;
 
 // With no operation completed for this long, the run is stuck. Generous: a sanitizer build is slow, and no single
 // step of a round waits anywhere near this long when the library works.
@@ -49,9 +56,30 @@ protected:
     }
 };
 
+struct FailedRound {
+    uint64_t seed;
+    int transport;
+    std::string firstFailure;
+};
+
+// One line per failed round, so that a closing note can list them.
+void reportFailedRounds(const std::vector<FailedRound> &failed) {
+    for (const FailedRound &round : failed) {
+        std::printf("stress: failed round STRESS_SEED=0x%016" PRIx64 " (%s): %s\n", round.seed,
+                    transportName(round.transport), round.firstFailure.c_str());
+    }
+}
+
+// What the library's unload promises: once it returns, none of its threads runs.
+void checkUnloadEndsEveryThread(size_t threadBaseline) {
+    JNI_OnUnload(nullptr, nullptr);
+    EXPECT_LE(platform::liveThreadCount(), threadBaseline) << "threads of the layer still run after the unload";
+    platform::joinFinishedThreads();
+}
+
 TEST_F(Stress, randomSchedulesOnBothTransports) {
     StressSettings settings = readStressSettings();
-    size_t baseline = platform::openHandleCount();
+    size_t threadBaseline = platform::liveThreadCount();
     StressCounters counters;
     ActivityBoard board;
     std::atomic<uint64_t> currentSeed{settings.seed};
@@ -65,14 +93,22 @@ TEST_F(Stress, randomSchedulesOnBothTransports) {
     auto deadline = std::chrono::steady_clock::now() + settings.budget;
     uint64_t seed = settings.seed;
     int rounds[2] = {0, 0};
-    while (std::chrono::steady_clock::now() < deadline && counters.operations < settings.maxOperations) {
+    std::vector<FailedRound> failed;
+    size_t reusesBefore = platform::handleReuseCount();
+    while (std::chrono::steady_clock::now() < deadline && counters.operations < settings.maxOperations &&
+           failed.size() < MAX_FAILED_ROUNDS) {
         currentSeed = seed;
-        RoundContext round(seed, baseline, counters, board);
+        ShutdownPowerHandler();
+        sim::removeAll();
+        platform::clearFaults();
+        RoundContext round(seed, platform::openHandleCount(), platform::liveThreadCount(), counters, board);
         // Printed before the round runs: a crash or a sanitizer report ends the process without a test failure.
-        std::printf("stress: round with STRESS_SEED=0x%016" PRIx64 " (%s)\n", seed, transportName(round.transport));
+        std::printf("stress: round with STRESS_SEED=0x%016" PRIx64 " (%s; %s)\n", seed,
+                    transportName(round.transport), describeDeviceHabits(round.habits).c_str());
         std::fflush(stdout);
         RandomSource shape(seed, 1000);
         runRound(round, shape.between(1, 4), deadline, settings.maxOperations);
+        checkNoMisuse(round);
         ++rounds[round.transport];
 
         std::vector<std::string> failures = round.failures.take();
@@ -80,14 +116,18 @@ TEST_F(Stress, randomSchedulesOnBothTransports) {
             ADD_FAILURE() << failure << "\n  (" << transportName(round.transport) << " transport; replay with "
                           << formatText("STRESS_SEED=0x%016" PRIx64, seed) << ")";
         }
-        if (!failures.empty()) break;
+        if (!failures.empty()) failed.push_back({seed, round.transport, failures.front()});
         seed = mixSeed(seed);
     }
+    checkUnloadEndsEveryThread(threadBaseline);
 
     std::printf("stress: %d rounds on the printer-class transport, %d on the native transport; %" PRIu64
                 " orderly and %" PRIu64 " chaotic phases, %" PRIu64 " operations, %" PRIu64 " stream bytes\n",
                 rounds[USB_TYPE_PRINTER_CLASS], rounds[USB_TYPE_NATIVE], counters.orderlyPhases.load(),
                 counters.chaoticPhases.load(), counters.operations.load(), counters.streamBytes.load());
+    std::printf("stress: handle values given out again: %zu\n", platform::handleReuseCount() - reusesBefore);
+    std::printf("stress: %zu failed rounds\n", failed.size());
+    reportFailedRounds(failed);
     EXPECT_GT(rounds[0] + rounds[1], 0);
 }
 

@@ -1,5 +1,7 @@
 #include "stress/write_frames.h"
 
+#include <algorithm>
+
 #include "stress/text_format.h"
 
 namespace {
@@ -49,6 +51,41 @@ std::string compareWriter(int writer, const std::vector<int> &expected, const st
                       i < arrived.size() ? arrived[i] : -1);
 }
 
+// The frames in a printer's input, per writer in the order they arrived; what is wrong when the input is anything
+// but whole frames and the library's own printer commands.
+std::string parseFrames(const std::vector<uint8_t> &input, std::map<int, std::vector<int>> &arrived) {
+    size_t at = 0;
+    while (at < input.size()) {
+        if (startsWith(input, at, SUSPEND_COMMAND, sizeof(SUSPEND_COMMAND))) {
+            at += sizeof(SUSPEND_COMMAND);
+            continue;
+        }
+        if (startsWith(input, at, RESUME_COMMAND, sizeof(RESUME_COMMAND))) {
+            at += sizeof(RESUME_COMMAND);
+            continue;
+        }
+        if (input[at] != FRAME_MARK) return describeAt(input, at, "neither a frame nor a printer command");
+        int writer = 0;
+        int sequence = 0;
+        size_t length = frameAt(input, at, &writer, &sequence);
+        if (length == 0) return describeAt(input, at, "a frame cut short or corrupted");
+        arrived[writer].push_back(sequence);
+        at += length;
+    }
+    return "";
+}
+
+std::string checkIncreasing(const std::map<int, std::vector<int>> &arrived) {
+    for (const auto &entry : arrived) {
+        for (size_t i = 1; i < entry.second.size(); ++i) {
+            if (entry.second[i - 1] < entry.second[i]) continue;
+            return formatText("writer %d: write #%d arrived after #%d", entry.first, entry.second[i],
+                              entry.second[i - 1]);
+        }
+    }
+    return "";
+}
+
 }  // namespace
 
 std::vector<jbyte> makeFrame(int writer, int sequence, int bodyLength) {
@@ -69,25 +106,29 @@ void WriteLedger::recordWritten(int writer, int sequence) {
 
 std::string WriteLedger::check(const std::vector<uint8_t> &input) {
     std::map<int, std::vector<int>> arrived;
-    size_t at = 0;
-    while (at < input.size()) {
-        if (startsWith(input, at, SUSPEND_COMMAND, sizeof(SUSPEND_COMMAND))) {
-            at += sizeof(SUSPEND_COMMAND);
-            continue;
-        }
-        if (startsWith(input, at, RESUME_COMMAND, sizeof(RESUME_COMMAND))) {
-            at += sizeof(RESUME_COMMAND);
-            continue;
-        }
-        if (input[at] != FRAME_MARK) return describeAt(input, at, "neither a frame nor a printer command");
-        int writer = 0;
-        int sequence = 0;
-        size_t length = frameAt(input, at, &writer, &sequence);
-        if (length == 0) return describeAt(input, at, "a frame cut short or corrupted");
-        arrived[writer].push_back(sequence);
-        at += length;
-    }
+    std::string problem = parseFrames(input, arrived);
+    if (!problem.empty()) return problem;
+    return compareWithWritten(arrived);
+}
 
+std::string WriteLedger::checkAcross(const std::vector<std::vector<uint8_t>> &inputs) {
+    std::map<int, std::vector<int>> arrived;
+    for (size_t printer = 0; printer < inputs.size(); ++printer) {
+        std::map<int, std::vector<int>> onPrinter;
+        std::string problem = parseFrames(inputs[printer], onPrinter);
+        if (problem.empty()) problem = checkIncreasing(onPrinter);
+        if (!problem.empty()) return formatText("printer %zu of %zu: ", printer + 1, inputs.size()) + problem;
+        for (const auto &entry : onPrinter) {
+            std::vector<int> &all = arrived[entry.first];
+            all.insert(all.end(), entry.second.begin(), entry.second.end());
+        }
+    }
+    // Sequence numbers grow in each writer's order, so the merge in that order is the sorted one.
+    for (auto &entry : arrived) std::sort(entry.second.begin(), entry.second.end());
+    return compareWithWritten(arrived);
+}
+
+std::string WriteLedger::compareWithWritten(std::map<int, std::vector<int>> &arrived) {
     std::lock_guard<std::mutex> guard(lock_);
     for (const auto &entry : written_) {
         std::string problem = compareWriter(entry.first, entry.second, arrived[entry.first]);

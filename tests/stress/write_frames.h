@@ -20,9 +20,14 @@ public:
     // Empty when the printer's input is exactly the recorded writes, each whole and in its writer's order, with
     // nothing between them but the library's own suspend and resume commands; otherwise what is wrong.
     std::string check(const std::vector<uint8_t> &input);
+    // The same when the writes may have gone to several printers: each printer's input holds whole frames in their
+    // writers' order, and together the printers got exactly the recorded writes.
+    std::string checkAcross(const std::vector<std::vector<uint8_t>> &inputs);
     void clear();
 
 private:
+    std::string compareWithWritten(std::map<int, std::vector<int>> &arrived);
+
     std::mutex lock_;
     std::map<int, std::vector<int>> written_;
 };
