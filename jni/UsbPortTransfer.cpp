@@ -111,7 +111,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JN
     if (g_UsbComm.m_bSuspended) {
         dwError = lastError.Set(ERROR_POWER_SUSPENDED_CODE);
     } else {
-        CHandleLease lease = g_UsbComm.m_guard.Lease(g_UsbComm.m_hWritePort.load());
+        CHandleLease lease = g_UsbComm.LeaseWriteHandle();
         DWORD nWritten = 0;
         if (!lease || !WriteFile(lease.Get(), pElements, static_cast<DWORD>(nLength), &nWritten, nullptr)) {
             dwError = lastError.Capture();

@@ -59,6 +59,8 @@ public:
     // closes of the link's handles must take the printer-class road. Decided under the replacement lock, so that
     // a reconnect cannot replace the handles between the decision and what follows it.
     bool IsPrinterClassHandle(jint nHandle) REQUIRES(m_guard.m_replaceLock);
+    // A lease on the write pipe held now; empty, with ERROR_INVALID_HANDLE, when there is none.
+    CHandleLease LeaseWriteHandle();
     // True while the printer-class receive machinery (events, ring buffer, reader thread) is up.
     bool HasReceiveMachinery() const { return m_hStopEvent.load() != nullptr; }
     // A close by Java: the link it had is no longer one to bring back after a resume.

@@ -143,14 +143,14 @@ int CUsbComm::ReopenReadPipe() {
 }
 
 void CUsbComm::SendCommand(const BYTE *pbCommand, DWORD nLength) {
-    CHandleLease lease = m_guard.Lease(m_hWritePort.load());
+    CHandleLease lease = LeaseWriteHandle();
     if (!lease) return;
     DWORD nWritten = 0;
     WriteFile(lease.Get(), pbCommand, nLength, &nWritten, nullptr);
 }
 
 void CUsbComm::SendSuspendCommand() {
-    CHandleLease lease = m_guard.Lease(m_hWritePort.load());
+    CHandleLease lease = LeaseWriteHandle();
     if (!lease) return;
     // Windows gives a suspend handler about two seconds and then sleeps anyway. A printer that takes no data (cover
     // open, paper out) would otherwise hold the power thread in this write, the link would never be closed, and the

@@ -50,16 +50,23 @@ HANDLE CUsbComm::OpenPrinterClassReadPipe(const char *pszPipePath) {
 }
 
 bool CUsbComm::IsPrinterClassHandle(jint nHandle) {
-    if (m_nUsbType == USB_TYPE_PRINTER_CLASS) return true;
-    if (!HasReceiveMachinery()) return false;
+    bool bPrinterClassLink = m_nUsbType == USB_TYPE_PRINTER_CLASS || HasReceiveMachinery();
+    if (!bPrinterClassLink) return false;
     HANDLE hRead = m_hReadPort.load();
     HANDLE hWrite = m_hWritePort.load();
     if ((hRead != nullptr && SameJavaHandle(hRead, nHandle)) || (hWrite != nullptr && SameJavaHandle(hWrite, nHandle))) {
         return true;
     }
-    // While the link is up, the only handles of the other road are native ones the library opened and holds; any
-    // other value is one of the link's from before a reconnect replaced them.
+    // A native handle the library opened and still holds goes by what it is, whatever the last detection recorded;
+    // any other value is one of the link's from before a reconnect replaced them, or a stale one.
     return !m_guard.IsAdopted(HandleFromJava(nHandle));
+}
+
+CHandleLease CUsbComm::LeaseWriteHandle() {
+    // Read and leased under the replacement lock: between a bare read of the field and the lease, a close and a
+    // read-side open could give the value to the overlapped read handle, and the write would go there.
+    CLockHolder lock(m_guard.m_replaceLock);
+    return m_guard.Lease(m_hWritePort.load());
 }
 
 bool CUsbComm::CreateReceiveMachinery() {

@@ -23,12 +23,12 @@ protected:
         SimTest::TearDown();
     }
 
-    // One 64-byte read, as the library's reader issues them; false when it did not end inside ReadFile.
+    // One 64-byte read, as the library's reader issues them; false when it did not end inside ReadFile. The block is
+    // the fixture's: a read that pends goes on writing into it after this returns.
     bool readAtOnce(std::vector<uint8_t> &into) {
-        uint8_t chunk[64];
         DWORD count = 0;
-        if (!ReadFile(file_, chunk, sizeof chunk, &count, &overlapped_)) return false;
-        into.insert(into.end(), chunk, chunk + count);
+        if (!ReadFile(file_, chunk_, sizeof chunk_, &count, &overlapped_)) return false;
+        into.insert(into.end(), chunk_, chunk_ + count);
         return true;
     }
 
@@ -36,6 +36,7 @@ protected:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     HANDLE event_ = nullptr;
     OVERLAPPED overlapped_{};
+    uint8_t chunk_[64] = {};
 };
 
 TEST_F(StreamTest, aCounterStreamArrivesWholeAndInOrderWithoutAReadEverPending) {

@@ -127,7 +127,7 @@ TEST_F(StressFindings, eitherTheSuspendComesFirstAndThePowerThreadStaysOrItFinds
 // transport alone: the native handle is never closed (its file stays open on the device) and the printer-class
 // link is torn down instead, the close reporting success. Found by STRESS_SEED=0x137705d4d5a35563 and
 // 0x1209df89e57e2f40 (printer-class rounds with a native neighbour).
-TEST_F(StressFindings, DISABLED_aNativeHandleClosedAfterTheTransportFlippedToPrinterClassIsClosed) {
+TEST_F(StressFindings, aNativeHandleClosedAfterTheTransportFlippedToPrinterClassIsClosed) {
     platform::setTimeScale(0.001);
     int native = simbus_attach_default(USB_TYPE_NATIVE);
     ASSERT_GT(native, 0);
@@ -151,7 +151,7 @@ TEST_F(StressFindings, DISABLED_aNativeHandleClosedAfterTheTransportFlippedToPri
 // an OVERLAPPED record. Found by the stress suite's chaotic phases (misuse report "WriteFile on handle 0x74: no
 // OVERLAPPED record on a handle opened with FILE_FLAG_OVERLAPPED"); the suspend and resume commands take their
 // lease the same way. The window is a few instructions wide, so the reproduction repeats the race.
-TEST_F(StressFindings, DISABLED_aWriteNeverReachesTheReadHandleThatTookTheWriteHandlesValue) {
+TEST_F(StressFindings, aWriteNeverReachesTheReadHandleThatTookTheWriteHandlesValue) {
     platform::setTimeScale(0.001);
     JavaUsbPort port(jvm_);
     openLink(port);
