@@ -1,4 +1,6 @@
 // The library's unload: no thread of the library may outlive its code.
+#include "jni/LibraryUnload.h"
+
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 
@@ -6,3 +8,13 @@ extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM *, void *) {
     ShutdownPowerHandler();
     g_UsbComm.StopReaderForUnload();
 }
+
+void ReturnToLoadedState() {
+    // The power thread goes first: a resume it is running could otherwise reopen the link after the close below.
+    ShutdownPowerHandler();
+    g_UsbComm.ClosePrinterClassPipe(0);
+    // With the power window gone no resume can arrive to end a suspension, so it ends here.
+    g_UsbComm.m_bSuspended = 0;
+}
+
+bool IsPowerSuspended() { return g_UsbComm.m_bSuspended != 0; }

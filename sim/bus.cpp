@@ -144,6 +144,20 @@ bool setModel(int id, PrinterModel model) {
     });
 }
 
+bool setWriteGate(int id, WriteGate gate) {
+    return readPrinter(id, false, [&gate](Printer &printer) {
+        printer.writeGate = std::move(gate);
+        return true;
+    });
+}
+
+bool retryWrites(int id) {
+    return changePrinter(id, [](Printer &printer, Effects &effects) {
+        printer.serve(Clock::now(), effects);
+        return true;
+    });
+}
+
 bool setCompleteAtOnce(int id, bool on) {
     return readPrinter(id, false, [on](Printer &printer) {
         printer.completeAtOnce = on;

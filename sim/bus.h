@@ -58,6 +58,10 @@ struct ErrorCodes {
 // that it may answer through send().
 using PrinterModel = std::function<void(const uint8_t *bytes, size_t count)>;
 
+// Asked, with the bus's lock held, whether the printer takes a write now; while it does not, that write and every
+// write behind it wait, as under a stall. It must not call back into the bus.
+using WriteGate = std::function<bool(const uint8_t *bytes, size_t count)>;
+
 // A new present printer: its id (> 0), or -1 for a bad transport or identifier.
 int attach(const PrinterSetup &setup);
 // Unplug: the printer can no longer be enumerated or opened; what is in flight ends, open handles die, the bytes
@@ -89,6 +93,10 @@ ErrorCodes errorCodes(int id);
 void setNotFoundCode(DWORD code);
 // Replaces the printer's model; an empty function removes it.
 bool setModel(int id, PrinterModel model);
+// Replaces the printer's write gate; an empty function takes every write. After the gate's answer may have
+// changed, retryWrites lets waiting writes through that it now takes.
+bool setWriteGate(int id, WriteGate gate);
+bool retryWrites(int id);
 
 // A read that finds bytes waiting ends inside ReadFile (on, the default) or always pends first (off).
 bool setCompleteAtOnce(int id, bool on);

@@ -71,7 +71,7 @@ void Printer::startWrite(const std::shared_ptr<platform::IoRequest> &request, co
         effects.complete(request, ERROR_SUCCESS, 0);
         return;
     }
-    if (!stalled && writes.empty()) {
+    if (writes.empty() && takesWrite(*request)) {
         accept(*request, effects);
         effects.complete(request, ERROR_SUCCESS, request->length());
         return;
@@ -213,7 +213,7 @@ void Printer::accept(const platform::IoRequest &write, Effects &effects) {
 }
 
 void Printer::serveWrites(Clock::time_point now, Effects &effects) {
-    while (!writes.empty() && !stalled) {
+    while (!writes.empty() && takesWrite(*writes.front().request)) {
         accept(*writes.front().request, effects);
         effects.complete(writes.front().request, ERROR_SUCCESS, writes.front().request->length());
         writes.pop_front();
@@ -242,6 +242,12 @@ void Printer::serveCancelling(Clock::time_point now, Effects &effects) {
         effects.complete(it->request, ERROR_OPERATION_ABORTED, 0);
         it = cancelling.erase(it);
     }
+}
+
+bool Printer::takesWrite(const platform::IoRequest &write) const {
+    if (stalled) return false;
+    if (!writeGate) return true;
+    return writeGate(static_cast<const uint8_t *>(write.buffer()), write.length());
 }
 
 bool Printer::zeroLengthDue() {

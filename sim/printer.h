@@ -49,6 +49,7 @@ public:
     std::deque<PendingIo> cancelling;
     int openFiles = 0;
     PrinterModel model;
+    WriteGate writeGate;
 
     // Habits of real drivers, off by default but for completeAtOnce.
     // A read that finds bytes waiting ends inside ReadFile; off, every read pends first.
@@ -95,6 +96,8 @@ private:
     void serveWrites(platform::Clock::time_point now, Effects &effects);
     void serveCancelling(platform::Clock::time_point now, Effects &effects);
     bool zeroLengthDue();
+    // Not stalled, and the write gate, if any, takes the write.
+    bool takesWrite(const platform::IoRequest &write) const;
 
     std::mutex &busLock_;
     std::deque<std::vector<uint8_t>> modelQueue_;

@@ -227,17 +227,24 @@ void ReceiptPrinter::initialise() {
 }
 
 uint8_t ReceiptPrinter::status(uint8_t request) const {
-    bool offline = condition_.coverOpen || condition_.paperOut;
     uint8_t bits = STATUS_FIXED;
     switch (request) {
-    case 1:  // printer status: bit 3 offline
-        if (offline) bits |= 0x08;
+    case 1:  // printer: bit 2 drawer pin 3 high, bit 3 offline, bit 5 waiting for online recovery, bit 6 feed button
+        if (condition_.drawerHigh) bits |= 0x04;
+        if (isOffline()) bits |= 0x08;
+        if (condition_.autocutterError) bits |= 0x20;
+        if (condition_.feedButton) bits |= 0x40;
         break;
-    case 2:  // offline cause: bit 2 cover open, bit 5 stopped at paper end
+    case 2:  // offline cause: bit 2 cover open, bit 3 feed by the button, bit 5 stopped at paper end, bit 6 error
         if (condition_.coverOpen) bits |= 0x04;
+        if (condition_.feedButton) bits |= 0x08;
         if (condition_.paperOut) bits |= 0x20;
+        if (hasError()) bits |= 0x40;
         break;
-    case 3:  // error cause: none of the errors is simulated
+    case 3:  // error cause: bit 3 autocutter, bit 5 unrecoverable, bit 6 automatically recoverable
+        if (condition_.autocutterError) bits |= 0x08;
+        if (condition_.unrecoverableError) bits |= 0x20;
+        if (condition_.autoRecoverableError) bits |= 0x40;
         break;
     case 4:  // roll paper sensor: bits 2-3 near end, bits 5-6 paper end
         if (condition_.paperNearEnd || condition_.paperOut) bits |= 0x0C;
@@ -245,6 +252,24 @@ uint8_t ReceiptPrinter::status(uint8_t request) const {
         break;
     }
     return bits;
+}
+
+bool ReceiptPrinter::isOffline() const {
+    return condition_.offline || condition_.coverOpen || condition_.paperOut || condition_.feedButton || hasError();
+}
+
+bool ReceiptPrinter::hasError() const {
+    return condition_.autocutterError || condition_.unrecoverableError || condition_.autoRecoverableError;
+}
+
+bool ReceiptPrinter::acceptsWrite(const uint8_t *bytes, size_t count) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!condition_.coverOpen) return true;
+    if (count % 3 != 0) return false;
+    for (size_t i = 0; i < count; i += 3) {
+        if (bytes[i] != DLE || bytes[i + 1] != EOT || bytes[i + 2] < 1 || bytes[i + 2] > 4) return false;
+    }
+    return true;
 }
 
 std::string ReceiptPrinter::closedLine() const {

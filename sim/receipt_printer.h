@@ -17,11 +17,22 @@
 
 namespace sim {
 
-// What the printer's sensors report. A fresh printer is online, its cover closed and paper present.
+// What the printer's sensors and mechanism report. A fresh printer is online, its cover closed, paper present and
+// no error. The printer is offline whenever its cover is open, its paper is out, the feed button is held or an
+// error has occurred, and also when `offline` alone is set.
 struct PrinterCondition {
     bool coverOpen = false;
     bool paperNearEnd = false;
     bool paperOut = false;
+    bool offline = false;
+    // Pin 3 of the drawer kick-out connector: high while the drawer is open on most drawers.
+    bool drawerHigh = false;
+    // The feed button is held, and paper is being fed by it.
+    bool feedButton = false;
+    // The three error kinds of DLE EOT 3. An autocutter error waits for the host's recovery request.
+    bool autocutterError = false;
+    bool unrecoverableError = false;
+    bool autoRecoverableError = false;
 };
 
 class ReceiptPrinter {
@@ -36,6 +47,10 @@ public:
     // enclosed in '*'; a cut is a line of its own.
     std::string text() const;
     void setCondition(const PrinterCondition &condition);
+    // Whether the printer takes this write now. With its cover open it takes the real-time status requests
+    // (DLE EOT n) only: everything else waits, as the receive buffer of a real printer that prints nothing fills
+    // and the USB pipe stops taking data.
+    bool acceptsWrite(const uint8_t *bytes, size_t count) const;
 
 private:
     enum class State { Text, Esc, EscEmphasis, EscAlign, EscFeed, Gs, GsCut, GsCutFeed, Dle, DleEot, Unknown };
@@ -54,6 +69,8 @@ private:
     void cut();
     void initialise();
     uint8_t status(uint8_t request) const;
+    bool isOffline() const;
+    bool hasError() const;
     std::string closedLine() const;
     std::string aligned(const std::string &line) const;
 

@@ -1,9 +1,12 @@
 // The C control API of the simulated bus, over the C++ one.
 #include "sim/simbus.h"
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "discovery/SupportedDevices.h"
+#include "jni/LibraryUnload.h"
 
 #include "kernel/faults.h"
 #include "kernel/kernel_object.h"
@@ -13,10 +16,23 @@
 #include "sim/bus_state.h"
 #include "user32/broadcast.h"
 
+// The library's side of a reset. Weak, because the platform tests link the simulated bus without the library;
+// there the bus has no library to bring back.
+void ReturnToLoadedState() __attribute__((weak));
+bool IsPowerSuspended() __attribute__((weak));
+
 namespace {
 
 int result(bool ok) {
     return ok ? 0 : -1;
+}
+
+void returnLibraryToLoadedState() {
+    if (ReturnToLoadedState != nullptr) ReturnToLoadedState();
+}
+
+bool librarySuspended() {
+    return IsPowerSuspended != nullptr && IsPowerSuspended();
 }
 
 }  // namespace
@@ -66,12 +82,35 @@ SIMBUS_API int simbus_pending_reads(int id) {
     return static_cast<int>(sim::pendingReads(id));
 }
 
+SIMBUS_API int simbus_pending_writes(int id) {
+    if (sim::interfacePath(id).empty()) return -1;
+    return static_cast<int>(sim::pendingWrites(id));
+}
+
+SIMBUS_API int simbus_suspended(void) {
+    return librarySuspended() ? 1 : 0;
+}
+
+SIMBUS_API int simbus_await_resumed(int milliseconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds);
+    // The library keeps its suspended state in a flag that nothing signals, so the wait looks at it often.
+    while (librarySuspended()) {
+        if (std::chrono::steady_clock::now() >= end) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return 0;
+}
+
 SIMBUS_API int simbus_power(int event) {
     return platform::broadcastMessage(WM_POWERBROADCAST, static_cast<WPARAM>(event), 0);
 }
 
 SIMBUS_API int simbus_fail(const char *operation, int times, unsigned error) {
     return result(platform::armFault(operation, times, error));
+}
+
+SIMBUS_API const char *simbus_fault_name(int index) {
+    return platform::faultName(index);
 }
 
 SIMBUS_API void simbus_time_scale(double factor) {
@@ -83,10 +122,13 @@ SIMBUS_API int simbus_open_handles(void) {
 }
 
 SIMBUS_API void simbus_reset(void) {
+    // Faults first, so that the library's close is not failed by one a test left armed; the test's time scale
+    // stays until the close has ended, which then waits no longer than the test's own would have.
+    platform::clearFaults();
+    returnLibraryToLoadedState();
     sim::removeAll();
     sim::BusState::instance().stopTimer();
     platform::joinFinishedThreads();
-    platform::clearFaults();
     platform::setTimeScale(1.0);
 }
 

@@ -27,14 +27,28 @@ SIMBUS_API int simbus_take(int id, void *buf, int cap);
 SIMBUS_API int simbus_stall_writes(int id, int on);
 // Reads the printer's driver holds pending, so that tests wait for a read to be under way: the count, or -1.
 SIMBUS_API int simbus_pending_reads(int id);
+// Writes the printer's driver holds pending (stalled, cover open, slow cancels): the count, or -1.
+SIMBUS_API int simbus_pending_writes(int id);
+// 1 while the library refuses Java calls because the system is suspended or its resume handling has not ended,
+// else 0.
+SIMBUS_API int simbus_suspended(void);
+// Waits until the library is no longer suspended, at most `milliseconds` of real time (not on the time scale):
+// 0 once it is not, -1 when the bound passed first.
+SIMBUS_API int simbus_await_resumed(int milliseconds);
 // Delivers WM_POWERBROADCAST with this wParam to every top-level window; returns how many handled it.
 SIMBUS_API int simbus_power(int event);
-// The next `times` calls of `operation` fail with `error`: 0, or -1 for an unknown name.
+// The next `times` calls of `operation` fail with `error`; times <= 0 disarms it. 0, or -1 for a name that is not
+// one of simbus_fault_name's. docs/simulator.md tells what each leads to at the library's exports.
 SIMBUS_API int simbus_fail(const char *operation, int times, unsigned error);
+// The names simbus_fail accepts: the index-th, or null past the last.
+SIMBUS_API const char *simbus_fault_name(int index);
 SIMBUS_API void simbus_time_scale(double factor);
 // The platform layer's open handle count, for leak checks.
 SIMBUS_API int simbus_open_handles(void);
-// Detaches every printer, clears faults, sets the time scale back to 1.
+// Brings the library and the bus back to their state after loading: the library's power thread and window end, its
+// link is closed (the native transport's read handles, which only Java holds, excepted), a suspension ends, every
+// printer is removed, faults are cleared, the bus's timer stops and the time scale is 1 again. A resume in progress
+// is waited for.
 SIMBUS_API void simbus_reset(void);
 
 // Habits of real drivers (sim/bus.h tells each in full). Each returns 0, or -1 for an unknown id or a bad value.
@@ -61,6 +75,23 @@ SIMBUS_API int simbus_live_threads(void);
 // A virtual ESC/POS receipt printer (sim/receipt_printer.h) with the first supported identifier pair: it renders
 // what the host writes as a receipt and answers DLE EOT n through the read pipe. Its id, or -1.
 SIMBUS_API int simbus_attach_receipt_printer(int transport);
+// The receipt printer's state, any combination of these flags (0: online, cover closed, paper present, no error).
+// DLE EOT 1 to 4 answer with the bits an ESC/POS receipt printer sends (docs/simulator.md); while the cover is open
+// the printer takes only status requests, and any other write stays pending until the cover is closed.
+enum {
+    SIMBUS_COVER_OPEN = 0x001,
+    SIMBUS_PAPER_NEAR_END = 0x002,
+    SIMBUS_PAPER_OUT = 0x004,
+    SIMBUS_OFFLINE = 0x008,
+    SIMBUS_DRAWER_HIGH = 0x010,
+    SIMBUS_FEED_BUTTON = 0x020,
+    SIMBUS_AUTOCUTTER_ERROR = 0x040,
+    SIMBUS_UNRECOVERABLE_ERROR = 0x080,
+    SIMBUS_AUTO_RECOVERABLE_ERROR = 0x100,
+    SIMBUS_ALL_STATES = 0x1FF,
+};
+// 0, or -1 for an id without a receipt printer or an unknown flag.
+SIMBUS_API int simbus_set_printer_state(int id, unsigned state);
 // Copies the receipt rendered so far into buf, at most cap - 1 characters and a terminator. Returns the full
 // length of the text, or -1 for an id without a receipt printer.
 SIMBUS_API int simbus_receipt_text(int id, char *buf, int cap);

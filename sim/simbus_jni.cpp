@@ -54,8 +54,29 @@ JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_power(JNIEnv *, jclass, jint 
     return simbus_power(event);
 }
 
-JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_fail(JNIEnv *env, jclass, jstring operation, jint times,
-                                                        jint error) {
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_pendingWrites(JNIEnv *, jclass, jint id) {
+    return simbus_pending_writes(id);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_qel_usb_sim_SimBus_suspended(JNIEnv *, jclass) {
+    return simbus_suspended() != 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_qel_usb_sim_SimBus_awaitResumed(JNIEnv *, jclass, jint milliseconds) {
+    return simbus_await_resumed(milliseconds) == 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jstring JNICALL Java_com_qel_usb_sim_SimBus_faultName(JNIEnv *env, jclass, jint index) {
+    const char *name = simbus_fault_name(index);
+    return name == nullptr ? nullptr : env->NewStringUTF(name);
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_setPrinterState(JNIEnv *, jclass, jint id, jint state) {
+    return simbus_set_printer_state(id, static_cast<unsigned>(state));
+}
+
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_armFault(JNIEnv *env, jclass, jstring operation, jint times,
+                                                            jint error) {
     if (operation == nullptr) return -1;
     const char *name = env->GetStringUTFChars(operation, nullptr);
     if (name == nullptr) return -1;

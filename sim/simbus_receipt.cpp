@@ -37,6 +37,20 @@ void forgetRemovedPrinters() {
     }
 }
 
+sim::PrinterCondition conditionFrom(unsigned state) {
+    sim::PrinterCondition condition;
+    condition.coverOpen = (state & SIMBUS_COVER_OPEN) != 0;
+    condition.paperNearEnd = (state & SIMBUS_PAPER_NEAR_END) != 0;
+    condition.paperOut = (state & SIMBUS_PAPER_OUT) != 0;
+    condition.offline = (state & SIMBUS_OFFLINE) != 0;
+    condition.drawerHigh = (state & SIMBUS_DRAWER_HIGH) != 0;
+    condition.feedButton = (state & SIMBUS_FEED_BUTTON) != 0;
+    condition.autocutterError = (state & SIMBUS_AUTOCUTTER_ERROR) != 0;
+    condition.unrecoverableError = (state & SIMBUS_UNRECOVERABLE_ERROR) != 0;
+    condition.autoRecoverableError = (state & SIMBUS_AUTO_RECOVERABLE_ERROR) != 0;
+    return condition;
+}
+
 }  // namespace
 
 extern "C" {
@@ -50,9 +64,19 @@ SIMBUS_API int simbus_attach_receipt_printer(int transport) {
         std::vector<uint8_t> answers = printer->receive(bytes, count);
         if (!answers.empty()) sim::send(id, answers.data(), answers.size());
     });
+    sim::setWriteGate(id, [printer](const uint8_t *bytes, size_t count) { return printer->acceptsWrite(bytes, count); });
     std::lock_guard<std::mutex> guard(registryLock);
     registry[id] = printer;
     return id;
+}
+
+SIMBUS_API int simbus_set_printer_state(int id, unsigned state) {
+    std::shared_ptr<sim::ReceiptPrinter> printer = findReceiptPrinter(id);
+    if (!printer || (state & ~SIMBUS_ALL_STATES) != 0) return -1;
+    printer->setCondition(conditionFrom(state));
+    // A closed cover lets the writes through that waited for it.
+    sim::retryWrites(id);
+    return 0;
 }
 
 SIMBUS_API int simbus_receipt_text(int id, char *buf, int cap) {

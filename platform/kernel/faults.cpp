@@ -64,6 +64,12 @@ bool armFault(const char *operation, int times, DWORD error, int skip) {
     return true;
 }
 
+const char *faultName(int index) {
+    int count = static_cast<int>(sizeof(knownOperations) / sizeof(knownOperations[0]));
+    if (index < 0 || index >= count) return nullptr;
+    return knownOperations[index];
+}
+
 void clearFaults() {
     FaultTable &f = faults();
     std::lock_guard<std::mutex> guard(f.lock);

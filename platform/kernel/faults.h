@@ -10,6 +10,8 @@ namespace platform {
 // Returns false for a name the layer does not know.
 bool armFault(const char *operation, int times, DWORD error, int skip = 0);
 void clearFaults();
+// The names armFault knows, in a fixed order: the index-th, or null past the last.
+const char *faultName(int index);
 // Called at the top of each operation that supports faults: true when this call must fail; the last error is
 // then already set to the armed code.
 bool injectedFault(const char *operation);

@@ -1,6 +1,7 @@
 package com.qel.usb.demo;
 
 import com.qel.usb.UsbPort;
+import com.qel.usb.sim.PrinterStatus;
 import com.qel.usb.sim.SimBus;
 import java.io.PrintStream;
 import java.time.LocalDateTime;

@@ -12,6 +12,17 @@ public final class SimBus {
     public static final int NATIVE = 0;
     public static final int PRINTER_CLASS = 1;
 
+    /** States of a virtual receipt printer, for {@link #setPrinterState}; 0 is online and ready. */
+    public static final int COVER_OPEN = 0x001;
+    public static final int PAPER_NEAR_END = 0x002;
+    public static final int PAPER_OUT = 0x004;
+    public static final int OFFLINE = 0x008;
+    public static final int DRAWER_HIGH = 0x010;
+    public static final int FEED_BUTTON = 0x020;
+    public static final int AUTOCUTTER_ERROR = 0x040;
+    public static final int UNRECOVERABLE_ERROR = 0x080;
+    public static final int AUTO_RECOVERABLE_ERROR = 0x100;
+
     private SimBus() {
     }
 
@@ -45,11 +56,54 @@ public final class SimBus {
     /** Reads the printer's driver holds pending, so that a test can wait for a read to be under way; or -1. */
     public static native int pendingReads(int id);
 
+    /**
+     * Writes the printer's driver holds pending (a stalled printer, a receipt printer with its cover open, slow
+     * cancels), so that a test can wait for a write to be held; or -1.
+     */
+    public static native int pendingWrites(int id);
+
+    /**
+     * True while the library refuses Java calls because the system is suspended or its resume handling has not
+     * ended (every call then answers the suspended code 0x100E0697).
+     */
+    public static native boolean suspended();
+
+    /**
+     * Waits until the library is no longer suspended, at most {@code milliseconds} of real time (not on the time
+     * scale): true once it is not, false when the bound passed first. For a resume delivered on another thread.
+     */
+    public static native boolean awaitResumed(int milliseconds);
+
     /** Delivers WM_POWERBROADCAST with this event to every top-level window; how many windows handled it. */
     public static native int power(int event);
 
-    /** The next {@code times} calls of the named Win32 operation fail with {@code error}: 0, or -1. */
-    public static native int fail(String operation, int times, int error);
+    /**
+     * The next {@code times} calls of the named Win32 operation fail with {@code error} as their last error;
+     * {@code times} of 0 disarms it. The names are those of {@link #faultNames()}; docs/simulator.md tells what
+     * each failure leads to at the library's exports. Returns 0.
+     *
+     * @throws IllegalArgumentException for a name the simulator cannot fail
+     */
+    public static int fail(String operation, int times, int error) {
+        if (operation == null || armFault(operation, times, error) != 0) {
+            throw new IllegalArgumentException("not a Win32 operation the simulator can fail: " + operation
+                    + "; known: " + String.join(", ", faultNames()));
+        }
+        return 0;
+    }
+
+    /** Every Win32 operation name {@link #fail} accepts. */
+    public static String[] faultNames() {
+        java.util.List<String> names = new java.util.ArrayList<>();
+        for (String name = faultName(0); name != null; name = faultName(names.size())) {
+            names.add(name);
+        }
+        return names.toArray(new String[0]);
+    }
+
+    private static native int armFault(String operation, int times, int error);
+
+    private static native String faultName(int index);
 
     /** Runs every Sleep and finite time-out of the platform layer at this fraction of real time. */
     public static native void timeScale(double factor);
@@ -62,6 +116,16 @@ public final class SimBus {
      * as a receipt and answers the status requests DLE EOT n (10 04 n) through the read pipe. Its id, or -1.
      */
     public static native int attachReceiptPrinter(int transport);
+
+    /**
+     * Sets a virtual receipt printer's state: any combination of {@link #COVER_OPEN}, {@link #PAPER_NEAR_END},
+     * {@link #PAPER_OUT}, {@link #OFFLINE}, {@link #DRAWER_HIGH}, {@link #FEED_BUTTON}, {@link #AUTOCUTTER_ERROR},
+     * {@link #UNRECOVERABLE_ERROR} and {@link #AUTO_RECOVERABLE_ERROR}. DLE EOT 1 to 4 then answer as an ESC/POS
+     * receipt printer does ({@link PrinterStatus} decodes them). While the cover is open the printer takes only
+     * status requests: any other write stays pending (see {@link #pendingWrites}) until the cover is closed.
+     * 0, or -1 for an id without a receipt printer or an unknown flag.
+     */
+    public static native int setPrinterState(int id, int state);
 
     /** The receipt a virtual receipt printer has rendered so far, or null for an id without one. */
     public static native String receiptText(int id);
@@ -127,6 +191,11 @@ public final class SimBus {
     /** Threads of the library's platform layer still running, the simulated bus's timer included. */
     public static native int liveThreads();
 
-    /** Detaches every printer, clears faults, restores real time and stops the simulated bus's timer. */
+    /**
+     * Brings the library and the bus back to their state after loading, whatever a test left behind: the
+     * library's power thread and window end, its link is closed (only the read handles of the native transport,
+     * which Java alone holds, stay), a suspension ends, every printer is removed, faults are cleared, the bus's
+     * timer stops and time runs at real speed again. A resume in progress is waited for.
+     */
     public static native void reset();
 }

@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.qel.usb.sim.PrinterStatus;
 import com.qel.usb.sim.SimBus;
 import java.io.ByteArrayOutputStream;
 import java.io.PrintStream;
