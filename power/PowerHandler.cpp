@@ -31,6 +31,8 @@ std::atomic<bool> g_bPowerStopping(false);
 // An idle power thread ends at once on its quit; the stop waits this long for it, so that its handle goes with the
 // link. A thread still inside a handler is left to end by itself and is reaped by the next start or the unload.
 const DWORD POWER_THREAD_END_WAIT = 1000;
+// How often the end of the power thread looks again whether its quit still has to be posted.
+const DWORD QUIT_RETRY_WAIT = 100;
 
 // The newest power thread reports here whether its window exists, then sets the ready event.
 std::atomic<HANDLE> g_hPowerReadyEvent(NULL);
@@ -65,8 +67,9 @@ void PostQuitToPowerThread() REQUIRES(g_powerStateLock) {
     if (g_hPowerThread == NULL || g_bPowerQuitPosted) return;
     if (!IsThreadRunning(g_hPowerThread)) return;
     g_bPowerStopping = true;
-    PostThreadMessageA(GetThreadId(g_hPowerThread), WM_QUIT, 0, 0);
-    g_bPowerQuitPosted = true;
+    // A post that failed is tried again by the next stop or by the end's wait below; marking it posted would leave
+    // that wait without end.
+    g_bPowerQuitPosted = PostThreadMessageA(GetThreadId(g_hPowerThread), WM_QUIT, 0, 0) != FALSE;
 }
 
 bool ReuseRunningPowerThread(CUsbComm *target) {
@@ -87,7 +90,11 @@ void EndPowerThread() REQUIRES(g_powerLifecycleLock) {
         if (hThread == NULL) return;
         PostQuitToPowerThread();
     }
-    WaitForSingleObject(hThread, INFINITE);
+    // As long as a handler runs; the quit is posted again while an earlier post failed.
+    while (WaitForSingleObject(hThread, QUIT_RETRY_WAIT) == WAIT_TIMEOUT) {
+        CLockHolder lock(g_powerStateLock);
+        PostQuitToPowerThread();
+    }
 
     CLockHolder lock(g_powerStateLock);
     CloseHandle(hThread);

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
+#include "kernel/faults.h"
 #include "kernel/time_scale.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
@@ -53,6 +55,17 @@ TEST_F(PowerHandler, StartReturnsWithAHiddenTopLevelWindow) {
     EXPECT_NE(g_nPowerThreadId.load(), GetCurrentThreadId());
     // Top-level and not message-only: the broadcast reaches it.
     EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1);
+}
+
+TEST_F(PowerHandler, AQuitWhosePostFailedIsPostedAgainSoTheShutdownEnds) {
+    CUsbComm port;
+    ASSERT_TRUE(StartPowerHandler(&port));
+    ASSERT_TRUE(platform::armFault("PostThreadMessageA", 1, ERROR_NOT_ENOUGH_QUOTA));
+    std::future<void> shutdown = std::async(std::launch::async, [] { ShutdownPowerHandler(); });
+    EXPECT_EQ(std::future_status::ready, shutdown.wait_for(std::chrono::seconds(60)))
+        << "the shutdown waits for a quit that was never posted";
+    shutdown.wait();
+    EXPECT_EQ(powerWindow(), (HWND)NULL);
 }
 
 TEST_F(PowerHandler, AnswersEveryPowerEventWithTrueAndRunsNoHandlerButForFourAndSeven) {
