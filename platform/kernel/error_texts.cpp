@@ -2,6 +2,8 @@
 // drivers report. A code not listed here has no text, as an unknown code has none on Windows.
 #include "kernel/error_texts.h"
 
+#include <iterator>
+
 namespace platform {
 namespace {
 
@@ -59,13 +61,26 @@ const ErrorText errorTexts[] = {
     {1816, "Not enough quota is available to process this command."},
 };
 
+// English texts are ASCII, but a system in another language gives FormatMessageA texts in its ANSI code page. So that
+// such a text can be followed all the way to Java, one customer code (bit 29 set, never used by Windows) carries a
+// German text in Windows-1252 bytes: "Fehler: Gerät nicht bereit – ÄÖÜ".
+const ErrorText ansiTestTexts[] = {
+    {0x20000001, "Fehler: Ger\xE4t nicht bereit \x96 \xC4\xD6\xDC"},
+};
+
+const char *findText(const ErrorText *begin, const ErrorText *end, DWORD code) {
+    for (const ErrorText *entry = begin; entry != end; ++entry) {
+        if (entry->code == code) return entry->text;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 const char *systemErrorText(DWORD code) {
-    for (const ErrorText &entry : errorTexts) {
-        if (entry.code == code) return entry.text;
-    }
-    return nullptr;
+    const char *text = findText(std::begin(errorTexts), std::end(errorTexts), code);
+    if (text != nullptr) return text;
+    return findText(std::begin(ansiTestTexts), std::end(ansiTestTexts), code);
 }
 
 }  // namespace platform

@@ -90,6 +90,27 @@ TEST_F(Discovery, anInterfaceWithoutItsDetailRecordIsPassedOver) {
     EXPECT_EQ(sim::interfacePath(second), buffer_);
 }
 
+TEST_F(Discovery, detectionGoesOnPastAnInterfaceWhoseRecordsFailWithAnotherError) {
+    attach(sim::Transport::PrinterClass);
+    int second = attach(sim::Transport::PrinterClass);
+
+    // The size query goes through; the detail record itself fails with something other than the end of the list.
+    platform::armFault("SetupDiGetDeviceInterfaceDetailA", 1, ERROR_NOT_ENOUGH_MEMORY, 1);
+    EXPECT_EQ(USB_TYPE_PRINTER_CLASS, DetectUsbType()) << "the failing index ended the enumeration";
+    platform::armFault("SetupDiGetDeviceInterfaceDetailA", 1, ERROR_GEN_FAILURE, 1);
+    EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS));
+    EXPECT_EQ(sim::interfacePath(second), buffer_);
+
+    // The interface record of the first index is not obtained at all. Detection asks the native class first, whose
+    // empty enumeration takes one call.
+    platform::armFault("SetupDiEnumDeviceInterfaces", 1, ERROR_GEN_FAILURE, 1);
+    EXPECT_EQ(USB_TYPE_PRINTER_CLASS, DetectUsbType());
+    platform::armFault("SetupDiEnumDeviceInterfaces", 1, ERROR_GEN_FAILURE);
+    EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS));
+    EXPECT_EQ(sim::interfacePath(second), buffer_);
+    EXPECT_EQ(0, sim::openFiles());
+}
+
 TEST_F(Discovery, theFirstOfTwoSupportedDevicesWins) {
     int first = attach(sim::Transport::Native);
     attach(sim::Transport::Native, 0x1a86, 0xe008);

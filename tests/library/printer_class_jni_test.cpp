@@ -5,9 +5,33 @@
 #include <vector>
 
 #include "printer_class_java_fixture.h"
+#include "sim/simbus.h"
 
 namespace printer_class_test {
 namespace {
+
+// A code no Win32 call reports by itself (bit 29: a customer code), so that only an armed fault produces it.
+const DWORD UNTOUCHED_FAULT = 0x20000ABC;
+
+// An armed fault is used up by the first call of its operation; finding it still armed proves nobody made one.
+bool deviceIoControlStillArmed() {
+    DWORD returned = 0;
+    SetLastError(0);
+    return !DeviceIoControl(nullptr, 0, nullptr, 0, nullptr, 0, &returned, nullptr) &&
+           GetLastError() == UNTOUCHED_FAULT;
+}
+
+bool purgeCommStillArmed() {
+    SetLastError(0);
+    return !PurgeComm(nullptr, PURGE_RXCLEAR) && GetLastError() == UNTOUCHED_FAULT;
+}
+
+bool createFileStillArmed() {
+    SetLastError(0);
+    HANDLE file = CreateFileA("\\\\.\\no-such-device", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return file == INVALID_HANDLE_VALUE && GetLastError() == UNTOUCHED_FAULT;
+}
 
 TEST_F(PrinterClassJava, aReceiptGoesOutTheAnswerComesBackAndTheFirstCloseOfEitherHandleEndsTheLink) {
     for (bool writeHandleFirst : {true, false}) {
@@ -82,6 +106,64 @@ TEST_F(PrinterClassJava, aFailedOpenOfTheWritePipeIsTriedAgainByTheNextOpen) {
     ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_WRITE));
     EXPECT_EQ(0, writePipe("\x1b@"));
     closePipe(port_.hWritePort());
+}
+
+TEST_F(PrinterClassJava, timeoutAndPurgeRequestsAreAnsweredWithoutReachingTheDriver) {
+    openBothPipes();
+    ASSERT_TRUE(sim::send(printer_, "\x14", 1));
+    for (jint handle : {port_.hReadPort(), port_.hWritePort()}) {
+        platform::armFault("DeviceIoControl", 1, UNTOUCHED_FAULT);
+        platform::armFault("PurgeComm", 1, UNTOUCHED_FAULT);
+        EXPECT_EQ(1, port_.getCommTimeout(handle));
+        EXPECT_EQ(1, port_.setCommTimeout(handle, 1, 2, 3, 4, 5));
+        EXPECT_EQ(1, port_.purgeRequest(handle));
+        EXPECT_TRUE(deviceIoControlStillArmed()) << "a time-out request was sent to the printer-class driver";
+        EXPECT_TRUE(purgeCommStillArmed()) << "a purge was sent to the printer-class driver";
+    }
+    std::vector<jbyte> array(4);
+    EXPECT_EQ(1, readPipe(array)) << "what arrived before the requests is still there";
+    EXPECT_EQ(0x14, array[0]);
+}
+
+TEST_F(PrinterClassJava, anOpenWhileSuspendedOpensNothing) {
+    openBothPipes();
+    ASSERT_EQ(1, simbus_power(PBT_APMSUSPEND));
+    ASSERT_EQ(1, g_UsbComm.m_bSuspended.load());
+    jint readBefore = port_.hReadPort();
+    jint writeBefore = port_.hWritePort();
+    int filesBefore = sim::openFiles(printer_);
+    size_t handlesBefore = platform::openHandleCount();
+
+    platform::armFault("CreateFileA", 1, UNTOUCHED_FAULT);
+    EXPECT_EQ(-1, initPipe(GENERIC_READ));
+    EXPECT_EQ(-1, initPipe(GENERIC_WRITE));
+    EXPECT_TRUE(createFileStillArmed()) << "an open while suspended tried the device";
+    EXPECT_EQ(filesBefore, sim::openFiles(printer_));
+    EXPECT_EQ(handlesBefore, platform::openHandleCount());
+    EXPECT_EQ(readBefore, port_.hReadPort());
+    EXPECT_EQ(writeBefore, port_.hWritePort());
+
+    // Back from the suspend, so that the next test finds the port state as it should be.
+    platform::setTimeScale(0.001);
+    ASSERT_EQ(1, simbus_power(PBT_APMRESUMESUSPEND));
+    ASSERT_EQ(0, g_UsbComm.m_bSuspended.load());
+    platform::setTimeScale(1);
+}
+
+TEST_F(PrinterClassJava, aSecondWriteOpenHandsOutTheHeldHandleAndOpensNothingNew) {
+    ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_WRITE));
+    jint first = port_.hWritePort();
+    int filesBefore = sim::openFiles(printer_);
+    size_t handlesBefore = platform::openHandleCount();
+
+    ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_WRITE));
+    EXPECT_EQ(first, port_.hWritePort());
+    JavaUsbPort another(jvm_);
+    ASSERT_EQ(USB_TYPE_PRINTER_CLASS, another.initPipe(static_cast<jint>(GENERIC_WRITE)));
+    EXPECT_EQ(first, another.hWritePort());
+    EXPECT_EQ(filesBefore, sim::openFiles(printer_));
+    EXPECT_EQ(handlesBefore, platform::openHandleCount());
+    closePipe(first);
 }
 
 }  // namespace

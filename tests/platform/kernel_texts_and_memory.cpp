@@ -121,6 +121,15 @@ TEST(KernelMultiByte, AnsiIsWindows1252)
     EXPECT_EQ(wide(CP_ACP, 0, "\x80\x9F\x81"), std::wstring({L'\u20AC', L'\u0178', L'\u0081'}));
 }
 
+TEST(KernelMultiByte, ASystemTextOutsideAsciiComesInTheAnsiPageAndConvertsFromIt)
+{
+    // The customer code the layer gives a Windows-1252 text, as a German system gives its own texts.
+    const std::string ansi = "Fehler: Ger\xE4t nicht bereit \x96 \xC4\xD6\xDC\r\n";
+    EXPECT_EQ(systemText(0x20000001), ansi);
+    EXPECT_EQ(wide(CP_ACP, 0, ansi), L"Fehler: Ger\u00E4t nicht bereit \u2013 \u00C4\u00D6\u00DC\r\n");
+    EXPECT_EQ(wide(CP_ACP, 0, ansi), wide(1252, 0, ansi));
+}
+
 TEST(KernelMultiByte, Utf8GivesUtf16UnitsAndFlagsIllFormedInput)
 {
     EXPECT_EQ(wide(CP_UTF8, 0, "\xE2\x82\xAC"), L"\u20AC");

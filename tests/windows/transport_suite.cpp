@@ -1,5 +1,6 @@
 #include "suites.h"
 
+#include "discovery/SupportedDevices.h"
 #include "java_port.h"
 #include "simulated_printer.h"
 #include "wine_probes.h"
@@ -41,6 +42,30 @@ std::set<DWORD> expectLibraryThreadsStarted(Checks &checks, const std::set<DWORD
 void expectThreadsEnded(Checks &checks, const std::set<DWORD> &threads) {
     checks.expect(waitUntil([&] { return threadsAlive(threads) == 0; }, kBound),
                   "the library's threads end; still running: " + std::to_string(threadsAlive(threads)));
+}
+
+// Opens a path as the library does and tells how that went: "open" or the error code.
+std::string tryOpen(const std::string &path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "error " + std::to_string(GetLastError());
+    CloseHandle(file);
+    return "open";
+}
+
+// After a failed usbInitPipe: what the system shows of the printer at that moment, so that a rare failure says
+// whether the library or the simulated printer was at fault.
+void describeFailedOpen(JavaPort &port, SimulatedPrinter &printer, const GUID &interfaceClass) {
+    std::printf("    failed open: last error %ld\n", static_cast<long>(port.lastError()));
+    for (const std::string &path : listInterfacePaths(interfaceClass)) {
+        std::printf("    listed interface %s\n", path.c_str());
+    }
+    std::printf("    printer's interface %s: %s; PIPE00: %s\n", printer.devicePath().c_str(),
+                tryOpen(printer.devicePath()).c_str(), tryOpen(printer.devicePath() + "\\PIPE00").c_str());
+    std::printf("    connections live/total: interface %d/%d, PIPE00 %d/%d, PIPE01 %d/%d\n",
+                printer.interfacePipe().liveConnections(), printer.interfacePipe().totalConnections(),
+                printer.readPipe().liveConnections(), printer.readPipe().totalConnections(),
+                printer.writePipe().liveConnections(), printer.writePipe().totalConnections());
 }
 
 bool plugged(Checks &checks, SimulatedPrinter &printer) {
@@ -107,7 +132,9 @@ void printerClassRoad(Checks &checks, Context &context) {
     const std::set<DWORD> threadsBefore = threadIds();
     JavaPort port(context.jvm, *context.library, kUntouched);
     checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe for writing");
-    checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading");
+    if (!checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading")) {
+        describeFailedOpen(port, printer, GUID_USBPRINT_INTERFACE);
+    }
     const std::set<DWORD> libraryThreads = expectLibraryThreadsStarted(checks, threadsBefore);
     const jint writeHandle = port.writeField();
     const jint readHandle = port.readField();
@@ -153,7 +180,9 @@ void nativeRoad(Checks &checks, Context &context) {
     }
     JavaPort port(context.jvm, *context.library, kUntouched);
     checks.expectEqual(port.initPipe(kGenericWrite), 0, "usbInitPipe for writing");
-    checks.expectEqual(port.initPipe(kGenericRead), 0, "usbInitPipe for reading");
+    if (!checks.expectEqual(port.initPipe(kGenericRead), 0, "usbInitPipe for reading")) {
+        describeFailedOpen(port, printer, GUID_NATIVE_USB_INTERFACE);
+    }
     const jint writeHandle = port.writeField();
     const jint readHandle = port.readField();
     checks.expect(writeHandle != kUntouched && writeHandle != -1, "hWritePort holds a handle");
@@ -197,9 +226,11 @@ void nativeFirst(Checks &checks, Context &context) {
 }
 
 // Opens both pipes of a printer-class printer; false (with the failures recorded) when that does not work.
-bool openPrinterClass(Checks &checks, JavaPort &port) {
-    return checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe for writing") &&
-           checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading");
+bool openPrinterClass(Checks &checks, JavaPort &port, SimulatedPrinter &printer) {
+    if (!checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe for writing")) return false;
+    if (checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading")) return true;
+    describeFailedOpen(port, printer, GUID_USBPRINT_INTERFACE);
+    return false;
 }
 
 void closeDuringRead(Checks &checks, Context &context) {
@@ -209,7 +240,7 @@ void closeDuringRead(Checks &checks, Context &context) {
     }
     const std::set<DWORD> threadsBefore = threadIds();
     auto port = std::make_shared<JavaPort>(context.jvm, *context.library, kUntouched);
-    if (!openPrinterClass(checks, *port)) {
+    if (!openPrinterClass(checks, *port, printer)) {
         return;
     }
     const std::set<DWORD> libraryThreads = expectLibraryThreadsStarted(checks, threadsBefore);
@@ -248,7 +279,7 @@ void unplugWhileOpen(Checks &checks, Context &context) {
     }
     const std::set<DWORD> threadsBefore = threadIds();
     JavaPort port(context.jvm, *context.library, kUntouched);
-    if (!openPrinterClass(checks, port)) {
+    if (!openPrinterClass(checks, port, printer)) {
         return;
     }
     const std::set<DWORD> libraryThreads = expectLibraryThreadsStarted(checks, threadsBefore);
@@ -281,7 +312,7 @@ void unloadWithLinkOpen(Checks &checks, Context &context, UsbPortLibrary &librar
     }
     const std::set<DWORD> threadsBefore = threadIds();
     JavaPort port(context.jvm, library, kUntouched);
-    if (!openPrinterClass(checks, port)) {
+    if (!openPrinterClass(checks, port, printer)) {
         return;
     }
     const std::set<DWORD> libraryThreads = expectLibraryThreadsStarted(checks, threadsBefore);

@@ -27,6 +27,12 @@ class BoundaryTest extends PrinterFixture {
     }
 
     @Test
+    void aSystemTextOutsideAsciiArrivesAsTheSameCharacters() {
+        // The platform layer's Windows-1252 text under a customer code; 0x96 is the en dash there.
+        assertEquals("Fehler: Ger\u00e4t nicht bereit \u2013 \u00c4\u00d6\u00dc\r\n", usb.usbGetErrorString(0x20000001));
+    }
+
+    @Test
     void unsoundArgumentsFailWithoutTouchingTheDevice() {
         int printer = SimBus.attachDefault(SimBus.NATIVE);
         UsbPort port = new UsbPort();
