@@ -59,6 +59,9 @@ struct RoundContext {
     // A printer of the other transport that a chaotic phase plugs in beside the round's own; -1 before the first.
     // While it is present an open may report either transport.
     std::atomic<int> neighbour{-1};
+    // Set just before the neighbour is first attached: from then on an open on another thread may find it, before
+    // `neighbour` holds its id.
+    std::atomic<bool> neighbourAttaching{false};
 
     // Read handles that Java got on the native transport, which Java alone closes.
     void keepNativeReadHandle(jint handle);
