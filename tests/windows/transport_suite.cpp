@@ -331,29 +331,49 @@ void printerClassLinkBesideNative(Checks &checks, Context &context) {
         return;
     }
     const std::set<DWORD> threadsBefore = threadIds();
-    JavaPort port(context.jvm, *context.library, kUntouched);
-    if (!openPrinterClass(checks, port, printerClass)) {
+    auto port = std::make_shared<JavaPort>(context.jvm, *context.library, kUntouched);
+    if (!openPrinterClass(checks, *port, printerClass)) {
         return;
     }
     const std::set<DWORD> libraryThreads = expectLibraryThreadsStarted(checks, threadsBefore);
-    const jint writeHandle = port.writeField();
-    const jint readHandle = port.readField();
+    const jint writeHandle = port->writeField();
+    const jint readHandle = port->readField();
     expectHeldPipes(checks, printerClass, 1, "while open");
     if (!plugged(checks, native)) {
         return;
     }
-    checks.expectEqual(port.initPipe(kGenericWrite), 0, "usbInitPipe for writing detects the native printer");
-    checks.expectEqual(port.writeField(), writeHandle, "the held write handle is handed out again");
+    checks.expectEqual(port->initPipe(kGenericWrite), 0, "usbInitPipe for writing detects the native printer");
+    checks.expectEqual(port->writeField(), writeHandle, "the held write handle is handed out again");
 
-    // A native read or request on the overlapped handle would fail, or answer with the pipe's ERROR_NOT_SUPPORTED.
-    expectAnswerRead(checks, port, readHandle, printerClass);
-    checks.expectEqual(port.getCommTimeout(readHandle), 1, "usbGetCommTimeout");
-    checks.expectEqual(port.setCommTimeout(readHandle, 1, 2, 3, 4, 5), 1, "usbSetCommTimeout");
-    checks.expectEqual(port.purge(readHandle), 1, "usbPurgeRequest");
-    expectReceiptArrives(checks, port, writeHandle, printerClass);
+    // A native read on the overlapped handle would wait for ever, so the read runs on a thread of its own; a native
+    // request would answer with the pipe's ERROR_NOT_SUPPORTED.
+    checks.expect(printerClass.readPipe().sendToClient(kPrinterAnswer), "the printer answers");
+    struct Read {
+        std::atomic<jint> result{0};
+        Bytes array;
+        std::atomic<bool> done{false};
+    };
+    auto read = std::make_shared<Read>();
+    std::thread reader([read, port, readHandle] {
+        read->result = port->read(readHandle, 16, 0x55, read->array);
+        read->done = true;
+    });
+    if (!checks.expect(waitUntil([&] { return read->done.load(); }, kBound), "the read is served")) {
+        reader.detach();
+        return;
+    }
+    reader.join();
+    checks.expectEqual(read->result.load(), static_cast<long long>(kPrinterAnswer.size()), "usbReadInputPipe");
+    Bytes expected = kPrinterAnswer;
+    expected.resize(16, 0x55);
+    checks.expectEqual(read->array, expected, "the Java array after the read");
+    checks.expectEqual(port->getCommTimeout(readHandle), 1, "usbGetCommTimeout");
+    checks.expectEqual(port->setCommTimeout(readHandle, 1, 2, 3, 4, 5), 1, "usbSetCommTimeout");
+    checks.expectEqual(port->purge(readHandle), 1, "usbPurgeRequest");
+    expectReceiptArrives(checks, *port, writeHandle, printerClass);
     checks.expectEqual(native.writePipe().received(), Bytes(), "nothing at the native printer");
 
-    checks.expectEqual(port.closePipe(readHandle), 0, "usbClosePipe of the read handle");
+    checks.expectEqual(port->closePipe(readHandle), 0, "usbClosePipe of the read handle");
     expectHeldPipes(checks, printerClass, 0, "after the close");
     expectHeldPipes(checks, native, 0, "the native printer after the close");
     checks.expect(waitUntil([] { return findPowerWindow() == nullptr; }, kBound), "the power window goes");
