@@ -5,6 +5,8 @@
 #include "wine_probes.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace winetest {
 
@@ -71,6 +73,60 @@ void printerClassRoundTrip(Checks &checks) {
     CloseHandle(writePipe);
 }
 
+// The library bounds its suspend command by cancelling the write from a helper thread; the simulated printer must
+// hold a write for that, and Wine must end a held synchronous write when another thread cancels it.
+void printerThatStopsReadingHoldsWrites(Checks &checks) {
+    SimulatedPrinter printer(Transport::PrinterClass, supportedLowerCaseId(0));
+    std::string error;
+    if (!checks.expect(printer.plug(error), "plug: " + error)) {
+        return;
+    }
+    const std::string path = printer.devicePath() + "\\PIPE01";
+    HANDLE overlappedPipe = openPipe(path, FILE_FLAG_OVERLAPPED);
+    HANDLE blockingPipe = openPipe(path, 0);
+    if (!checks.expect(overlappedPipe != INVALID_HANDLE_VALUE && blockingPipe != INVALID_HANDLE_VALUE,
+                       "PIPE01 opens twice")) {
+        return;
+    }
+    const Bytes sent = bytes({0x1D, 0xFF});
+    checks.expect(printer.writePipe().stopReading(), "the printer stops reading");
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    checks.expect(!WriteFile(overlappedPipe, sent.data(), static_cast<DWORD>(sent.size()), nullptr, &overlapped) &&
+                      GetLastError() == ERROR_IO_PENDING,
+                  "a write waits while the printer does not read");
+    checks.expect(printer.writePipe().startReading(), "the printer reads again");
+    checks.expectEqual(WaitForSingleObject(overlapped.hEvent, kBound), WAIT_OBJECT_0, "the write then ends");
+    checks.expect(printer.writePipe().waitForReceived(sent.size(), kBound), "the write arrives");
+    checks.expectEqual(printer.writePipe().received(), sent, "bytes at the printer");
+
+    checks.expect(printer.writePipe().stopReading(), "the printer stops reading again");
+    std::atomic<bool> done{false};
+    std::atomic<DWORD> writeError{0};
+    std::thread writer([&] {
+        DWORD count = 0;
+        BOOL ok = WriteFile(blockingPipe, sent.data(), static_cast<DWORD>(sent.size()), &count, nullptr);
+        writeError = ok ? ERROR_SUCCESS : GetLastError();
+        done = true;
+    });
+    // Wine's CancelIoEx reports success even when nothing is pending, and a cancel that comes before the write is
+    // under way is lost; so it is repeated until the write ends, as the library's own cancels are.
+    checks.expect(waitUntil(
+                      [&] {
+                          CancelIoEx(blockingPipe, nullptr);
+                          return done.load();
+                      },
+                      kBound),
+                  "another thread's CancelIoEx ends the held write");
+    // Reading again lets a write the cancel missed end, so that the join cannot hang.
+    printer.writePipe().startReading();
+    writer.join();
+    checks.expectEqual(writeError.load(), ERROR_OPERATION_ABORTED, "error of the cancelled write");
+    CloseHandle(overlapped.hEvent);
+    CloseHandle(blockingPipe);
+    CloseHandle(overlappedPipe);
+}
+
 void nativeInterfaceLimits(Checks &checks) {
     SimulatedPrinter printer(Transport::Native, supportedLowerCaseId(1));
     std::string error;
@@ -105,6 +161,8 @@ void runHarnessSuite(TestRunner &runner) {
     runner.run("harness: a printer-class printer is listed, opened, served and unplugged", printerClassRoundTrip);
     runner.run("harness: a native printer is listed; serial requests on its pipes are not supported",
                nativeInterfaceLimits);
+    runner.run("harness: a printer that stops reading holds the host's writes; a cancel from another thread ends one",
+               printerThatStopsReadingHoldsWrites);
 }
 
 }  // namespace winetest

@@ -12,18 +12,24 @@ namespace {
 // thread refills the listening instances only when it gets to run, which on a loaded machine can be after several
 // opens. A client that finds no listening instance fails with ERROR_PIPE_BUSY, where a real device would open.
 const int kListeningInstances = 16;
-const DWORD kPipeBufferSize = 4096;
 const DWORD kSendLimitMs = 5000;
+const DWORD kServerAnswerLimitMs = 10000;
 
 }  // namespace
 
-PipeServer::PipeServer(std::string pipeName) : fullName_("\\\\.\\pipe\\" + std::move(pipeName)) {}
+PipeServer::PipeServer(std::string pipeName, DWORD inBufferSize)
+    : fullName_("\\\\.\\pipe\\" + std::move(pipeName)), inBufferSize_(inBufferSize) {}
 
 PipeServer::~PipeServer() { stop(); }
 
 bool PipeServer::start(std::string &error) {
     stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (stopEvent_ == nullptr) {
+        error = "CreateEvent failed: " + std::to_string(GetLastError());
+        return false;
+    }
+    wakeEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (wakeEvent_ == nullptr) {
         error = "CreateEvent failed: " + std::to_string(GetLastError());
         return false;
     }
@@ -48,6 +54,10 @@ void PipeServer::stop() {
     if (stopEvent_ != nullptr) {
         CloseHandle(stopEvent_);
         stopEvent_ = nullptr;
+    }
+    if (wakeEvent_ != nullptr) {
+        CloseHandle(wakeEvent_);
+        wakeEvent_ = nullptr;
     }
 }
 
@@ -92,6 +102,26 @@ bool PipeServer::sendToClient(const Bytes &bytes) {
     }
 }
 
+bool PipeServer::stopReading() { return changeReading(false); }
+
+bool PipeServer::startReading() { return changeReading(true); }
+
+bool PipeServer::changeReading(bool wanted) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wantReading_ = wanted;
+    if (!thread_.joinable()) {
+        return true;
+    }
+    readingApplied_ = false;
+    SetEvent(wakeEvent_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(kServerAnswerLimitMs), [&] { return readingApplied_; });
+}
+
+bool PipeServer::reading() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return wantReading_;
+}
+
 int PipeServer::liveConnections() {
     std::lock_guard<std::mutex> lock(mutex_);
     return live_;
@@ -110,8 +140,8 @@ bool PipeServer::waitForLiveConnections(int count, DWORD timeoutMs) {
 void PipeServer::run() {
     for (;;) {
         keepListening();
-        std::vector<HANDLE> waits{stopEvent_};
-        std::vector<Instance *> owners{nullptr};
+        std::vector<HANDLE> waits{stopEvent_, wakeEvent_};
+        std::vector<Instance *> owners{nullptr, nullptr};
         {
             std::lock_guard<std::mutex> lock(mutex_);
             for (Instance &instance : instances_) {
@@ -125,8 +155,39 @@ void PipeServer::run() {
         if (result == WAIT_OBJECT_0 || result >= WAIT_OBJECT_0 + waits.size()) {
             return;
         }
+        if (result == WAIT_OBJECT_0 + 1) {
+            applyReading();
+            continue;
+        }
         complete(*owners[result - WAIT_OBJECT_0]);
     }
+}
+
+void PipeServer::applyReading() {
+    const bool wanted = reading();
+    std::vector<Instance *> connected;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (Instance &instance : instances_) {
+            if (instance.connected) {
+                connected.push_back(&instance);
+            }
+        }
+    }
+    // A read that fails closes its instance, which leaves the others where they are.
+    for (Instance *instance : connected) {
+        if (wanted && !instance->pending) {
+            startRead(*instance);
+        } else if (!wanted && instance->pending) {
+            endRead(*instance);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Changed again meanwhile: the wake event is set again, and the next pass answers.
+        readingApplied_ = wantReading_ == wanted;
+    }
+    changed_.notify_all();
 }
 
 void PipeServer::keepListening() {
@@ -140,7 +201,7 @@ void PipeServer::keepListening() {
     for (; listening < kListeningInstances; ++listening) {
         HANDLE pipe = CreateNamedPipeA(fullName_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-                                       kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+                                       kPipeBufferSize, inBufferSize_, 0, nullptr);
         if (pipe == INVALID_HANDLE_VALUE) {
             return;
         }
@@ -185,12 +246,16 @@ void PipeServer::complete(Instance &instance) {
         onConnected(instance);
         return;
     }
+    collect(instance, count);
+    startRead(instance);
+}
+
+void PipeServer::collect(Instance &instance, DWORD count) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         received_.insert(received_.end(), instance.buffer, instance.buffer + count);
     }
     changed_.notify_all();
-    startRead(instance);
 }
 
 void PipeServer::onConnected(Instance &instance) {
@@ -206,6 +271,9 @@ void PipeServer::onConnected(Instance &instance) {
 }
 
 void PipeServer::startRead(Instance &instance) {
+    if (!reading()) {
+        return;
+    }
     // Completing at once also sets the event, so the wait loop collects the bytes either way.
     if (ReadFile(instance.pipe, instance.buffer, sizeof(instance.buffer), nullptr, &instance.overlapped) ||
         GetLastError() == ERROR_IO_PENDING) {
@@ -213,6 +281,21 @@ void PipeServer::startRead(Instance &instance) {
         return;
     }
     close(instance);
+}
+
+void PipeServer::endRead(Instance &instance) {
+    CancelIoEx(instance.pipe, &instance.overlapped);
+    DWORD count = 0;
+    const BOOL ok = GetOverlappedResult(instance.pipe, &instance.overlapped, &count, TRUE);
+    const DWORD error = GetLastError();
+    instance.pending = false;
+    if (ok) {
+        collect(instance, count);
+        return;
+    }
+    if (error != ERROR_OPERATION_ABORTED) {
+        close(instance);
+    }
 }
 
 void PipeServer::close(Instance &instance) {

@@ -5,6 +5,7 @@
 #include "wine_probes.h"
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -15,6 +16,7 @@ namespace {
 const DWORD kBound = 10000;
 // The resume handling pauses 15 s before it reopens and 5 s before it ends the suspended state, in real time.
 const DWORD kResumeBound = 60000;
+const DWORD kSuspendHangBound = 10000;
 const jint kPowerSuspendedCode = 0x100E0697;
 
 const Bytes kSuspendCommand = {0x1D, 0xFF};
@@ -94,12 +96,76 @@ void suspendAndResume(Checks &checks, fakejni::FakeJvm &jvm, const UsbPortLibrar
     expectCleanJni(checks, jvm);
 }
 
+// A suspend while the printer takes no data (cover open, paper out): Windows gives the handler about two seconds,
+// the library bounds its suspend command and its wait for the reader, so the handler must return and still close
+// the link. The bound checked is ten seconds: this is a hang test, not a measurement.
+void suspendWhileThePrinterTakesNoData(Checks &checks, fakejni::FakeJvm &jvm, const UsbPortLibrary &library) {
+    SimulatedPrinter printer(Transport::PrinterClass, supportedLowerCaseId(0));
+    std::string error;
+    if (!checks.expect(printer.plug(error), "plug: " + error)) {
+        return;
+    }
+    JavaPort port(jvm, library, kUntouched);
+    checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe for writing");
+    checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading");
+    const jint writeHandle = port.writeField();
+    const jint readHandle = port.readField();
+    HWND window = nullptr;
+    if (!checks.expect(waitUntil([&] { return (window = findPowerWindow()) != nullptr; }, kBound),
+                       "FindWindowA finds the power window")) {
+        return;
+    }
+    checks.expect(printer.readPipe().waitForLiveConnections(1, kBound), "the read pipe is held");
+    checks.expect(printer.writePipe().waitForLiveConnections(1, kBound), "the write pipe is held");
+    if (!checks.expect(printer.writePipe().stopReading(), "the printer stops taking data")) {
+        return;
+    }
+
+    DWORD_PTR answer = 0;
+    const ULONGLONG start = GetTickCount64();
+    const bool returned = SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0, SMTO_NORMAL,
+                                              kSuspendHangBound, &answer) != 0;
+    std::printf("    the suspend handler took %llu ms\n", GetTickCount64() - start);
+    checks.expect(returned, "the suspend handler returns although the printer takes no data");
+    checks.expectEqual(static_cast<long long>(answer), 1, "PBT_APMSUSPEND");
+    checks.expect(printer.readPipe().waitForLiveConnections(0, kBound), "the read pipe is released");
+    expectRefusedWhileSuspended(checks, port, writeHandle, readHandle);
+    // A printer that does not read does not see its host go either.
+    checks.expect(printer.writePipe().startReading(), "the printer takes data again");
+    checks.expect(printer.writePipe().waitForLiveConnections(0, kBound), "the write pipe is released");
+
+    // Java closes the link while the system is away: the resume then reopens nothing and tells the printer nothing,
+    // and takes only the library's closing 5 s.
+    port.closePipe(readHandle);
+    port.closePipe(writeHandle);
+    printer.writePipe().clearReceived();
+    const int writeOpensBefore = printer.writePipe().totalConnections();
+    answer = 0;
+    checks.expect(SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0, SMTO_NORMAL,
+                                      kResumeBound, &answer) != 0,
+                  "the resume handling ends");
+    checks.expectEqual(static_cast<long long>(answer), 1, "PBT_APMRESUMESUSPEND");
+    checks.expectEqual(printer.writePipe().received(), Bytes(), "no resume command for a link Java closed");
+    checks.expectEqual(printer.writePipe().totalConnections(), writeOpensBefore, "the write pipe was not reopened");
+    checks.expect(waitUntil([] { return findPowerWindow() == nullptr; }, kBound), "the power window goes");
+
+    // The library is whole again: the printer that has recovered opens and prints.
+    checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe after the resume");
+    checks.expectEqual(port.write(port.writeField(), bytes({0x1B, 0x40})), 0, "usbWriteOutputPipe");
+    checks.expect(printer.writePipe().waitForReceived(2, kBound), "the write arrives");
+    checks.expectEqual(port.closePipe(port.writeField()), 0, "usbClosePipe");
+    expectCleanJni(checks, jvm);
+}
+
 }  // namespace
 
 void runPowerSuite(TestRunner &runner, const UsbPortLibrary &library) {
     fakejni::FakeJvm jvm;
     runner.run("suspend and resume through WM_POWERBROADCAST put 1D FF and 1D 04 02 1B 40 on the wire",
                [&](Checks &checks) { suspendAndResume(checks, jvm, library); });
+    runner.run("a suspend while the printer takes no data returns in time and closes the link; the resume after "
+               "Java closed it reopens nothing",
+               [&](Checks &checks) { suspendWhileThePrinterTakesNoData(checks, jvm, library); });
 }
 
 }  // namespace winetest

@@ -43,7 +43,7 @@ if [ ! -f "$WINEPREFIX/.viri-prefix-ready" ]; then
   touch "$WINEPREFIX/.viri-prefix-ready"
 fi
 
-# The power suite waits through the library's 15 s + 5 s of resume pauses in real time.
+# The power suite waits through the library's 15 s + 5 s of resume pauses, and a further 5 s, in real time.
 for suite in harness transport power; do
   echo "== Wine suite: $suite"
   wineserver -k 2>/dev/null || true

@@ -35,7 +35,9 @@ SimulatedPrinter::SimulatedPrinter(Transport transport, const std::string &vidPi
     identity_.reference = reference;
     interfacePipe_ = std::make_unique<PipeServer>(reference);
     readPipe_ = std::make_unique<PipeServer>(reference + "\\PIPE00");
-    writePipe_ = std::make_unique<PipeServer>(reference + "\\PIPE01");
+    // No inbound buffer: a write of the host's ends only once the printer has taken it, so that a printer that
+    // stops reading holds the host's write as a real one does.
+    writePipe_ = std::make_unique<PipeServer>(reference + "\\PIPE01", 0);
     registration_ = std::make_unique<DeviceRegistration>(identity_);
 }
 

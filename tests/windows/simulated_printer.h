@@ -32,7 +32,7 @@ public:
 
     // PIPE00: what the printer sends to the host goes out here.
     PipeServer &readPipe() { return *readPipe_; }
-    // PIPE01: what the host writes arrives here.
+    // PIPE01: what the host writes arrives here; while it does not read, the host's writes wait.
     PipeServer &writePipe() { return *writePipe_; }
     // The bare interface path, which discovery opens to test a device.
     PipeServer &interfacePipe() { return *interfacePipe_; }

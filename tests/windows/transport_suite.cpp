@@ -68,6 +68,12 @@ void describeFailedOpen(JavaPort &port, SimulatedPrinter &printer, const GUID &i
                 printer.writePipe().liveConnections(), printer.writePipe().totalConnections());
 }
 
+// What the JVM may do to the thread's last error between the failing native call and usbGetLastError.
+jint lastErrorAfterTheJvmRan(JavaPort &port) {
+    SetLastError(ERROR_SUCCESS);
+    return port.lastError();
+}
+
 bool plugged(Checks &checks, SimulatedPrinter &printer) {
     std::string error;
     return checks.expect(printer.plug(error), "plug: " + error);
@@ -103,11 +109,14 @@ void withoutPrinter(Checks &checks, Context &context) {
     checks.expectEqual(port.genericReadValue(), kGenericRead, "usbGetGenericReadValue");
     checks.expectEqual(port.genericWriteValue(), kGenericWrite, "usbGetGenericWriteValue");
     checks.expectEqual(port.initPipe(kGenericWrite), -1, "usbInitPipe for writing");
+    checks.expectEqual(lastErrorAfterTheJvmRan(port), ERROR_DEVICE_NOT_CONNECTED,
+                       "usbGetLastError after it, the thread's last error cleared between");
     checks.expectEqual(port.initPipe(kGenericRead), -1, "usbInitPipe for reading");
     checks.expectEqual(port.writeField(), kUntouched, "hWritePort");
     checks.expectEqual(port.readField(), kUntouched, "hReadPort");
 
-    const jint code = port.lastError();
+    const jint code = lastErrorAfterTheJvmRan(port);
+    checks.expectEqual(code, ERROR_DEVICE_NOT_CONNECTED, "usbGetLastError after the failed read open");
     const std::string text = port.errorString(code);
     std::printf("    last error after the failed open: %ld, text %s\n", static_cast<long>(code),
                 quoted(text).c_str());
@@ -272,6 +281,106 @@ void closeDuringRead(Checks &checks, Context &context) {
     expectCleanJni(checks, context.jvm);
 }
 
+void nativeCloseDuringRead(Checks &checks, Context &context) {
+    SimulatedPrinter printer(Transport::Native, supportedLowerCaseId(1));
+    if (!plugged(checks, printer)) {
+        return;
+    }
+    auto port = std::make_shared<JavaPort>(context.jvm, *context.library, kUntouched);
+    if (!checks.expectEqual(port->initPipe(kGenericRead), 0, "usbInitPipe for reading")) {
+        describeFailedOpen(*port, printer, GUID_NATIVE_USB_INTERFACE);
+        return;
+    }
+    // The read blocks in ReadFile on the device until the close cancels it. Java asks for the reason on the reading
+    // thread, after the JVM has run its own code there.
+    struct Read {
+        std::atomic<jint> result{0};
+        std::atomic<jint> lastError{0};
+        std::atomic<bool> done{false};
+    };
+    auto read = std::make_shared<Read>();
+    const jint readHandle = port->readField();
+    std::thread reader([read, port, readHandle] {
+        Bytes array;
+        read->result = port->read(readHandle, 8, 0, array);
+        read->lastError = lastErrorAfterTheJvmRan(*port);
+        read->done = true;
+    });
+    // Nothing shows from outside that the read has reached ReadFile; one that had not would fail with
+    // ERROR_INVALID_HANDLE instead, and the report says so.
+    checks.expect(!waitUntil([&] { return read->done.load(); }, 200), "the read waits for the printer");
+    checks.expectEqual(port->closePipe(readHandle), 0, "usbClosePipe from another thread during the read");
+    if (!checks.expect(waitUntil([&] { return read->done.load(); }, kBound), "the close ends the read")) {
+        reader.detach();
+        return;
+    }
+    reader.join();
+    checks.expectEqual(read->result.load(), -1, "usbReadInputPipe ended by the close");
+    checks.expectEqual(read->lastError.load(), ERROR_OPERATION_ABORTED,
+                       "usbGetLastError on the reading thread, its last error cleared between");
+    checks.expect(printer.readPipe().waitForLiveConnections(0, kBound), "PIPE00 is released");
+    expectCleanJni(checks, context.jvm);
+}
+
+// A native printer plugged in beside an open printer-class link: the next open records the native transport while
+// the link's reader still runs, and the link's overlapped read handle must still be read only by that reader.
+void printerClassLinkBesideNative(Checks &checks, Context &context) {
+    SimulatedPrinter printerClass(Transport::PrinterClass, supportedLowerCaseId(0));
+    SimulatedPrinter native(Transport::Native, supportedLowerCaseId(1));
+    if (!plugged(checks, printerClass)) {
+        return;
+    }
+    const std::set<DWORD> threadsBefore = threadIds();
+    auto port = std::make_shared<JavaPort>(context.jvm, *context.library, kUntouched);
+    if (!openPrinterClass(checks, *port, printerClass)) {
+        return;
+    }
+    const std::set<DWORD> libraryThreads = expectLibraryThreadsStarted(checks, threadsBefore);
+    const jint writeHandle = port->writeField();
+    const jint readHandle = port->readField();
+    expectHeldPipes(checks, printerClass, 1, "while open");
+    if (!plugged(checks, native)) {
+        return;
+    }
+    checks.expectEqual(port->initPipe(kGenericWrite), 0, "usbInitPipe for writing detects the native printer");
+    checks.expectEqual(port->writeField(), writeHandle, "the held write handle is handed out again");
+
+    // A native read on the overlapped handle would wait for ever, so the read runs on a thread of its own; a native
+    // request would answer with the pipe's ERROR_NOT_SUPPORTED.
+    checks.expect(printerClass.readPipe().sendToClient(kPrinterAnswer), "the printer answers");
+    struct Read {
+        std::atomic<jint> result{0};
+        Bytes array;
+        std::atomic<bool> done{false};
+    };
+    auto read = std::make_shared<Read>();
+    std::thread reader([read, port, readHandle] {
+        read->result = port->read(readHandle, 16, 0x55, read->array);
+        read->done = true;
+    });
+    if (!checks.expect(waitUntil([&] { return read->done.load(); }, kBound), "the read is served")) {
+        reader.detach();
+        return;
+    }
+    reader.join();
+    checks.expectEqual(read->result.load(), static_cast<long long>(kPrinterAnswer.size()), "usbReadInputPipe");
+    Bytes expected = kPrinterAnswer;
+    expected.resize(16, 0x55);
+    checks.expectEqual(read->array, expected, "the Java array after the read");
+    checks.expectEqual(port->getCommTimeout(readHandle), 1, "usbGetCommTimeout");
+    checks.expectEqual(port->setCommTimeout(readHandle, 1, 2, 3, 4, 5), 1, "usbSetCommTimeout");
+    checks.expectEqual(port->purge(readHandle), 1, "usbPurgeRequest");
+    expectReceiptArrives(checks, *port, writeHandle, printerClass);
+    checks.expectEqual(native.writePipe().received(), Bytes(), "nothing at the native printer");
+
+    checks.expectEqual(port->closePipe(readHandle), 0, "usbClosePipe of the read handle");
+    expectHeldPipes(checks, printerClass, 0, "after the close");
+    expectHeldPipes(checks, native, 0, "the native printer after the close");
+    checks.expect(waitUntil([] { return findPowerWindow() == nullptr; }, kBound), "the power window goes");
+    expectThreadsEnded(checks, libraryThreads);
+    expectCleanJni(checks, context.jvm);
+}
+
 void unplugWhileOpen(Checks &checks, Context &context) {
     SimulatedPrinter printer(Transport::PrinterClass, supportedLowerCaseId(0));
     if (!plugged(checks, printer)) {
@@ -332,7 +441,7 @@ void unloadWithLinkOpen(Checks &checks, Context &context, UsbPortLibrary &librar
 void runTransportSuite(TestRunner &runner, UsbPortLibrary &library) {
     Context context;
     context.library = &library;
-    runner.run("no printer: -1, fields untouched, Wine's error texts",
+    runner.run("no printer: -1 and 1167 kept for Java, fields untouched, Wine's error texts",
                [&](Checks &checks) { withoutPrinter(checks, context); });
     runner.run("printer-class printer: the road of one receipt, the power window, the close",
                [&](Checks &checks) { printerClassRoad(checks, context); });
@@ -342,6 +451,10 @@ void runTransportSuite(TestRunner &runner, UsbPortLibrary &library) {
                [&](Checks &checks) { nativeFirst(checks, context); });
     runner.run("printer-class printer: a close ends a waiting read",
                [&](Checks &checks) { closeDuringRead(checks, context); });
+    runner.run("native printer: a close from another thread ends a blocked read; the reader is told 995",
+               [&](Checks &checks) { nativeCloseDuringRead(checks, context); });
+    runner.run("native printer plugged in beside a printer-class link: the link's handles still take its road",
+               [&](Checks &checks) { printerClassLinkBesideNative(checks, context); });
     runner.run("printer-class printer unplugged while open: the close still releases everything",
                [&](Checks &checks) { unplugWhileOpen(checks, context); });
     runner.run("JNI_OnUnload with the link open ends the library's threads; FreeLibrary is then safe",
