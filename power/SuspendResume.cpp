@@ -22,6 +22,8 @@ const DWORD SUSPEND_COMMAND_BOUND = 500;
 // How long the suspend close waits for the reader's signal; a close from Java waits longer.
 const DWORD SUSPEND_READER_WAIT = 1000;
 
+const DWORD CANCEL_REPEAT_INTERVAL = 10;
+
 struct BoundedWrite {
     HANDLE hFile;
     HANDLE hDone;
@@ -30,7 +32,11 @@ struct BoundedWrite {
 
 DWORD WINAPI CancelWriteAfterBound(LPVOID pParam) {
     BoundedWrite *pWrite = static_cast<BoundedWrite *>(pParam);
-    if (WaitForSingleObject(pWrite->hDone, pWrite->dwBound) == WAIT_TIMEOUT) CancelIoEx(pWrite->hFile, nullptr);
+    if (WaitForSingleObject(pWrite->hDone, pWrite->dwBound) != WAIT_TIMEOUT) return 0;
+    // A cancel that comes before the write has reached the driver is lost, so it is repeated until the write is back.
+    do {
+        CancelIoEx(pWrite->hFile, nullptr);
+    } while (WaitForSingleObject(pWrite->hDone, CANCEL_REPEAT_INTERVAL) == WAIT_TIMEOUT);
     return 0;
 }
 
