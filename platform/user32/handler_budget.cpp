@@ -12,8 +12,10 @@ namespace {
 
 constexpr DWORD suspendBudgetMilliseconds = 2000;
 // The time scale shrinks the handler's waits but not the threads' scheduling and work between them, which on a
-// busy machine take milliseconds of their own: at a small scale the budget never drops below this.
-constexpr std::chrono::milliseconds unscaledFloor{50};
+// busy machine take milliseconds of their own, and a handler may wait its turn behind a close from Java: at a small
+// scale the budget never drops below this. A handler that cannot finish (a write the printer never takes) overruns
+// any floor.
+constexpr std::chrono::milliseconds unscaledFloor{500};
 
 }  // namespace
 
