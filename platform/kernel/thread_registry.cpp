@@ -1,6 +1,8 @@
 #include "kernel/thread_registry.h"
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -47,6 +49,9 @@ void joinAll(std::map<LayerThreadId, std::thread> &threads) {
     for (auto &entry : threads) entry.second.join();
 }
 
+// How long the unload waits for threads whose work is done to return.
+constexpr std::chrono::seconds returnBound{5};
+
 // At the library's unload (dlclose) or the process's exit.
 __attribute__((destructor)) void unloadThreads() {
     std::vector<void (*)()> hooks;
@@ -55,12 +60,31 @@ __attribute__((destructor)) void unloadThreads() {
         hooks = registry().unloadHooks;
     }
     for (auto hook : hooks) hook();
+    Registry &r = registry();
+    {
+        // A thread whose work is done is still returning; it is joined once it has.
+        std::unique_lock<std::mutex> lock(r.mutex);
+        r.changed.wait_for(lock, returnBound, [&r] {
+            for (const auto &entry : r.running) {
+                if (entry.second.finished) return false;
+            }
+            return true;
+        });
+    }
     joinFinishedThreads();
+}
+
+// Registered with the first thread: exit handlers registered later run earlier, before the checks of the process's
+// own exit handlers (a thread sanitizer's leak check among them) and before the library's destructors.
+void registerExitJoin() {
+    static bool registered = (std::atexit(unloadThreads), true);
+    (void)registered;
 }
 
 }  // namespace
 
 LayerThreadId startLayerThread(std::function<void()> body) {
+    registerExitJoin();
     joinFinishedThreads();
     Registry &r = registry();
     // Held while the thread starts, so that it cannot finish before it is registered.
