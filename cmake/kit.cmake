@@ -14,7 +14,8 @@ set(KIT_USBPORT_SOURCES ${CMAKE_SOURCE_DIR}/java/com/qel/usb/UsbPort.java)
 set(KIT_SIMKIT_SOURCES
     ${CMAKE_SOURCE_DIR}/java/com/qel/usb/sim/SimBus.java
     ${CMAKE_SOURCE_DIR}/java/com/qel/usb/sim/PrinterStatus.java
-    ${CMAKE_SOURCE_DIR}/java/com/qel/usb/sim/SimBusExtension.java)
+    ${CMAKE_SOURCE_DIR}/java/com/qel/usb/sim/SimBusExtension.java
+    ${CMAKE_SOURCE_DIR}/java/com/qel/usb/sim/SimTimeScale.java)
 
 add_custom_command(
   OUTPUT ${KIT_DIR}/usbport.jar ${KIT_DIR}/viri-simkit.jar

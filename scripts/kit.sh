@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the simulated printer kit a driver project points at into <folder>/kit (default folder: build-kit):
-# usbport.jar, viri-simkit.jar and libVIRIVOREzu.so with the simulated bus. docs/simulator.md tells how to use it.
+# usbport.jar, viri-simkit.jar and libVIRIVOREzu.so with the simulated bus. docs/test-kit.md tells how to use it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build-kit"}

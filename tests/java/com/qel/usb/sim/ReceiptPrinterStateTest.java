@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.fail;
 import com.qel.usb.UsbPort;
 import java.nio.charset.StandardCharsets;
 import java.util.function.BooleanSupplier;
+import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.extension.ExtendWith;
@@ -28,6 +29,11 @@ class ReceiptPrinterStateTest {
         printer = SimBus.attachReceiptPrinter(SimBus.PRINTER_CLASS);
         assertEquals(1, usb.usbInitPipe(port, GENERIC_WRITE));
         assertEquals(1, usb.usbInitPipe(port, GENERIC_READ));
+    }
+
+    @AfterEach
+    void closeLink() {
+        assertEquals(0, usb.usbClosePipe(port.hReadPort));
     }
 
     private int ask(int n) {

@@ -43,6 +43,7 @@ class SimBusKitTest {
         assertFalse(SimBus.suspended());
         assertEquals(1, usb.usbInitPipe(port, GENERIC_WRITE), "Java calls are taken again");
         resume.join(WAIT_LIMIT_MS);
+        assertEquals(0, usb.usbClosePipe(port.hWritePort));
     }
 
     @Test
@@ -65,6 +66,8 @@ class SimBusKitTest {
         SimBus.fail("CreateFileA", 1, ERROR_ACCESS_DENIED);
         assertEquals(-1, usb.usbInitPipe(new UsbPort(), GENERIC_WRITE));
         assertEquals(ERROR_ACCESS_DENIED, usb.usbGetLastError());
-        assertEquals(1, usb.usbInitPipe(new UsbPort(), GENERIC_WRITE), "the fault was used up");
+        UsbPort port = new UsbPort();
+        assertEquals(1, usb.usbInitPipe(port, GENERIC_WRITE), "the fault was used up");
+        assertEquals(0, usb.usbClosePipe(port.hWritePort));
     }
 }
