@@ -57,7 +57,11 @@ bool RegularFile::size(LONGLONG &bytes, DWORD &error) const {
     return true;
 }
 
-bool isRegularFilePath(const char *path) { return !(path[0] == '\\' && path[1] == '\\'); }
+bool isRegularFilePath(const char *path) {
+    // An empty path names nothing; it stays with the device namespace, which finds no such device.
+    if (path[0] == '\0') return false;
+    return !(path[0] == '\\' && path[1] == '\\');
+}
 
 DWORD win32ErrorFromErrno(int errnoValue) {
     switch (errnoValue) {
@@ -105,6 +109,15 @@ int openFlags(DWORD desiredAccess, DWORD creationDisposition) {
     }
 }
 
+bool folderExists(const char *path) {
+    std::string folder(path);
+    size_t slash = folder.find_last_of('/');
+    if (slash == std::string::npos) return true;
+    folder.resize(slash == 0 ? 1 : slash);
+    struct stat status;
+    return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 }  // namespace
 
 std::shared_ptr<RegularFile> openRegularFile(const char *path, DWORD desiredAccess, DWORD creationDisposition,
@@ -112,7 +125,9 @@ std::shared_ptr<RegularFile> openRegularFile(const char *path, DWORD desiredAcce
     bool existed = ::access(path, F_OK) == 0;
     int descriptor = ::open(path, openFlags(desiredAccess, creationDisposition) | O_CLOEXEC, 0644);
     if (descriptor < 0) {
-        error = win32ErrorFromErrno(errno);
+        int openErrno = errno;
+        // Windows tells a missing folder from a missing file.
+        error = openErrno == ENOENT && !folderExists(path) ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(openErrno);
         return nullptr;
     }
     struct stat status;

@@ -29,7 +29,8 @@ private:
     int descriptor_;
 };
 
-// Device paths start with two backslashes (\\?\ and \\.\); everything else names an ordinary file.
+// Device paths start with two backslashes (\\?\ and \\.\); any other path that is not empty names an ordinary
+// file.
 bool isRegularFilePath(const char *path);
 // Opens an ordinary file with CreateFileA's access and disposition; null with the Win32 error code on failure.
 std::shared_ptr<RegularFile> openRegularFile(const char *path, DWORD desiredAccess, DWORD creationDisposition,
