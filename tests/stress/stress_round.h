@@ -37,6 +37,9 @@ private:
     std::vector<std::string> failures_;
 };
 
+// The thread handles the platform layer holds open now.
+size_t openThreadHandles();
+
 struct RoundContext {
     RoundContext(uint64_t seed, size_t handleBaseline, size_t threadBaseline, StressCounters &counters,
                  ActivityBoard &board);
@@ -47,6 +50,8 @@ struct RoundContext {
     // Open handles and live threads of the platform layer before the round: what every close must come back to.
     const size_t handleBaseline;
     const size_t threadBaseline;
+    // Thread handles among them (the library's trace writer keeps one while the trace is on).
+    const size_t threadHandleBaseline;
     const DeviceHabits habits;
     StressCounters &counters;
     ActivityBoard &board;
