@@ -42,6 +42,7 @@ bool CTraceFile::Create(DWORD dwDisposition, DWORD dwAccess) {
 
 void CTraceFile::Close() {
     if (m_hFile == INVALID_HANDLE_VALUE) return;
+    Flush();
     CloseHandle(m_hFile);
     m_hFile = INVALID_HANDLE_VALUE;
 }
@@ -53,7 +54,16 @@ void CTraceFile::Write(const char *pszLine, DWORD nLength) {
     }
     if (m_hFile == INVALID_HANDLE_VALUE) return;
     if (m_nSize + nLength > m_nCap) Rotate();
-    WriteRaw(pszLine, nLength);
+    m_strPending.append(pszLine, nLength);
+    m_nSize += nLength;
+}
+
+void CTraceFile::Flush() {
+    if (m_strPending.empty() || m_hFile == INVALID_HANDLE_VALUE) return;
+    DWORD nWritten = 0;
+    // A full disk loses lines, never the driver.
+    WriteFile(m_hFile, m_strPending.data(), static_cast<DWORD>(m_strPending.size()), &nWritten, nullptr);
+    m_strPending.clear();
 }
 
 void CTraceFile::Rotate() {
@@ -79,8 +89,6 @@ void CTraceFile::WriteHeader() {
 }
 
 void CTraceFile::WriteRaw(const char *pszText, DWORD nLength) {
-    DWORD nWritten = 0;
-    // A full disk loses lines, never the driver: the count goes on so that the cap still holds.
-    WriteFile(m_hFile, pszText, nLength, &nWritten, nullptr);
+    m_strPending.append(pszText, nLength);
     m_nSize += nLength;
 }

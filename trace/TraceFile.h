@@ -23,8 +23,11 @@ public:
     bool OpenForAppend();
     bool IsOpen() const;
     void Close();
-    // Writes one line; a line that would take the file past its cap first rotates it.
+    // Adds one line to what Flush writes; a line that would take the file past its cap first rotates it.
     void Write(const char *pszLine, DWORD nLength);
+    // Writes the lines added since the last flush in one call: the writer keeps up with a flood of events only when
+    // a batch costs one system call, not one per line.
+    void Flush();
 
 private:
     bool Create(DWORD dwDisposition, DWORD dwAccess);
@@ -36,5 +39,7 @@ private:
     bool m_bStderr;
     ULONGLONG m_nCap;
     HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    // Counts the pending lines too.
     ULONGLONG m_nSize = 0;
+    std::string m_strPending;
 };

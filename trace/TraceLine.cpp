@@ -19,9 +19,10 @@ const char *const ROLE_NAMES[] = {"java", "reader", "power"};
 int ComposePrefix(char *pszLine, size_t nSize) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    double dMs = static_cast<double>(now.QuadPart - TraceLoadCounter()) * 1000.0 / TraceCounterFrequency();
-    return snprintf(pszLine, nSize, "%11.3f tid=%lu %-6s ", dMs, static_cast<unsigned long>(GetCurrentThreadId()),
-                    ROLE_NAMES[t_eRole]);
+    unsigned long long nMicroseconds = static_cast<unsigned long long>(
+        static_cast<double>(now.QuadPart - TraceLoadCounter()) * 1000000.0 / TraceCounterFrequency());
+    return snprintf(pszLine, nSize, "%7llu.%03llu tid=%lu %-6s ", nMicroseconds / 1000, nMicroseconds % 1000,
+                    static_cast<unsigned long>(GetCurrentThreadId()), ROLE_NAMES[t_eRole]);
 }
 
 void Enqueue(DWORD dwError, bool bFailure, const char *pszFormat, va_list args) {

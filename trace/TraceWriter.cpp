@@ -64,6 +64,7 @@ DWORD WINAPI TraceWriterProc(LPVOID) {
         unsigned long long nDropped = TraceQueue().Take(&batch, WRITER_PERIOD, &bStop);
         if (nDropped > 0) WriteDropped(file, nDropped);
         for (const STraceRecord &record : batch) WriteRecord(file, record);
+        file.Flush();
         if (bStop) break;
     }
     file.Close();
