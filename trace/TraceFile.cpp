@@ -33,8 +33,8 @@ bool CTraceFile::OpenForAppend() {
 
 bool CTraceFile::Create(DWORD dwDisposition, DWORD dwAccess) {
     Close();
-    // Shared for reading, so that the trace can be looked at while the driver runs.
-    m_hFile = CreateFileA(m_strPath.c_str(), dwAccess, FILE_SHARE_READ, nullptr, dwDisposition,
+    // Shared, so that the trace can be copied and looked at while the driver runs.
+    m_hFile = CreateFileA(m_strPath.c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, dwDisposition,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     m_nSize = 0;
     return m_hFile != INVALID_HANDLE_VALUE;

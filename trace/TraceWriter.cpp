@@ -20,7 +20,7 @@ std::atomic<int> g_nWriterState(WRITER_STOPPED);
 // Serialises the writer's start and stop; the lazy start takes it only while the writer is stopped.
 CLock g_writerLock;
 HANDLE g_hWriterThread GUARDED_BY(g_writerLock) = nullptr;
-// Used by the writer thread while it runs, and by the start and stop while it does not.
+// Used by the writer thread while it runs, and under the lock while it does not.
 std::unique_ptr<CTraceFile> g_pDestination;
 
 // The system's text for a code, without its line end; empty when the system has none.
@@ -78,7 +78,11 @@ CTraceQueue &TraceQueue() {
     return queue;
 }
 
-void SetTraceDestination(std::unique_ptr<CTraceFile> pFile) { g_pDestination = std::move(pFile); }
+void SetTraceDestination(std::unique_ptr<CTraceFile> pFile) {
+    StopTraceWriter();
+    CLockHolder lock(g_writerLock);
+    g_pDestination = std::move(pFile);
+}
 
 void EnsureTraceWriter() {
     if (g_nWriterState.load(std::memory_order_acquire) != WRITER_STOPPED) return;

@@ -12,7 +12,7 @@ const size_t TRACE_QUEUE_CAPACITY = 4096;
 
 // The one queue of the process.
 CTraceQueue &TraceQueue();
-// Hands the writer its destination, opened already; the writer owns it from now on.
+// Hands the writer its destination, opened already (null for none), after stopping a running writer.
 void SetTraceDestination(std::unique_ptr<CTraceFile> pFile);
 // Starts the writer unless it runs or is being stopped. Never waits for disk I/O; cheap when it runs.
 void EnsureTraceWriter();
