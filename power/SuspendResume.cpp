@@ -62,7 +62,8 @@ void TraceCommand(const char *pszCommand, HANDLE hWrite, BOOL bWritten, DWORD nW
                          static_cast<unsigned long>(nWritten));
         return;
     }
-    TraceLine("power.command %s h=%d written=%lu", pszCommand, TraceHandle(hWrite), static_cast<unsigned long>(nWritten));
+    TraceLine("power.command %s h=%d written=%lu", pszCommand, TraceHandle(hWrite),
+              static_cast<unsigned long>(nWritten));
 }
 
 template <class Operation> bool TryTwice(const char *pszStep, Operation operation) {

@@ -45,7 +45,9 @@ inline void TraceBytes(const char *pszEvent, int nHandle, const void *pBytes, DW
 }
 
 // A handle as Java sees it: its low 32 bits, signed, so that INVALID_HANDLE_VALUE shows as -1.
-inline int TraceHandle(HANDLE hHandle) { return static_cast<int>(static_cast<DWORD>(reinterpret_cast<uintptr_t>(hHandle))); }
+inline int TraceHandle(HANDLE hHandle) {
+    return static_cast<int>(static_cast<DWORD>(reinterpret_cast<uintptr_t>(hHandle)));
+}
 
 // Ends the writer after it has written every queued line, and closes the trace file. The next event starts it
 // again. Called by the unload and by the return to the loaded state.

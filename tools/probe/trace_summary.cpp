@@ -129,14 +129,15 @@ void printStorms(const Summary &summary) {
         int count = static_cast<int>(i - first);
         if (count >= STORM_MIN_RECONNECTS) {
             ++storms;
-            std::printf("  storm: %d reconnects from %.3f ms over %.0f ms, ended %s\n", count, summary.reconnects[first],
-                        summary.reconnects[i - 1] - summary.reconnects[first],
+            std::printf("  storm: %d reconnects from %.3f ms over %.0f ms, ended %s\n", count,
+                        summary.reconnects[first], summary.reconnects[i - 1] - summary.reconnects[first],
                         summary.reconnectConnected[i - 1] ? "connected" : "still failing");
         }
         first = i;
     }
-    if (storms == 0 && !summary.reconnects.empty()) std::printf("  no storm (%d or more within %.0f s)\n",
-                                                                 STORM_MIN_RECONNECTS, STORM_GAP_MS / 1000);
+    if (storms == 0 && !summary.reconnects.empty()) {
+        std::printf("  no storm (%d or more within %.0f s)\n", STORM_MIN_RECONNECTS, STORM_GAP_MS / 1000);
+    }
 }
 
 void print(const Summary &summary) {
