@@ -93,12 +93,22 @@ TEST(TraceSwitch, aHookKeepsTheThreadsLastError) {
     Trace("test.event n=%d", 1);
     TraceFailure(ERROR_ACCESS_DENIED, "test.failure");
     TraceBytes("test.bytes", 4, bytes, sizeof(bytes));
+    EXPECT_EQ(4321u, GetLastError());
+    // An event that finds the writer stopped starts it again; a start that fails leaves the line queued for the
+    // next event, and the caller's last error as it was.
+    StopTraceWriter();
+    platform::armFault("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
+    Trace("test.writer_not_started");
+    EXPECT_EQ(4321u, GetLastError());
+    platform::clearFaults();
+    Trace("test.writer_started");
     StopTraceWriter();
     EXPECT_EQ(4321u, GetLastError());
     trace_test::switchTraceOff();
     std::vector<std::string> lines = trace_test::readLines(path);
     EXPECT_TRUE(trace_test::inOrder(lines, {"test.event n=1", "test.failure err=5 \"Access is denied.\"",
-                                            "test.bytes h=4 count=3 bytes=010203"}));
+                                            "test.bytes h=4 count=3 bytes=010203", "test.writer_not_started",
+                                            "test.writer_started"}));
 }
 
 TEST(TraceSwitch, writesToTheStandardErrorStream) {
