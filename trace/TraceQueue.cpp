@@ -2,33 +2,33 @@
 
 #include <chrono>
 
-CTraceQueue::CTraceQueue(size_t nCapacity) : m_slots(nCapacity) {}
+CTraceQueue::CTraceQueue(size_t nCapacity) : m_nCapacity(nCapacity) {
+    CLockHolder lock(m_lock);
+    m_records.reserve(nCapacity);
+}
 
 bool CTraceQueue::Push(const STraceRecord &record) {
     bool bWake;
     {
         CLockHolder lock(m_lock);
-        if (m_nCount == m_slots.size()) {
+        if (m_records.size() >= m_nCapacity) {
             ++m_nDropped;
             return false;
         }
-        m_slots[(m_nHead + m_nCount) % m_slots.size()] = record;
-        ++m_nCount;
+        m_records.push_back(record);
         // The writer looks on its own every few milliseconds; it is woken early only when the queue fills up.
-        bWake = m_nCount == m_slots.size() / 2;
+        bWake = m_records.size() == m_nCapacity / 2;
     }
     if (bWake) m_wake.notify_one();
     return true;
 }
 
 unsigned long long CTraceQueue::Take(std::vector<STraceRecord> *pBatch, DWORD dwWaitMs, bool *pbStop) {
-    CLockHolder lock(m_lock);
-    if (m_nCount == 0 && !m_bStop) m_wake.wait_for(lock, std::chrono::milliseconds(dwWaitMs));
     pBatch->clear();
-    for (; m_nCount > 0; --m_nCount) {
-        pBatch->push_back(m_slots[m_nHead]);
-        m_nHead = (m_nHead + 1) % m_slots.size();
-    }
+    pBatch->reserve(m_nCapacity);
+    CLockHolder lock(m_lock);
+    if (m_records.empty() && !m_bStop) m_wake.wait_for(lock, std::chrono::milliseconds(dwWaitMs));
+    m_records.swap(*pBatch);
     *pbStop = m_bStop;
     unsigned long long nDropped = m_nDropped;
     m_nDropped = 0;

@@ -64,6 +64,8 @@ struct RoundContext {
     // A printer of the other transport that a chaotic phase plugs in beside the round's own; -1 before the first.
     // While it is present an open may report either transport.
     std::atomic<int> neighbour{-1};
+    // Set just before the neighbour is attached: an open on another thread may find it before its id is stored.
+    std::atomic<bool> neighbourArriving{false};
 
     // Read handles that Java got on the native transport, which Java alone closes.
     void keepNativeReadHandle(jint handle);
