@@ -131,6 +131,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *e
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbClosePipe(JNIEnv *, jobject, jint nHandle) {
     Trace("usbClosePipe.enter h=%d", nHandle);
     jint nResult = ClosePipe(nHandle);
-    TraceExportResult("usbClosePipe", nResult, nResult != 0);
+    // 1 is the printer-class close abandoned, which records no error code.
+    TraceExportResult("usbClosePipe", nResult, nResult != 0 && nResult != 1);
     return nResult;
 }
