@@ -4,6 +4,7 @@
 #include "discovery/PipePath.h"
 #include "discovery/SupportedDevices.h"
 #include "port/UsbComm.h"
+#include "trace/Trace.h"
 
 namespace {
 
@@ -14,6 +15,22 @@ bool MatchesSupportedDevice(const char *pszPath) {
     return false;
 }
 
+const char *InterfaceClassName(const GUID &guidClass) {
+    return &guidClass == &GUID_USBPRINT_INTERFACE ? "printer-class" : "native";
+}
+
+void TraceInterface(const GUID &guidClass, DWORD nIndex, const char *pszPath, HANDLE hOpened) {
+    if (!TraceOn()) return;
+    bool bMatched = MatchesSupportedDevice(pszPath);
+    if (hOpened == INVALID_HANDLE_VALUE) {
+        TraceFailureLine(GetLastError(), "detect.interface class=%s index=%lu matched=%d opened=0 path=%s",
+                         InterfaceClassName(guidClass), static_cast<unsigned long>(nIndex), bMatched ? 1 : 0, pszPath);
+        return;
+    }
+    TraceLine("detect.interface class=%s index=%lu matched=%d opened=1 path=%s", InterfaceClassName(guidClass),
+              static_cast<unsigned long>(nIndex), bMatched ? 1 : 0, pszPath);
+}
+
 }  // namespace
 
 int DetectUsbType() {
@@ -22,16 +39,19 @@ int DetectUsbType() {
     HANDLE hPipe = scratch.OpenPipe(USB_TYPE_NATIVE, PIPE_NAME_READ);
     if (hPipe != INVALID_HANDLE_VALUE) {
         CloseHandle(hPipe);
+        Trace("detect.chosen type=%d native", USB_TYPE_NATIVE);
         return USB_TYPE_NATIVE;
     }
     DWORD dwNativeError = GetLastError();
     hPipe = scratch.OpenPipe(USB_TYPE_PRINTER_CLASS, PIPE_NAME_READ);
     if (hPipe != INVALID_HANDLE_VALUE) {
         CloseHandle(hPipe);
+        Trace("detect.chosen type=%d printer-class", USB_TYPE_PRINTER_CLASS);
         return USB_TYPE_PRINTER_CLASS;
     }
     // A printer that is there but could not be opened (in use, say) says more than the absence of the other kind.
     if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED) SetLastError(dwNativeError);
+    TraceFailure(GetLastError(), "detect.chosen type=%d none", USB_TYPE_NONE);
     return USB_TYPE_NONE;
 }
 
@@ -65,6 +85,7 @@ HANDLE CUsbComm::FindSupportedDevice(const GUID &guidClass, char *pszDevicePath,
             continue;
         }
         hResult = OpenDeviceInterface(hDevInfo, &interfaceData, pszDevicePath, nSize);
+        TraceInterface(guidClass, nIndex, pszDevicePath, hResult);
         if (hResult == INVALID_HANDLE_VALUE) {
             if (MatchesSupportedDevice(pszDevicePath)) dwFailure = GetLastError();
             continue;

@@ -3,10 +3,13 @@
 
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
+#include "trace/Trace.h"
 
 extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM *, void *) {
+    Trace("unload");
     ShutdownPowerHandler();
     g_UsbComm.StopReaderForUnload();
+    StopTraceWriter();
 }
 
 void ReturnToLoadedState() {
@@ -15,6 +18,7 @@ void ReturnToLoadedState() {
     g_UsbComm.ClosePrinterClassPipe(0);
     // With the power window gone no resume can arrive to end a suspension, so it ends here.
     g_UsbComm.m_bSuspended = 0;
+    StopTraceWriter();
 }
 
 bool IsPowerSuspended() { return g_UsbComm.m_bSuspended != 0; }

@@ -8,6 +8,7 @@
 #include "jni/LastErrorKeeper.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
+#include "trace/ExportTrace.h"
 
 namespace {
 
@@ -32,10 +33,7 @@ jfieldID FindHandleField(JNIEnv *env, jobject port, const char *pszFieldName) {
     return field;
 }
 
-}  // namespace
-
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *env, jobject, jobject port,
-                                                                       jint nAccess) {
+jint InitPipe(JNIEnv *env, jobject port, jint nAccess) {
     CLastErrorKeeper lastError;
     if (g_UsbComm.m_bSuspended) {
         lastError.Set(ERROR_POWER_SUSPENDED_CODE);
@@ -94,7 +92,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *e
     return nUsbType;
 }
 
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbClosePipe(JNIEnv *, jobject, jint nHandle) {
+jint ClosePipe(jint nHandle) {
     CLastErrorKeeper lastError;
     DWORD dwError = ERROR_SUCCESS;
     bool bPrinterClass;
@@ -118,4 +116,22 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbClosePipe(JNIEnv *
     }
     if (bPrinterClass) return g_UsbComm.ClosePrinterClassPipe(nHandle);
     return static_cast<jint>(dwError);
+}
+
+}  // namespace
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbInitPipe(JNIEnv *env, jobject, jobject port,
+                                                                       jint nAccess) {
+    Trace("usbInitPipe.enter access=0x%08X", static_cast<unsigned>(nAccess));
+    jint nResult = InitPipe(env, port, nAccess);
+    TraceExportResult("usbInitPipe", nResult, nResult < 0);
+    return nResult;
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbClosePipe(JNIEnv *, jobject, jint nHandle) {
+    Trace("usbClosePipe.enter h=%d", nHandle);
+    jint nResult = ClosePipe(nHandle);
+    // 1 is the printer-class close abandoned, which records no error code.
+    TraceExportResult("usbClosePipe", nResult, nResult != 0 && nResult != 1);
+    return nResult;
 }

@@ -9,6 +9,7 @@
 #include "jni/JavaBoundary.h"
 #include "jni/LastErrorKeeper.h"
 #include "port/UsbComm.h"
+#include "trace/ExportTrace.h"
 
 namespace {
 
@@ -64,10 +65,7 @@ jint RequestResult(CLastErrorKeeper &lastError, BOOL bSucceeded) {
     return bSucceeded ? 0 : static_cast<jint>(lastError.Capture());
 }
 
-}  // namespace
-
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIEnv *env, jobject, jint nHandle,
-                                                                            jbyteArray array) {
+jint ReadInputPipe(JNIEnv *env, jint nHandle, jbyteArray array) {
     CLastErrorKeeper lastError;
     if (array == nullptr) {
         lastError.Set(ERROR_INVALID_PARAMETER);
@@ -92,12 +90,12 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIE
     }
     if (!bRead) return -1;
     if (nRead > static_cast<DWORD>(nLength)) nRead = static_cast<DWORD>(nLength);
+    TraceBytes("usbReadInputPipe.bytes", nHandle, buffer.get(), nRead);
     if (nRead > 0) env->SetByteArrayRegion(array, 0, static_cast<jsize>(nRead), reinterpret_cast<jbyte *>(buffer.get()));
     return static_cast<jint>(nRead);
 }
 
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JNIEnv *env, jobject, jint,
-                                                                             jbyteArray array) {
+jint WriteOutputPipe(JNIEnv *env, jbyteArray array) {
     CLastErrorKeeper lastError;
     if (array == nullptr) return static_cast<jint>(lastError.Set(ERROR_INVALID_PARAMETER));
     jsize nLength = env->GetArrayLength(array);
@@ -116,12 +114,13 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JN
         if (!lease || !WriteFile(lease.Get(), pElements, static_cast<DWORD>(nLength), &nWritten, nullptr)) {
             dwError = lastError.Capture();
         }
+        TraceBytes("usbWriteOutputPipe.bytes", TraceHandle(lease.Get()), pElements, nWritten);
     }
     env->ReleaseByteArrayElements(array, pElements, 0);
     return static_cast<jint>(dwError);
 }
 
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetCommTimeout(JNIEnv *, jobject, jint nHandle) {
+jint GetCommTimeout(jint nHandle) {
     CLastErrorKeeper lastError;
     bool bPrinterClass = false;
     CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
@@ -132,12 +131,8 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetCommTimeout(JNI
     return static_cast<jint>(timeouts.ReadTotalTimeoutConstant);
 }
 
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNIEnv *, jobject, jint nHandle,
-                                                                            jint nReadInterval,
-                                                                            jint nReadTotalMultiplier,
-                                                                            jint nReadTotalConstant,
-                                                                            jint nWriteTotalMultiplier,
-                                                                            jint nWriteTotalConstant) {
+jint SetCommTimeout(jint nHandle, jint nReadInterval, jint nReadTotalMultiplier, jint nReadTotalConstant,
+                    jint nWriteTotalMultiplier, jint nWriteTotalConstant) {
     CLastErrorKeeper lastError;
     bool bPrinterClass = false;
     CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
@@ -159,7 +154,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNI
                                                     sizeof(timeouts), nullptr, 0, &nReturned, nullptr));
 }
 
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbPurgeRequest(JNIEnv *, jobject, jint nHandle) {
+jint PurgeRequest(jint nHandle) {
     CLastErrorKeeper lastError;
     bool bPrinterClass = false;
     CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
@@ -168,19 +163,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbPurgeRequest(JNIEn
     return RequestResult(lastError, PurgeComm(lease.Get(), PURGE_RXABORT | PURGE_RXCLEAR));
 }
 
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericReadValue(JNIEnv *, jobject) {
-    return static_cast<jint>(GENERIC_READ);
-}
-
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericWriteValue(JNIEnv *, jobject) {
-    return static_cast<jint>(GENERIC_WRITE);
-}
-
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetLastError(JNIEnv *, jobject) {
-    return static_cast<jint>(LibraryLastError());
-}
-
-extern "C" JNIEXPORT jstring JNICALL Java_com_qel_usb_UsbPort_usbGetErrorString(JNIEnv *env, jobject, jint nCode) {
+jstring GetErrorString(JNIEnv *env, jint nCode) {
     char *pszSystemText = nullptr;
     DWORD nLength = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                                        FORMAT_MESSAGE_FROM_SYSTEM,
@@ -198,4 +181,73 @@ extern "C" JNIEXPORT jstring JNICALL Java_com_qel_usb_UsbPort_usbGetErrorString(
         snprintf(szText, sizeof(szText), "FormatMessage failed: %d\n", 0);
     }
     return env->NewStringUTF(szText);
+}
+
+}  // namespace
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIEnv *env, jobject, jint nHandle,
+                                                                            jbyteArray array) {
+    Trace("usbReadInputPipe.enter h=%d", nHandle);
+    jint nResult = ReadInputPipe(env, nHandle, array);
+    TraceExportResult("usbReadInputPipe", nResult, nResult < 0);
+    return nResult;
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JNIEnv *env, jobject, jint nHandle,
+                                                                             jbyteArray array) {
+    Trace("usbWriteOutputPipe.enter h=%d", nHandle);
+    jint nResult = WriteOutputPipe(env, array);
+    TraceExportResult("usbWriteOutputPipe", nResult, nResult != 0);
+    return nResult;
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetCommTimeout(JNIEnv *, jobject, jint nHandle) {
+    Trace("usbGetCommTimeout.enter h=%d", nHandle);
+    jint nResult = GetCommTimeout(nHandle);
+    // The result is a time-out or an error code; which one only the caller's next usbGetLastError tells.
+    TraceExportResult("usbGetCommTimeout", nResult, false);
+    return nResult;
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNIEnv *, jobject, jint nHandle,
+                                                                            jint nReadInterval,
+                                                                            jint nReadTotalMultiplier,
+                                                                            jint nReadTotalConstant,
+                                                                            jint nWriteTotalMultiplier,
+                                                                            jint nWriteTotalConstant) {
+    Trace("usbSetCommTimeout.enter h=%d", nHandle);
+    jint nResult = SetCommTimeout(nHandle, nReadInterval, nReadTotalMultiplier, nReadTotalConstant,
+                                  nWriteTotalMultiplier, nWriteTotalConstant);
+    TraceExportResult("usbSetCommTimeout", nResult, nResult != 0 && nResult != 1);
+    return nResult;
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbPurgeRequest(JNIEnv *, jobject, jint nHandle) {
+    Trace("usbPurgeRequest.enter h=%d", nHandle);
+    jint nResult = PurgeRequest(nHandle);
+    TraceExportResult("usbPurgeRequest", nResult, nResult != 0 && nResult != 1);
+    return nResult;
+}
+
+extern "C" JNIEXPORT jstring JNICALL Java_com_qel_usb_UsbPort_usbGetErrorString(JNIEnv *env, jobject, jint nCode) {
+    Trace("usbGetErrorString.enter code=%d", nCode);
+    jstring text = GetErrorString(env, nCode);
+    Trace("usbGetErrorString.result text=%s", text != nullptr ? "yes" : "none");
+    return text;
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericReadValue(JNIEnv *, jobject) {
+    Trace("usbGetGenericReadValue");
+    return static_cast<jint>(GENERIC_READ);
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericWriteValue(JNIEnv *, jobject) {
+    Trace("usbGetGenericWriteValue");
+    return static_cast<jint>(GENERIC_WRITE);
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetLastError(JNIEnv *, jobject) {
+    jint nResult = static_cast<jint>(LibraryLastError());
+    Trace("usbGetLastError.result result=%d", nResult);
+    return nResult;
 }

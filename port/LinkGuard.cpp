@@ -1,5 +1,7 @@
 #include "port/LinkGuard.h"
 
+#include "trace/Trace.h"
+
 #include <chrono>
 #include <utility>
 
@@ -109,6 +111,7 @@ BOOL CLinkGuard::Retire(HANDLE hHandle) {
         lock.lock();
         if (it->second.nLeases > 0) m_leaseReturned.wait_for(lock, RETIRE_CANCEL_INTERVAL);
     }
+    Trace("close h=%d leases_out=%d", TraceHandle(hHeld), it->second.nLeases);
     m_leases.erase(it);
     lock.unlock();
     // Closed only now that it has left the table: the value may be reused from this moment on.

@@ -6,6 +6,7 @@
 
 
 #include "port/UsbComm.h"
+#include "trace/Trace.h"
 
 std::atomic<DWORD> g_nPowerThreadId(0);
 std::atomic<CUsbComm *> g_pPowerTarget(NULL);
@@ -213,10 +214,12 @@ ATOM RegisterPowerWindowClass() {
 }
 
 unsigned WINAPI PowerHandlerThread(void *pParam) {
+    TraceSetRole(TRACE_ROLE_POWER);
     // Top-level and hidden: message-only windows do not receive the power broadcast.
     HWND hWnd = CreateWindowExA(0, POWER_WINDOW_CLASS, NULL, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, NULL, NULL);
     g_bPowerWindowCreated = (hWnd != NULL);
+    Trace("power.window created=%d", hWnd != NULL ? 1 : 0);
     SetEvent(g_hPowerReadyEvent);
     if (hWnd == NULL) return 0;
 
@@ -236,6 +239,8 @@ LRESULT CALLBACK PowerHandlerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM
 
     // Before the start has stored its target there is no port state to act on.
     CUsbComm *pTarget = g_pPowerTarget;
+    Trace("power.broadcast event=%lu ignored=%d", static_cast<unsigned long>(wParam),
+          pTarget == NULL || g_bPowerStopping ? 1 : 0);
     if (pTarget == NULL || g_bPowerStopping) return TRUE;
 
     if (wParam == PBT_APMSUSPEND) {

@@ -3,6 +3,7 @@
 #include "discovery/DeviceFile.h"
 #include "discovery/PipePath.h"
 #include "port/UsbComm.h"
+#include "trace/Trace.h"
 
 namespace {
 
@@ -42,25 +43,43 @@ DWORD WINAPI CancelWriteAfterBound(LPVOID pParam) {
 
 // A synchronous write that a helper thread cancels when it has not ended within the bound; the calling thread cannot
 // cancel its own blocked call. Without the helper's resources the write goes unbounded rather than not at all.
-void WriteWithinBound(HANDLE hFile, const BYTE *pbBytes, DWORD nLength, DWORD dwBound) {
+BOOL WriteWithinBound(HANDLE hFile, const BYTE *pbBytes, DWORD nLength, DWORD dwBound) {
     BoundedWrite write = {hFile, CreateEventA(nullptr, TRUE, FALSE, nullptr), dwBound};
     HANDLE hCanceller = write.hDone == nullptr
                             ? nullptr
                             : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr);
     DWORD nWritten = 0;
-    WriteFile(hFile, pbBytes, nLength, &nWritten, nullptr);
+    BOOL bWritten = WriteFile(hFile, pbBytes, nLength, &nWritten, nullptr);
+    DWORD dwWriteError = GetLastError();
     if (hCanceller != nullptr) {
         SetEvent(write.hDone);
         WaitForSingleObject(hCanceller, INFINITE);
         CloseHandle(hCanceller);
     }
     if (write.hDone != nullptr) CloseHandle(write.hDone);
+    SetLastError(dwWriteError);
+    return bWritten;
 }
 
-template <class Operation> bool TryTwice(Operation operation) {
+void TraceCommand(const char *pszCommand, HANDLE hWrite, BOOL bWritten, DWORD nWritten) {
+    if (!TraceOn()) return;
+    if (!bWritten) {
+        TraceFailureLine(GetLastError(), "power.command %s h=%d written=%lu", pszCommand, TraceHandle(hWrite),
+                         static_cast<unsigned long>(nWritten));
+        return;
+    }
+    TraceLine("power.command %s h=%d written=%lu", pszCommand, TraceHandle(hWrite),
+              static_cast<unsigned long>(nWritten));
+}
+
+template <class Operation> bool TryTwice(const char *pszStep, Operation operation) {
     if (operation()) return true;
+    TraceFailure(GetLastError(), "resume.%s attempt=1 failed, retry in %lu ms", pszStep,
+                 static_cast<unsigned long>(REOPEN_RETRY_PAUSE));
     Sleep(REOPEN_RETRY_PAUSE);
-    return operation();
+    bool bDone = operation();
+    if (!bDone) TraceFailure(GetLastError(), "resume.%s attempt=2 failed", pszStep);
+    return bDone;
 }
 
 }  // namespace
@@ -68,6 +87,7 @@ template <class Operation> bool TryTwice(Operation operation) {
 void CUsbComm::OnPowerSuspend() {
     bool bWasConnected = m_bConnected;
     m_bReopenAtResume = HasReceiveMachinery() || m_hWritePort.load() != nullptr;
+    Trace("suspend.begin connected=%d reopen_at_resume=%d", bWasConnected ? 1 : 0, m_bReopenAtResume ? 1 : 0);
     // Set before anything is closed, so that Java calls that begin from now on are refused before they touch a
     // handle.
     m_bSuspended = 1;
@@ -76,6 +96,7 @@ void CUsbComm::OnPowerSuspend() {
         CloseAll();
     }
     m_bConnected = false;
+    Trace("suspend.end");
 }
 
 int CUsbComm::CloseAll() {
@@ -89,9 +110,11 @@ int CUsbComm::CloseAll() {
 }
 
 void CUsbComm::OnPowerResume() {
+    Trace("resume.begin suspended=%d reopen=%d", m_bSuspended ? 1 : 0, m_bReopenAtResume ? 1 : 0);
     if (!m_bSuspended) {
         Sleep(RESUME_END_PAUSE);
         m_bSuspended = 0;
+        Trace("resume.end reopened=0");
         return;
     }
     if (!m_bReopenAtResume.exchange(false)) {
@@ -99,15 +122,16 @@ void CUsbComm::OnPowerResume() {
         // Java calls are refused for as long as after any other resume.
         Sleep(RESUME_END_PAUSE);
         m_bSuspended = 0;
+        Trace("resume.end reopened=0");
         return;
     }
     Sleep(RESUME_SETTLE_PAUSE);
-    if (TryTwice([this] { return ReopenWritePipe() != 0; }) &&
-        TryTwice([this] { return ReopenReadPipe() != 0; })) {
-        SendResumeCommand();
-    }
+    bool bReopened = TryTwice("reopen_write", [this] { return ReopenWritePipe() != 0; }) &&
+                     TryTwice("reopen_read", [this] { return ReopenReadPipe() != 0; });
+    if (bReopened) SendResumeCommand();
     Sleep(RESUME_END_PAUSE);
     m_bSuspended = 0;
+    Trace("resume.end reopened=%d", bReopened ? 1 : 0);
 }
 
 bool CUsbComm::ComposeOwnPipePath(const char *pszPipeName) {
@@ -152,7 +176,8 @@ void CUsbComm::SendCommand(const BYTE *pbCommand, DWORD nLength) {
     CHandleLease lease = LeaseWriteHandle();
     if (!lease) return;
     DWORD nWritten = 0;
-    WriteFile(lease.Get(), pbCommand, nLength, &nWritten, nullptr);
+    BOOL bWritten = WriteFile(lease.Get(), pbCommand, nLength, &nWritten, nullptr);
+    TraceCommand("resume", lease.Get(), bWritten, nWritten);
 }
 
 void CUsbComm::SendSuspendCommand() {
@@ -161,7 +186,8 @@ void CUsbComm::SendSuspendCommand() {
     // Windows gives a suspend handler about two seconds and then sleeps anyway. A printer that takes no data (cover
     // open, paper out) would otherwise hold the power thread in this write, the link would never be closed, and the
     // resume would find the thread still blocked.
-    WriteWithinBound(lease.Get(), SUSPEND_COMMAND, sizeof(SUSPEND_COMMAND), SUSPEND_COMMAND_BOUND);
+    BOOL bWritten = WriteWithinBound(lease.Get(), SUSPEND_COMMAND, sizeof(SUSPEND_COMMAND), SUSPEND_COMMAND_BOUND);
+    TraceCommand("suspend", lease.Get(), bWritten, bWritten ? sizeof(SUSPEND_COMMAND) : 0);
 }
 
 void CUsbComm::SendResumeCommand() { SendCommand(RESUME_COMMAND, sizeof(RESUME_COMMAND)); }

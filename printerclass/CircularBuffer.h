@@ -21,6 +21,7 @@ public:
 
     // Locked: how many more bytes fit.
     DWORD FreeSpace();
+    DWORD Capacity() const { return m_nMask + 1; }
     // An auto-reset event, set each time a take makes room: the reader waits on it instead of dropping bytes, so
     // that a full buffer holds the printer back.
     HANDLE RoomEvent() const { return m_hRoomEvent; }

@@ -6,6 +6,7 @@
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 #include "printerclass/CircularBuffer.h"
+#include "trace/TraceWait.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ DWORD WaitForDoneSignal(HANDLE hDone, DWORD dwTimeout) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    return WaitForSingleObject(hDone, dwTimeout);
+    return CTraceWait("close.wait_done_signal", dwTimeout).End(WaitForSingleObject(hDone, dwTimeout));
 }
 
 void CloseHandleField(std::atomic<HANDLE> &field) {
@@ -96,6 +97,7 @@ bool CUsbComm::CreateReceiveMachinery() {
 
     DWORD dwThreadId = 0;
     HANDLE hThread = CreateThread(nullptr, 0, ReaderThreadProc, this, CREATE_SUSPENDED, &dwThreadId);
+    Trace("link.machinery reader_tid=%lu", static_cast<unsigned long>(dwThreadId));
     if (hThread == nullptr) {
         m_bOpened = 0;
         return false;
@@ -107,6 +109,7 @@ bool CUsbComm::CreateReceiveMachinery() {
 }
 
 int CUsbComm::ClosePrinterClassPipe(jint nHandle) {
+    Trace("close.link h=%d", nHandle);
     int nResult;
     {
         CLockHolder lifecycle(m_guard.m_lifecycleLock);
@@ -166,7 +169,8 @@ void CUsbComm::WaitReaderEnded() {
     for (;;) {
         HANDLE hStop = m_hStopEvent.load();
         if (hStop != nullptr) SetEvent(hStop);
-        DWORD dwWait = WaitForSingleObject(hThread, READER_SIGNAL_TIMEOUT);
+        DWORD dwWait = CTraceWait("close.wait_reader_end", READER_SIGNAL_TIMEOUT)
+                           .End(WaitForSingleObject(hThread, READER_SIGNAL_TIMEOUT));
         if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_FAILED) return;
     }
 }

@@ -8,6 +8,7 @@
 #include "discovery/DeviceFile.h"
 #include "port/UsbComm.h"
 #include "printerclass/CircularBuffer.h"
+#include "trace/Trace.h"
 
 namespace {
 
@@ -81,12 +82,15 @@ bool AbandonRead(std::unique_ptr<PendingRead> &read) {
 
 DWORD WINAPI ReaderThreadProc(LPVOID pParam) {
     CUsbComm *pComm = static_cast<CUsbComm *>(pParam);
+    TraceSetRole(TRACE_ROLE_READER);
+    Trace("reader.start h=%d", TraceHandle(pComm->m_hReadPort.load()));
     pComm->m_bReaderBusy = 1;
     int nResult = pComm->ReaderLoop();
     // A reader that has ended holds no connection: a suspend must not take the link for a live one.
     pComm->m_bConnected = false;
     pComm->m_bReaderBusy = 0;
     Sleep(THREAD_END_PAUSE);
+    Trace("reader.end");
     HANDLE hDone = pComm->m_hThreadDoneEvent.load();
     if (hDone != nullptr) SetEvent(hDone);
     return static_cast<DWORD>(nResult);
@@ -94,9 +98,23 @@ DWORD WINAPI ReaderThreadProc(LPVOID pParam) {
 
 namespace {
 
+// Whether the ring buffer was more than half full at the last store: the trace shows the crossings, not every store.
+thread_local bool t_bRingAboveHalf = false;
+
+void TraceRingFill(CCircularBuffer *pBuffer) {
+    if (!TraceOn() || pBuffer == nullptr) return;
+    DWORD nFill = pBuffer->Capacity() - pBuffer->FreeSpace();
+    bool bAboveHalf = nFill > pBuffer->Capacity() / 2;
+    if (bAboveHalf == t_bRingAboveHalf) return;
+    t_bRingAboveHalf = bAboveHalf;
+    TraceLine("ring.%s fill=%lu of %lu", bAboveHalf ? "above_half" : "below_half", static_cast<unsigned long>(nFill),
+              static_cast<unsigned long>(pBuffer->Capacity()));
+}
+
 void StoreReceived(CUsbComm &comm, const BYTE *pBytes, DWORD nCount) {
     CCircularBuffer *pBuffer = comm.m_pCCBuffer.load();
     if (pBuffer != nullptr) pBuffer->PutBytes(pBytes, nCount);
+    TraceRingFill(pBuffer);
     SetEvent(comm.m_hDataEvent.load());
 }
 
@@ -120,7 +138,11 @@ bool MeansDeviceGone(DWORD dwError) { return dwError == ERROR_ACCESS_DENIED || d
 void ReconnectAfter(CUsbComm &comm, DWORD dwError) {
     if (MeansDeviceGone(dwError)) comm.m_bConnected = false;
     comm.m_bConnected = comm.Reconnect() != 0;
-    PauseUntilStopped(comm, MeansDeviceGone(dwError) ? ACCESS_DENIED_PAUSE : INVALID_HANDLE_PAUSE);
+    DWORD dwPause = MeansDeviceGone(dwError) ? ACCESS_DENIED_PAUSE : INVALID_HANDLE_PAUSE;
+    Trace("reader.reconnect outcome=%s read_h=%d write_h=%d pause=%lu", comm.m_bConnected ? "connected" : "failed",
+          TraceHandle(comm.m_hReadPort.load()), TraceHandle(comm.m_hWritePort.load()),
+          static_cast<unsigned long>(dwPause));
+    PauseUntilStopped(comm, dwPause);
 }
 
 // Flow control: the next read is issued only when the ring buffer has room for a whole block. Until then the
@@ -129,7 +151,10 @@ void ReconnectAfter(CUsbComm &comm, DWORD dwError) {
 bool AwaitRoomForBlock(CUsbComm &comm) {
     CCircularBuffer *pBuffer = comm.m_pCCBuffer.load();
     if (pBuffer == nullptr) return true;
+    bool bHeld = false;
     while (pBuffer->FreeSpace() < RECEIVE_BLOCK_SIZE) {
+        if (!bHeld) Trace("ring.hold reads paused until Java takes bytes");
+        bHeld = true;
         HANDLE waitList[2] = {pBuffer->RoomEvent(), comm.m_hStopEvent.load()};
         DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
         if (dwWait == WAIT_OBJECT_0 + 1) {
@@ -140,6 +165,7 @@ bool AwaitRoomForBlock(CUsbComm &comm) {
         if (dwWait != WAIT_OBJECT_0 && PauseUntilStopped(comm, RETRY_PAUSE)) return false;
         if (comm.m_bRunning == 0) return false;
     }
+    if (bHeld) Trace("ring.release");
     return true;
 }
 
@@ -162,6 +188,7 @@ void AwaitPendingRead(CUsbComm &comm, std::unique_ptr<PendingRead> &pRead) {
         return;
     }
     if (!GetOverlappedResult(read.hIssuedOn, &read.overlapped, &read.nRead, FALSE)) {
+        TraceFailure(GetLastError(), "reader.read_error h=%d pending", TraceHandle(read.hIssuedOn));
         // Never issue the next read into a block that a read still pending may write.
         if (!AbandonRead(pRead)) comm.m_bRunning = 0;
         return;
@@ -196,6 +223,7 @@ int CUsbComm::ReaderLoop() {
             continue;
         }
         DWORD dwError = GetLastError();
+        if (dwError != ERROR_IO_PENDING) TraceFailure(dwError, "reader.read_error h=%d", TraceHandle(read.hIssuedOn));
         switch (dwError) {
         case ERROR_IO_PENDING:
             read.bPending = true;
@@ -207,6 +235,7 @@ int CUsbComm::ReaderLoop() {
             ReconnectAfter(*this, dwError);
             break;
         default:
+            Trace("reader.pause ms=%lu", static_cast<unsigned long>(RETRY_PAUSE));
             PauseUntilStopped(*this, RETRY_PAUSE);
             break;
         }

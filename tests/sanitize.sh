@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the C++ tests with AddressSanitizer and UndefinedBehaviorSanitizer, and again with ThreadSanitizer, each in
-# its own folder under <build-root>, and runs platform_tests, library_tests and stress_tests under each. The Java
-# tests are not run: the JVM does not run under these sanitizers.
+# its own folder under <build-root>, and runs platform_tests, library_tests and stress_tests under each, and the
+# stress_tests once more under ThreadSanitizer with the library's trace on. The Java tests are not run: the JVM does
+# not run under these sanitizers.
 #
 #   tests/sanitize.sh <source> <build-root>
 #
@@ -70,5 +71,9 @@ for sanitizer in ${SANITIZERS:-address thread}; do
   for test in platform_tests library_tests stress_tests; do
     run "$sanitizer" "$dir" "$test" || status=1
   done
+  # Once more with the library's trace on: its queue and writer under the storm, and a trace that still parses.
+  if [ "$sanitizer" = thread ]; then
+    VIRIVOREZU_TRACE="$dir/stress-trace.log" run "$sanitizer" "$dir" stress_tests || status=1
+  fi
 done
 exit $status

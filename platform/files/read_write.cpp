@@ -2,6 +2,7 @@
 #include "files/file_object.h"
 #include "files/io_request.h"
 #include "files/overlapped_record.h"
+#include "files/regular_file.h"
 #include "files/requests_in_flight.h"
 #include "kernel/faults.h"
 #include "kernel/misuse.h"
@@ -9,12 +10,17 @@
 namespace platform {
 namespace {
 
+bool isOrdinaryFile(const std::shared_ptr<FileObject> &object) {
+    return object && dynamic_cast<RegularFile *>(&object->device()) != nullptr;
+}
+
 BOOL transfer(const char *operation, IoKind kind, HANDLE file, void *buffer, DWORD length, LPDWORD transferred,
               LPOVERLAPPED overlapped) {
     // Windows clears the count before any work or checking.
     if (transferred != nullptr) *transferred = 0;
-    if (injectedFault(operation)) return FALSE;
     auto object = lookupHandleAs<FileObject>(file);
+    // Injected faults stand for failing devices, as in CreateFileA; ordinary files never take them.
+    if (!isOrdinaryFile(object) && injectedFault(operation)) return FALSE;
     if (!object) return FALSE;
     if (object->isOverlapped() && overlapped == nullptr) {
         // Windows may report such a request complete before it is; the layer refuses it and reports it.

@@ -140,6 +140,9 @@ typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 #define TRUNCATE_EXISTING 5u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
+#define FILE_APPEND_DATA 0x00000004u
+#define MAX_PATH 260
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
 
 #define PURGE_TXABORT 0x0001u
 #define PURGE_RXABORT 0x0002u
@@ -160,6 +163,10 @@ typedef struct _COMMTIMEOUTS {
 #define ERROR_INVALID_FUNCTION 1L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_DISK_FULL 112L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
@@ -268,6 +275,25 @@ typedef struct _COMMTIMEOUTS {
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
 
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
 typedef struct tagWNDCLASSEXA {
@@ -367,6 +393,14 @@ PLATFORM_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, 
                                          DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
                                          LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped);
 PLATFORM_API BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags);
+PLATFORM_API BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+PLATFORM_API BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+PLATFORM_API DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+PLATFORM_API ULONGLONG WINAPI GetTickCount64(void);
+PLATFORM_API BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *lpPerformanceCount);
+PLATFORM_API BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *lpFrequency);
+PLATFORM_API void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
+PLATFORM_API DWORD WINAPI GetCurrentProcessId(void);
 
 PLATFORM_API DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                                          LPSTR lpBuffer, DWORD nSize, void *Arguments);

@@ -66,7 +66,8 @@ void openPipe(Worker &worker, DWORD access) {
     worker.slot.doing(access == GENERIC_READ ? "usbInitPipe(read)" : "usbInitPipe(write)");
     jint result = worker.port.initPipe(static_cast<jint>(access));
     // With the neighbour plugged in, detection may find either printer.
-    bool eitherTransport = worker.round.neighbourAttaching && (result == 0 || result == 1);
+    bool neighbourThere = worker.round.neighbour >= 0 || worker.round.neighbourArriving;
+    bool eitherTransport = neighbourThere && (result == 0 || result == 1);
     if (result != -1 && result != worker.round.transport && !eitherTransport) {
         worker.round.failures.add(formatText("chaotic phase: an open returned %d on transport %d", result,
                                              worker.round.transport));
@@ -170,7 +171,7 @@ void broadcastPower(ActivityBoard::Slot &slot, WPARAM event) {
 void toggleNeighbour(RoundContext &round) {
     int neighbour = round.neighbour;
     if (neighbour < 0) {
-        round.neighbourAttaching = true;
+        round.neighbourArriving = true;
         neighbour = simbus_attach_default(1 - round.transport);
         if (neighbour < 0 || !applyDeviceHabits(neighbour, round.habits)) {
             round.failures.add("chaotic phase: the neighbour printer could not be attached");

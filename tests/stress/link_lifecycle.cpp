@@ -41,24 +41,16 @@ std::string describeOpenHandles() {
     return text;
 }
 
-size_t openThreadHandles() {
-    size_t count = 0;
-    for (uintptr_t value = 4; value < 0x4000; value += 4) {
-        if (std::dynamic_pointer_cast<platform::Thread>(platform::lookupHandle(reinterpret_cast<HANDLE>(value)))) {
-            ++count;
-        }
-    }
-    return count;
-}
 
 void checkHandlesReleased(RoundContext &round) {
     // The close waits a (scaled) second for the idle power thread to end; when that runs out, the thread's handle
     // is kept until the next start or the unload. That one handle may outlast the close, nothing else may.
     size_t baseline = round.handleBaseline;
+    size_t threadHandles = round.threadHandleBaseline;
     bool released = waitFor(
-        [baseline] {
+        [baseline, threadHandles] {
             size_t open = platform::openHandleCount();
-            return open == baseline || (open == baseline + 1 && openThreadHandles() == 1);
+            return open == baseline || (open == baseline + 1 && openThreadHandles() == threadHandles + 1);
         },
         RELEASE_BOUND);
     if (!released) {
@@ -68,7 +60,8 @@ void checkHandlesReleased(RoundContext &round) {
     }
     // The unload's stop reaps a kept power thread.
     ShutdownPowerHandler();
-    if (platform::openHandleCount() != baseline) {
+    // Waited for, not read once: the trace writer, when the trace is on, replaces its file's handle as it rotates.
+    if (!waitFor([baseline] { return platform::openHandleCount() == baseline; }, RELEASE_BOUND)) {
         round.failures.add(formatText("after the unload's stop %zu handles are open, %zu before the link was "
                                       "opened:%s",
                                       platform::openHandleCount(), baseline, describeOpenHandles().c_str()));
@@ -238,4 +231,14 @@ void suspendAndResume(RoundContext &round) {
 void resetPrinter(RoundContext &round) {
     sim::unplug(round.printer);
     sim::replug(round.printer);
+}
+
+size_t openThreadHandles() {
+    size_t count = 0;
+    for (uintptr_t value = 4; value < 0x4000; value += 4) {
+        if (std::dynamic_pointer_cast<platform::Thread>(platform::lookupHandle(reinterpret_cast<HANDLE>(value)))) {
+            ++count;
+        }
+    }
+    return count;
 }

@@ -44,6 +44,7 @@ RoundContext::RoundContext(uint64_t seed, size_t handleBaseline, size_t threadBa
       transport(static_cast<int>(mixSeed(seed) & 1)),
       handleBaseline(handleBaseline),
       threadBaseline(threadBaseline),
+      threadHandleBaseline(openThreadHandles()),
       habits(habitsOfRound(seed)),
       counters(counters),
       board(board),

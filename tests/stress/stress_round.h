@@ -37,6 +37,9 @@ private:
     std::vector<std::string> failures_;
 };
 
+// The thread handles the platform layer holds open now.
+size_t openThreadHandles();
+
 struct RoundContext {
     RoundContext(uint64_t seed, size_t handleBaseline, size_t threadBaseline, StressCounters &counters,
                  ActivityBoard &board);
@@ -47,6 +50,8 @@ struct RoundContext {
     // Open handles and live threads of the platform layer before the round: what every close must come back to.
     const size_t handleBaseline;
     const size_t threadBaseline;
+    // Thread handles among them (the library's trace writer keeps one while the trace is on).
+    const size_t threadHandleBaseline;
     const DeviceHabits habits;
     StressCounters &counters;
     ActivityBoard &board;
@@ -59,9 +64,8 @@ struct RoundContext {
     // A printer of the other transport that a chaotic phase plugs in beside the round's own; -1 before the first.
     // While it is present an open may report either transport.
     std::atomic<int> neighbour{-1};
-    // Set just before the neighbour is first attached: from then on an open on another thread may find it, before
-    // `neighbour` holds its id.
-    std::atomic<bool> neighbourAttaching{false};
+    // Set just before the neighbour is attached: an open on another thread may find it before its id is stored.
+    std::atomic<bool> neighbourArriving{false};
 
     // Read handles that Java got on the native transport, which Java alone closes.
     void keepNativeReadHandle(jint handle);

@@ -16,8 +16,10 @@
 #include "stress/stress_round.h"
 #include "stress/stress_settings.h"
 #include "stress/text_format.h"
+#include "stress/trace_check.h"
 #include "stress/watchdog.h"
 
+extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM *vm, void *reserved);
 extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM *vm, void *reserved);
 
 namespace {
@@ -78,6 +80,8 @@ void checkUnloadEndsEveryThread(size_t threadBaseline) {
 }
 
 TEST_F(Stress, randomSchedulesOnBothTransports) {
+    // As the JVM loads the library: VIRIVOREZU_TRACE runs the storm with the trace on.
+    JNI_OnLoad(nullptr, nullptr);
     StressSettings settings = readStressSettings();
     size_t threadBaseline = platform::liveThreadCount();
     StressCounters counters;
@@ -120,6 +124,7 @@ TEST_F(Stress, randomSchedulesOnBothTransports) {
         seed = mixSeed(seed);
     }
     checkUnloadEndsEveryThread(threadBaseline);
+    EXPECT_EQ("", findUnparsableTraceLine());
 
     std::printf("stress: %d rounds on the printer-class transport, %d on the native transport; %" PRIu64
                 " orderly and %" PRIu64 " chaotic phases, %" PRIu64 " operations, %" PRIu64 " stream bytes\n",

@@ -1,7 +1,7 @@
-// viri_probe: what the library finds and would open on this machine. The library writes no log, so in the field
-// this shows the device interfaces of both driver classes, which of them the supported-device table matches, the
-// transport that detection picks and the pipe paths that would be opened, and on request exchanges a status request
-// with the printer.
+// viri_probe: what the library finds and would open on this machine, and a summary of the library's trace. In the
+// field this shows the device interfaces of both driver classes, which of them the supported-device table matches,
+// the transport that detection picks and the pipe paths that would be opened, and on request exchanges a status
+// request with the printer.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include "tools/guid_text.h"
 #include "tools/probe/device_interfaces.h"
 #include "tools/probe/status_exchange.h"
+#include "tools/probe/trace_summary.h"
 #include "tools/probe/virtual_printers.h"
 
 namespace {
@@ -25,6 +26,7 @@ struct Options {
     bool attach = false;
     int attachTransport = USB_TYPE_PRINTER_CLASS;
     bool help = false;
+    std::string traceFile;
     std::string error;
 };
 
@@ -39,6 +41,8 @@ Options parseOptions(int argc, char **argv) {
         } else if (arg == "--attach-virtual=native") {
             options.attach = true;
             options.attachTransport = USB_TYPE_NATIVE;
+        } else if (arg == "--trace" && i + 1 < argc) {
+            options.traceFile = argv[++i];
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else {
@@ -51,12 +55,15 @@ Options parseOptions(int argc, char **argv) {
 void printUsage() {
     std::printf(
         "usage: viri_probe [--exchange] [--attach-virtual[=class|native]]\n"
+        "       viri_probe --trace FILE\n"
         "  Lists the USB printer interfaces of both driver classes, marks those the library supports, and shows\n"
         "  the transport detection's choice and the pipe paths the library would open.\n"
         "  --exchange        also opens both pipes and asks the printer's status (DLE EOT 1)\n"
         "  --attach-virtual  first attaches a virtual receipt printer and an unsupported printer, behind the USB\n"
         "                    printer class driver (=class, the default) or the native USB driver (=native);\n"
-        "                    only in the Linux build, which carries the simulated USB bus\n");
+        "                    only in the Linux build, which carries the simulated USB bus\n"
+        "  --trace FILE      summarises a trace the library wrote (VIRIVOREZU_TRACE): opens and closes,\n"
+        "                    reconnect storms, suspends and resumes with their durations, errors by code\n");
 }
 
 std::string errorText(DWORD code) {
@@ -150,6 +157,7 @@ int main(int argc, char **argv) {
         printUsage();
         return options.help ? 0 : 2;
     }
+    if (!options.traceFile.empty()) return probe::summariseTrace(options.traceFile) ? 0 : 1;
     if (options.attach) {
         std::string reason;
         if (!probe::attachVirtualPrinters(options.attachTransport, reason)) {
