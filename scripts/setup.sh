@@ -9,6 +9,9 @@ packages=(
   junit5
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
+  # Real printers on Linux: udev, logind over sd-bus, libusb; emulated in the tests by umockdev and dbusmock.
+  libudev-dev libsystemd-dev libusb-1.0-0-dev
+  umockdev libumockdev-dev python3-dbusmock dbus-daemon dbus
 )
 
 missing=()
