@@ -16,6 +16,25 @@ bool resolve(HMODULE module, const char *method, Function &function, std::string
     return true;
 }
 
+// The JVM refuses a library whose JNI_OnLoad asks for a JNI version it does not know.
+bool knownJniVersion(jint version) {
+    return version == JNI_VERSION_1_1 || version == JNI_VERSION_1_2 || version == JNI_VERSION_1_4 ||
+           version == JNI_VERSION_1_6 || version == JNI_VERSION_1_8 || version == JNI_VERSION_9 ||
+           version == JNI_VERSION_10;
+}
+
+// The JVM calls JNI_OnLoad once, right after LoadLibrary and before any native method; a library without one is
+// taken as a JNI 1.1 library.
+bool callOnLoad(UsbPortLibrary &library, std::string &error) {
+    FARPROC address = GetProcAddress(library.module, "JNI_OnLoad");
+    if (address == nullptr) return true;
+    auto onLoad = reinterpret_cast<jint(JNICALL *)(JavaVM *, void *)>(reinterpret_cast<void *>(address));
+    const jint version = onLoad(nullptr, nullptr);
+    if (knownJniVersion(version)) return true;
+    error = "JNI_OnLoad returned the unknown version " + std::to_string(version);
+    return false;
+}
+
 }  // namespace
 
 bool loadUsbPortLibrary(const std::string &path, UsbPortLibrary &library, std::string &error) {
@@ -25,6 +44,7 @@ bool loadUsbPortLibrary(const std::string &path, UsbPortLibrary &library, std::s
         return false;
     }
     error.clear();
+    if (!callOnLoad(library, error)) return false;
     bool all = true;
     all &= resolve(library.module, "usbInitPipe", library.usbInitPipe, error);
     all &= resolve(library.module, "usbClosePipe", library.usbClosePipe, error);

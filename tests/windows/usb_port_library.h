@@ -28,7 +28,8 @@ struct UsbPortLibrary {
     HMODULE module = nullptr;
 };
 
-// Loads the DLL and resolves all eleven exports; on failure returns false and says why in `error`.
+// Loads the DLL, calls its JNI_OnLoad as the JVM does (which reads the trace's variables from the process
+// environment), and resolves all eleven exports; on failure returns false and says why in `error`.
 bool loadUsbPortLibrary(const std::string &path, UsbPortLibrary &library, std::string &error);
 
 }  // namespace winetest
