@@ -1,5 +1,5 @@
 // viri_wine_tests.exe <suite> [path of VIRIVOREzu.dll]
-// Suites: harness, transport, power. Prints "N passed, N failed" last and exits non-zero when a case failed.
+// Suites: harness, transport, power, trace. Prints "N passed, N failed" last and exits non-zero when a case failed.
 #include "suites.h"
 
 #include <cstdio>
@@ -7,7 +7,7 @@
 
 int main(int argc, char **argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s harness|transport|power [VIRIVOREzu.dll]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s harness|transport|power|trace [VIRIVOREzu.dll]\n", argv[0]);
         return 2;
     }
     const std::string suite = argv[1];
@@ -15,6 +15,10 @@ int main(int argc, char **argv) {
     winetest::TestRunner runner;
     if (suite == "harness") {
         winetest::runHarnessSuite(runner);
+        return runner.finish();
+    }
+    if (suite == "trace") {
+        winetest::runTraceSuite(runner, libraryPath);
         return runner.finish();
     }
     if (suite != "transport" && suite != "power") {

@@ -43,8 +43,12 @@ if [ ! -f "$WINEPREFIX/.viri-prefix-ready" ]; then
   touch "$WINEPREFIX/.viri-prefix-ready"
 fi
 
+# The library reads the trace's variables as it loads; the trace suite sets its own, and the others run untraced
+# whatever the calling shell exports.
+unset VIRIVOREZU_TRACE VIRIVOREZU_TRACE_BYTES
+
 # The power suite waits through the library's 15 s + 5 s of resume pauses, and a further 5 s, in real time.
-for suite in harness transport power; do
+for suite in harness transport power trace; do
   echo "== Wine suite: $suite"
   wineserver -k 2>/dev/null || true
   (cd "$build_dir" && timeout --kill-after=10 180 wine viri_wine_tests.exe "$suite") || {

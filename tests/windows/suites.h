@@ -4,6 +4,8 @@
 #include "test_runner.h"
 #include "usb_port_library.h"
 
+#include <string>
+
 namespace winetest {
 
 // The simulated printers alone, through the real SetupAPI and CreateFileA: proves the recipe before the library
@@ -13,5 +15,8 @@ void runHarnessSuite(TestRunner &runner);
 void runTransportSuite(TestRunner &runner, UsbPortLibrary &library);
 // A suspend and a resume broadcast to the power window (takes the library's 20 s of resume pauses).
 void runPowerSuite(TestRunner &runner, const UsbPortLibrary &library);
+// The trace switched on through the process environment before the library loads, read back after its unload;
+// loads the library itself, since the variable must be set before JNI_OnLoad runs.
+void runTraceSuite(TestRunner &runner, const std::string &libraryPath);
 
 }  // namespace winetest
