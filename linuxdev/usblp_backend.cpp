@@ -157,6 +157,13 @@ size_t UsblpBackend::openDevices() {
     return devices_.size();
 }
 
+size_t UsblpBackend::pendingReads() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    size_t count = 0;
+    for (const auto &device : devices_) count += device->pendingReads();
+    return count;
+}
+
 bool UsblpBackend::ioThreadRunning() {
     std::lock_guard<std::mutex> guard(mutex_);
     return ioRunning_;

@@ -44,6 +44,8 @@ public:
     bool holds(const std::string &devnode);
     size_t openDevices();
     bool ioThreadRunning();
+    // Reads waiting on the printers this process holds.
+    size_t pendingReads();
 
 private:
     UsblpBackend();

@@ -25,6 +25,7 @@ public:
     int fd() const { return fd_; }
     bool isGone() const { return gone_; }
     int openFiles() const { return openFiles_; }
+    size_t pendingReads() const { return reads_.size(); }
     void fileOpened() { ++openFiles_; }
     // Closes the descriptor with the last file.
     void fileClosed();
