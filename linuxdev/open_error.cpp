@@ -60,7 +60,7 @@ std::string nodeAvailability(const std::string &devnode) {
     int fd = ::open(devnode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
         ::close(fd);
-        return "free";
+        return "free: nothing else holds it, and this user may open it";
     }
     int error = errno;
     if (error == EBUSY) return "held by another process (EBUSY): access denied";
