@@ -88,8 +88,11 @@ public:
         ::close(toChild[0]);
         ::close(fromChild[1]);
         input_ = toChild[1];
-        char answer[8] = {};
-        holds_ = ::read(fromChild[0], answer, 4) == 4 && std::string(answer) == "held";
+        // The whole line: the holder may write it in pieces, and must not find the pipe closed half way.
+        std::string answer;
+        char c = 0;
+        while (answer.size() < 8 && ::read(fromChild[0], &c, 1) == 1 && c != '\n') answer += c;
+        holds_ = answer == "held";
         ::close(fromChild[0]);
     }
     ~ExclusiveHolder() { release(); }

@@ -98,10 +98,14 @@ void EmulatedPrinter::plug() {
     terminal_ = ptsname(master_);
 }
 
-void EmulatedPrinter::unplug() {
+void EmulatedPrinter::unplug() { removeEntries(true); }
+
+void EmulatedPrinter::unplugBeforeUdevKnows() { removeEntries(false); }
+
+void EmulatedPrinter::removeEntries(bool announce) {
     // umockdev sends no remove event of its own, and leaves a child's node behind its parent: leaf first.
     for (const std::string &path : {miscSyspath(), interfaceSyspath(), usbSyspath()}) {
-        umockdev_testbed_uevent(testbed(), path.c_str(), "remove");
+        if (announce) umockdev_testbed_uevent(testbed(), path.c_str(), "remove");
     }
     for (const std::string &path : {miscSyspath(), interfaceSyspath(), usbSyspath()}) {
         umockdev_testbed_remove_device(testbed(), path.c_str());
@@ -117,7 +121,9 @@ void EmulatedPrinter::unplug() {
     ::unlink((root + devnode()).c_str());
     // Nor its record of the terminal it used, which a later printer given the same terminal would trip over.
     std::string mapped = terminal_;
-    for (char &c : mapped) if (c == '/') c = '_';
+    for (char &c : mapped) {
+        if (c == '/') c = '_';
+    }
     ::unlink((root + "/dev/.ptymap/" + mapped).c_str());
 }
 

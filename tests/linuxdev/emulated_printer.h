@@ -31,6 +31,8 @@ public:
     void plug();
     int number() const { return number_; }
     void unplug();
+    // The node hangs up (and fails with ENODEV) before udev tells anyone: the backend must notice by itself.
+    void unplugBeforeUdevKnows();
     bool isPlugged() const { return master_ >= 0; }
 
     std::string devnode() const { return "/dev/usb/lp" + std::to_string(number_); }
@@ -49,6 +51,7 @@ private:
     std::string usbSyspath() const;
     std::string interfaceSyspath() const;
     std::string miscSyspath() const;
+    void removeEntries(bool announce);
 
     PrinterIdentity identity_;
     int number_ = -1;

@@ -134,6 +134,22 @@ TEST_F(FileIo, anUnplugEndsAWaitingReadWithDeviceNotConnectedAndEveryLaterCallWi
     CloseHandle(write);
 }
 
+TEST_F(FileIo, aNodeThatHangsUpBeforeUdevSaysAnythingIsAnUnplugAsWell) {
+    HANDLE read = openPipe(path_ + "\\PIPE00", GENERIC_READ);
+    HANDLE write = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+    Transfer waiting;
+    startPendingRead(read, waiting);
+
+    printer_.unplugBeforeUdevKnows();
+    DWORD bytes = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), endOf(read, waiting, bytes));
+    Transfer later;
+    EXPECT_FALSE(WriteFile(write, "x", 1, nullptr, &later.overlapped));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    CloseHandle(read);
+    CloseHandle(write);
+}
+
 TEST_F(FileIo, aReplugUnderANewNodeNumberOpensUnderTheSamePath) {
     HANDLE before = openPipe(path_, GENERIC_READ | GENERIC_WRITE);
     printer_.unplug();
