@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <umockdev.h>
 #include <unistd.h>
 
 #include "linuxdev/open_error.h"
@@ -117,7 +116,7 @@ protected:
     void SetUp() override {
         UsblpTest::SetUp();
         // The emulated tree is root's alone; another user must be able to list it, as the real sysfs.
-        root_ = umockdev_testbed_get_root_dir(testbed());
+        root_ = testbedRoot();
         struct stat status {};
         stat(root_.c_str(), &status);
         rootMode_ = status.st_mode & 07777;

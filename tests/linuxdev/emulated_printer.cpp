@@ -48,6 +48,14 @@ _UMockdevTestbed *testbed() {
     return bed;
 }
 
+std::string testbedRoot() {
+    // A copy the caller owns.
+    gchar *root = umockdev_testbed_get_root_dir(testbed());
+    std::string text = root;
+    g_free(root);
+    return text;
+}
+
 EmulatedPrinter::EmulatedPrinter(PrinterIdentity identity) : identity_(std::move(identity)) {}
 
 EmulatedPrinter::~EmulatedPrinter() {
@@ -117,7 +125,7 @@ void EmulatedPrinter::removeEntries(bool announce) {
     umockdev_testbed_detach_ioctl(testbed(), devnode().c_str(), nullptr);
     g_object_unref(handler_);
     handler_ = nullptr;
-    std::string root = umockdev_testbed_get_root_dir(testbed());
+    std::string root = testbedRoot();
     ::unlink((root + devnode()).c_str());
     // Nor its record of the terminal it used, which a later printer given the same terminal would trip over.
     std::string mapped = terminal_;
@@ -129,7 +137,7 @@ void EmulatedPrinter::removeEntries(bool announce) {
 
 std::string EmulatedPrinter::nodeTarget() const {
     char root[PATH_MAX] = {};
-    std::string link = std::string(umockdev_testbed_get_root_dir(testbed())) + devnode();
+    std::string link = testbedRoot() + devnode();
     ssize_t length = readlink(link.c_str(), root, sizeof root - 1);
     return length > 0 ? std::string(root, static_cast<size_t>(length)) : link;
 }

@@ -63,5 +63,7 @@ private:
 
 // The one testbed of the process, made at first use.
 _UMockdevTestbed *testbed();
+// The folder that stands for / to the emulated devices.
+std::string testbedRoot();
 
 }  // namespace linuxdev_test
