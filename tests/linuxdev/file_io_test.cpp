@@ -134,6 +134,29 @@ TEST_F(FileIo, anUnplugEndsAWaitingReadWithDeviceNotConnectedAndEveryLaterCallWi
     CloseHandle(write);
 }
 
+TEST_F(FileIo, aWriteThePrinterDoesNotTakeIsCancelledWithWhatWentOutAndTheNextWriteStartsClean) {
+    HANDLE write = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+    // Far more than the node buffers while the printer takes nothing.
+    std::string job(1 << 20, 'j');
+    Transfer stuck;
+    ASSERT_FALSE(WriteFile(write, job.data(), static_cast<DWORD>(job.size()), nullptr, &stuck.overlapped));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+    ASSERT_TRUE(CancelIoEx(write, &stuck.overlapped));
+    DWORD bytes = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), endOf(write, stuck, bytes));
+    EXPECT_LT(bytes, job.size());
+    EXPECT_EQ(bytes, printer_.drain().size()) << "the count tells what reached the printer";
+
+    Transfer next;
+    BOOL done = WriteFile(write, "\x1b@", 2, nullptr, &next.overlapped);
+    ASSERT_TRUE(done || GetLastError() == ERROR_IO_PENDING);
+    std::string printed;
+    ASSERT_TRUE(printer_.receive(printed, 2));
+    EXPECT_EQ("\x1b@", printed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), endOf(write, next, bytes));
+    CloseHandle(write);
+}
+
 TEST_F(FileIo, aNodeThatHangsUpBeforeUdevSaysAnythingIsAnUnplugAsWell) {
     HANDLE read = openPipe(path_ + "\\PIPE00", GENERIC_READ);
     HANDLE write = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
