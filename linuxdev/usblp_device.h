@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "files/io_request.h"
-#include "linuxdev/completion.h"
+#include "linuxdev/completions.h"
 #include "linuxdev/usblp_node.h"
 
 namespace linuxdev {
