@@ -9,7 +9,7 @@ build=${1:-"$root/build"}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIRI_WERROR=ON > "$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
-targets=(VIRIVOREzu java_classes ring_buffer_bench platform_wait_bench)
+targets=(VIRIVOREzu_sim java_classes ring_buffer_bench platform_wait_bench)
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" > "$build.bench.log" 2>&1 ||
   { tail -50 "$build.bench.log"; exit 1; }
 
@@ -23,4 +23,4 @@ echo
 echo
 "$build/bench/platform_wait_bench"
 echo
-"$java_home/bin/java" -Djava.library.path="$build" -cp "$build/java-classes" com.qel.usb.bench.Bench
+"$java_home/bin/java" -Djava.library.path="$build/sim" -cp "$build/java-classes" com.qel.usb.bench.Bench

@@ -30,6 +30,6 @@ add_custom_command(
   COMMENT "Packing usbport.jar and viri-simkit.jar")
 
 add_custom_target(kit
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VIRIVOREzu> ${KIT_DIR}/
-  DEPENDS ${KIT_DIR}/usbport.jar ${KIT_DIR}/viri-simkit.jar VIRIVOREzu
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VIRIVOREzu_sim> ${KIT_DIR}/
+  DEPENDS ${KIT_DIR}/usbport.jar ${KIT_DIR}/viri-simkit.jar VIRIVOREzu_sim
   COMMENT "Gathering the kit in ${KIT_DIR}")

@@ -1,4 +1,5 @@
-// One read or write in flight on a file: what the file layer hands a device driver, like an IRP on Windows.
+// One read or write in flight on a file: what the file layer hands a device driver, like an IRP on Windows. Every
+// member is safe to call from any thread; complete() must not be called with a driver's lock held (device_file.h).
 #pragma once
 
 #include <windows.h>

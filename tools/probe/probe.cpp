@@ -13,6 +13,7 @@
 #include "port/UsbComm.h"
 #include "tools/guid_text.h"
 #include "tools/probe/device_interfaces.h"
+#include "tools/probe/devices_on_this_machine.h"
 #include "tools/probe/status_exchange.h"
 #include "tools/probe/trace_summary.h"
 #include "tools/probe/virtual_printers.h"
@@ -61,7 +62,7 @@ void printUsage() {
         "  --exchange        also opens both pipes and asks the printer's status (DLE EOT 1)\n"
         "  --attach-virtual  first attaches a virtual receipt printer and an unsupported printer, behind the USB\n"
         "                    printer class driver (=class, the default) or the native USB driver (=native);\n"
-        "                    only in the Linux build, which carries the simulated USB bus\n"
+        "                    only in viri_probe_sim, the Linux build over the simulated USB bus\n"
         "  --trace FILE      summarises a trace the library wrote (VIRIVOREZU_TRACE): opens and closes,\n"
         "                    reconnect storms, suspends and resumes with their durations, errors by code\n");
 }
@@ -171,6 +172,7 @@ int main(int argc, char **argv) {
     int supported = listClass("Native USB driver interfaces", GUID_NATIVE_USB_INTERFACE);
     supported += listClass("USB printer class interfaces", GUID_USBPRINT_INTERFACE);
     std::printf("  %d supported interface(s) in all\n", supported);
+    probe::printDeviceNodes();
 
     std::string interfacePath = detect(supported);
     if (interfacePath.empty()) return 1;

@@ -1,5 +1,5 @@
 // Virtual printers for a dry run of the probe. They exist only where the library carries the simulated USB bus
-// (the Linux build); elsewhere attaching them fails with the reason.
+// (viri_probe_sim, the Linux build over the simulated bus); elsewhere attaching them fails with the reason.
 #pragma once
 
 #include <string>

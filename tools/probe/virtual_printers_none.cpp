@@ -3,7 +3,7 @@
 namespace probe {
 
 bool attachVirtualPrinters(int, std::string &reason) {
-    reason = "virtual printers exist only in the Linux build, which carries the simulated USB bus";
+    reason = "virtual printers exist only in viri_probe_sim, the Linux build over the simulated USB bus";
     return false;
 }
 

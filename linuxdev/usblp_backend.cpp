@@ -1,0 +1,218 @@
+#include "linuxdev/usblp_backend.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <system_error>
+
+#include "linuxdev/interface_path.h"
+#include "linuxdev/open_error.h"
+#include "linuxdev/udev_monitor.h"
+#include "linuxdev/usblp_file.h"
+
+namespace linuxdev {
+namespace {
+
+// Windows accepts the \\.\ prefix for the same device names.
+std::string canonicalName(const std::string &path) {
+    if (path.compare(0, 4, "\\\\.\\") == 0) return "\\\\?\\" + path.substr(4);
+    return path;
+}
+
+// Whether `name` opens a pipe of the interface at `interfacePath`, and which.
+bool pipeOf(const std::string &name, const std::string &interfacePath, Pipe &pipe) {
+    if (name.size() < interfacePath.size()) return false;
+    if (!equalsIgnoringCase(name.substr(0, interfacePath.size()), interfacePath)) return false;
+    std::string rest = name.substr(interfacePath.size());
+    if (rest.empty()) {
+        pipe = Pipe::Device;
+    } else if (equalsIgnoringCase(rest, "\\PIPE00")) {
+        pipe = Pipe::Read;
+    } else if (equalsIgnoringCase(rest, "\\PIPE01")) {
+        pipe = Pipe::Write;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool isWithin(const std::string &syspath, const std::string &removed) {
+    return syspath == removed || syspath.compare(0, removed.size() + 1, removed + "/") == 0;
+}
+
+}  // namespace
+
+UsblpBackend &UsblpBackend::instance() {
+    static UsblpBackend *backend = new UsblpBackend;
+    return *backend;
+}
+
+UsblpBackend::UsblpBackend() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path, DWORD, DWORD &error) {
+    std::string name = canonicalName(path);
+    std::unique_lock<std::mutex> lock(mutex_);
+    Pipe pipe = Pipe::Device;
+    // usblp takes one open at a time: every handle of the process shares the descriptor already open.
+    for (const auto &device : devices_) {
+        if (!pipeOf(name, device->node().interfacePath, pipe)) continue;
+        device->fileOpened();
+        return std::make_shared<UsblpFile>(*this, device, pipe);
+    }
+    for (const UsblpNode &node : listUsblpNodes()) {
+        if (!pipeOf(name, node.interfacePath, pipe)) continue;
+        int fd = ::open(node.devnode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            error = errorForOpen(errno);
+            return nullptr;
+        }
+        auto device = std::make_shared<UsblpDevice>(node, fd);
+        // A thread stopping after the last close must be gone before the next starts.
+        ioEnded_.wait(lock, [this] { return !ioStop_; });
+        devices_.push_back(device);
+        device->fileOpened();
+        if (!ioRunning_) startIoThread();
+        wakeIoThread();
+        return std::make_shared<UsblpFile>(*this, device, pipe);
+    }
+    error = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+}
+
+std::vector<platform::DeviceInterface> UsblpBackend::interfaces(const GUID *interfaceClass, bool) {
+    std::vector<platform::DeviceInterface> found;
+    // Only the USB printer class's interfaces exist here; the native transport's are not served by usblp.
+    if (interfaceClass != nullptr && std::memcmp(interfaceClass, &usbPrintInterfaceClass, sizeof(GUID)) != 0) {
+        return found;
+    }
+    // Listed fresh each time: a printer that went is absent at once, and one that came back is found.
+    for (const UsblpNode &node : listUsblpNodes()) {
+        found.push_back(platform::DeviceInterface{usbPrintInterfaceClass, node.interfacePath, true});
+    }
+    return found;
+}
+
+void UsblpBackend::forget(const std::shared_ptr<UsblpDevice> &device) {
+    auto found = std::find(devices_.begin(), devices_.end(), device);
+    if (found != devices_.end()) devices_.erase(found);
+    wakeIoThread();
+}
+
+bool UsblpBackend::fileClosed(const std::shared_ptr<UsblpDevice> &device) {
+    device->fileClosed();
+    if (device->openFiles() == 0) forget(device);
+    return devices_.empty();
+}
+
+void UsblpBackend::wakeIoThread() {
+    uint64_t one = 1;
+    // A full counter already means a wake-up is due.
+    ssize_t written = ::write(wakeFd_, &one, sizeof one);
+    (void)written;
+}
+
+void UsblpBackend::startIoThread() {
+    try {
+        ioThread_ = platform::startLayerThread([this] { runIo(); });
+        ioRunning_ = true;
+    } catch (const std::system_error &) {
+        // Without the thread, requests that must wait never end; those that can end at once still do.
+    }
+}
+
+void UsblpBackend::stopIoThread(bool always) {
+    platform::LayerThreadId thread = 0;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!always && !devices_.empty()) return;
+        if (ioRunning_) {
+            ioStop_ = true;
+            wakeIoThread();
+            ioEnded_.wait(lock, [this] { return !ioRunning_; });
+            ioStop_ = false;
+            ioEnded_.notify_all();
+        }
+        thread = ioThread_;
+        ioThread_ = 0;
+    }
+    if (thread != 0) platform::joinLayerThread(thread);
+}
+
+bool UsblpBackend::holds(const std::string &devnode) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (const auto &device : devices_) {
+        if (device->node().devnode == devnode) return true;
+    }
+    return false;
+}
+
+size_t UsblpBackend::openDevices() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return devices_.size();
+}
+
+size_t UsblpBackend::pendingReads() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    size_t count = 0;
+    for (const auto &device : devices_) count += device->pendingReads();
+    return count;
+}
+
+bool UsblpBackend::ioThreadRunning() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return ioRunning_;
+}
+
+void UsblpBackend::noticeRemovals(const std::vector<std::string> &syspaths, Completions &done) {
+    for (const std::string &removed : syspaths) {
+        for (const auto &device : std::vector<std::shared_ptr<UsblpDevice>>(devices_)) {
+            if (!isWithin(device->node().syspath, removed)) continue;
+            device->unplug(done);
+            forget(device);
+        }
+    }
+}
+
+void UsblpBackend::runIo() {
+    UdevMonitor monitor;
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Ends with the last open printer, or when told to.
+    while (!ioStop_ && !devices_.empty()) {
+        std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}, {monitor.fd(), POLLIN, 0}};
+        std::vector<std::shared_ptr<UsblpDevice>> polled = devices_;
+        for (const auto &device : polled) fds.push_back(pollfd{device->fd(), device->pollEvents(), 0});
+        lock.unlock();
+        int ready = ::poll(fds.data(), fds.size(), -1);
+        lock.lock();
+        if (ready <= 0) continue;
+        Completions done;
+        if ((fds[0].revents & POLLIN) != 0) {
+            uint64_t count = 0;
+            ssize_t got = ::read(wakeFd_, &count, sizeof count);
+            (void)got;
+        }
+        if ((fds[1].revents & POLLIN) != 0) noticeRemovals(monitor.takeRemovals(), done);
+        for (size_t i = 0; i < polled.size(); ++i) {
+            const auto &device = polled[i];
+            short revents = fds[i + 2].revents;
+            // A printer closed or gone while poll ran is no longer this descriptor's owner.
+            if (revents == 0 || device->isGone() || device->fd() != fds[i + 2].fd) continue;
+            device->service(revents, done);
+            if (device->isGone()) forget(device);
+        }
+        lock.unlock();
+        done.run();
+        lock.lock();
+    }
+    ioRunning_ = false;
+    platform::markLayerThreadFinished();
+    ioEnded_.notify_all();
+}
+
+}  // namespace linuxdev
