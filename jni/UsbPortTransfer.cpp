@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+// Generated from UsbPort.java: an export that drifts from its Java declaration does not compile.
+#include "com_qel_usb_UsbPort.h"
 #include "jni/JavaBoundary.h"
 #include "jni/LastErrorKeeper.h"
 #include "port/UsbComm.h"
