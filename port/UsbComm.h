@@ -124,7 +124,7 @@ private:
     HANDLE AdoptHandle(HANDLE hHandle);
     // Closes the handle held in a field and empties the field, after the handle's users have left.
     void ReleaseHandleField(std::atomic<HANDLE> &field);
-    void SendCommand(const BYTE *pbCommand, DWORD nLength);
+    void SendCommand(const BYTE *pCommand, DWORD nLength);
     // Composes "<interface path>\<pipe name>" in the port state's own path buffer for a fresh detection.
     bool ComposeOwnPipePath(const char *pszPipeName);
 };

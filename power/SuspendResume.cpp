@@ -43,13 +43,13 @@ DWORD WINAPI CancelWriteAfterBound(LPVOID pParam) {
 
 // A synchronous write that a helper thread cancels when it has not ended within the bound; the calling thread cannot
 // cancel its own blocked call. Without the helper's resources the write goes unbounded rather than not at all.
-BOOL WriteWithinBound(HANDLE hFile, const BYTE *pbBytes, DWORD nLength, DWORD dwBound) {
+BOOL WriteWithinBound(HANDLE hFile, const BYTE *pBytes, DWORD nLength, DWORD dwBound) {
     BoundedWrite write = {hFile, CreateEventA(nullptr, TRUE, FALSE, nullptr), dwBound};
     HANDLE hCanceller = write.hDone == nullptr
                             ? nullptr
                             : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr);
     DWORD nWritten = 0;
-    BOOL bWritten = WriteFile(hFile, pbBytes, nLength, &nWritten, nullptr);
+    BOOL bWritten = WriteFile(hFile, pBytes, nLength, &nWritten, nullptr);
     DWORD dwWriteError = GetLastError();
     if (hCanceller != nullptr) {
         SetEvent(write.hDone);
@@ -172,11 +172,11 @@ int CUsbComm::ReopenReadPipe() {
     return 1;
 }
 
-void CUsbComm::SendCommand(const BYTE *pbCommand, DWORD nLength) {
+void CUsbComm::SendCommand(const BYTE *pCommand, DWORD nLength) {
     CHandleLease lease = LeaseWriteHandle();
     if (!lease) return;
     DWORD nWritten = 0;
-    BOOL bWritten = WriteFile(lease.Get(), pbCommand, nLength, &nWritten, nullptr);
+    BOOL bWritten = WriteFile(lease.Get(), pCommand, nLength, &nWritten, nullptr);
     TraceCommand("resume", lease.Get(), bWritten, nWritten);
 }
 

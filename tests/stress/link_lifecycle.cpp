@@ -12,6 +12,7 @@
 #include "kernel/thread_registry.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
+#include "power/PowerWindowClass.h"
 #include "sim/bus.h"
 #include "stress/stress_round.h"
 #include "stress/text_format.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-const char POWER_WINDOW_CLASS[] = "JPOS Power Handler Window";
 const auto RELEASE_BOUND = std::chrono::seconds(30);
 
 bool waitFor(const std::function<bool()> &condition, std::chrono::seconds bound) {

@@ -3,6 +3,8 @@
 #include <setupapi.h>
 #include <tlhelp32.h>
 
+#include "power/PowerWindowClass.h"
+
 namespace winetest {
 
 namespace {
@@ -37,7 +39,7 @@ std::string systemErrorText(DWORD code) {
     return text;
 }
 
-HWND findPowerWindow() { return FindWindowA("JPOS Power Handler Window", nullptr); }
+HWND findPowerWindow() { return FindWindowA(POWER_WINDOW_CLASS, nullptr); }
 
 std::vector<std::string> listInterfacePaths(const GUID &interfaceClass) {
     std::vector<std::string> paths;
