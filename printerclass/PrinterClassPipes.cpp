@@ -125,6 +125,8 @@ int CUsbComm::ClosePrinterClassPipe(jint nHandle) {
     return nResult;
 }
 
+// Java closes a handle it holds, so the reader is still running: it waits for both of the reader's signals (end of
+// loop, end of thread), and a failed first wait means the done event is missing, so nothing can be released safely.
 int CUsbComm::CloseMatchingHandle() {
     HANDLE hStop = m_hStopEvent.load();
     if (hStop != nullptr) {
@@ -148,12 +150,15 @@ int CUsbComm::CloseMatchingHandle() {
     return 0;
 }
 
+// The handles were replaced since Java got them, or a first close already released them: one wait is enough, and
+// only a reader still busy makes a failed wait a reason to release nothing.
 int CUsbComm::CloseOtherHandle() {
     if (!SignalStopAndWait(READER_SIGNAL_TIMEOUT)) return 1;
     Teardown();
     return 0;
 }
 
+// Shared with the suspend close, which runs on the power thread under the suspend budget and so takes its own bound.
 bool CUsbComm::SignalStopAndWait(DWORD dwTimeout) {
     HANDLE hStop = m_hStopEvent.load();
     if (hStop == nullptr) return true;
