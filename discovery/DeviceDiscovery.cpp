@@ -100,8 +100,8 @@ HANDLE CUsbComm::FindSupportedDevice(const GUID &guidClass, char *pszDevicePath,
     return hResult;
 }
 
-HANDLE CUsbComm::OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData,
-                                     char *pszDevicePath, int nSize) {
+HANDLE CUsbComm::OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData, char *pszDevicePath,
+                                     int nSize) {
     DWORD nRequired = 0;
     SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, nullptr, 0, &nRequired, nullptr);
 

@@ -1,7 +1,6 @@
 // usbInitPipe and usbClosePipe: opening and closing the printer's pipes.
 #include <string.h>
 
-
 #include "discovery/DeviceFile.h"
 #include "discovery/PipePath.h"
 // Generated from UsbPort.java: an export that drifts from its Java declaration does not compile.

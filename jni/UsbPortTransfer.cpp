@@ -93,7 +93,9 @@ jint ReadInputPipe(JNIEnv *env, jint nHandle, jbyteArray array) {
     if (!bRead) return -1;
     if (nRead > static_cast<DWORD>(nLength)) nRead = static_cast<DWORD>(nLength);
     TraceBytes("usbReadInputPipe.bytes", nHandle, buffer.get(), nRead);
-    if (nRead > 0) env->SetByteArrayRegion(array, 0, static_cast<jsize>(nRead), reinterpret_cast<jbyte *>(buffer.get()));
+    if (nRead > 0) {
+        env->SetByteArrayRegion(array, 0, static_cast<jsize>(nRead), reinterpret_cast<jbyte *>(buffer.get()));
+    }
     return static_cast<jint>(nRead);
 }
 
@@ -152,8 +154,8 @@ jint SetCommTimeout(jint nHandle, jint nReadInterval, jint nReadTotalMultiplier,
     MergeTimeout(timeouts.WriteTotalTimeoutConstant, nWriteTotalConstant);
 
     DWORD nReturned = 0;
-    return RequestResult(lastError, DeviceIoControl(lease.Get(), IOCTL_SERIAL_SET_TIMEOUTS, &timeouts,
-                                                    sizeof(timeouts), nullptr, 0, &nReturned, nullptr));
+    return RequestResult(lastError, DeviceIoControl(lease.Get(), IOCTL_SERIAL_SET_TIMEOUTS, &timeouts, sizeof(timeouts),
+                                                    nullptr, 0, &nReturned, nullptr));
 }
 
 jint PurgeRequest(jint nHandle) {
@@ -167,10 +169,10 @@ jint PurgeRequest(jint nHandle) {
 
 jstring GetErrorString(JNIEnv *env, jint nCode) {
     char *pszSystemText = nullptr;
-    DWORD nLength = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                       FORMAT_MESSAGE_FROM_SYSTEM,
-                                   nullptr, static_cast<DWORD>(nCode), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                   reinterpret_cast<LPSTR>(&pszSystemText), 0, nullptr);
+    DWORD nLength =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                       nullptr, static_cast<DWORD>(nCode), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                       reinterpret_cast<LPSTR>(&pszSystemText), 0, nullptr);
     if (nLength > 0 && pszSystemText != nullptr) {
         jstring text = NewJavaStringFromAnsi(env, pszSystemText);
         LocalFree(pszSystemText);
@@ -196,7 +198,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIE
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JNIEnv *env, jobject, jint nHandle,
-                                                                             jbyteArray array) {
+                                                                              jbyteArray array) {
     Trace("usbWriteOutputPipe.enter h=%d", nHandle);
     jint nResult = WriteOutputPipe(env, array);
     TraceExportResult("usbWriteOutputPipe", nResult, nResult != 0);
@@ -211,12 +213,9 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetCommTimeout(JNI
     return nResult;
 }
 
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNIEnv *, jobject, jint nHandle,
-                                                                            jint nReadInterval,
-                                                                            jint nReadTotalMultiplier,
-                                                                            jint nReadTotalConstant,
-                                                                            jint nWriteTotalMultiplier,
-                                                                            jint nWriteTotalConstant) {
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(
+    JNIEnv *, jobject, jint nHandle, jint nReadInterval, jint nReadTotalMultiplier, jint nReadTotalConstant,
+    jint nWriteTotalMultiplier, jint nWriteTotalConstant) {
     Trace("usbSetCommTimeout.enter h=%d", nHandle);
     jint nResult = SetCommTimeout(nHandle, nReadInterval, nReadTotalMultiplier, nReadTotalConstant,
                                   nWriteTotalMultiplier, nWriteTotalConstant);

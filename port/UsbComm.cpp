@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-
 #include "discovery/DeviceFile.h"
 
 CUsbComm g_UsbComm;

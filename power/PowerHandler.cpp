@@ -4,7 +4,6 @@
 
 #include "port/Lock.h"
 
-
 #include "port/UsbComm.h"
 #include "power/PowerWindowClass.h"
 #include "trace/Trace.h"
@@ -57,9 +56,7 @@ void QuitUnlessLinkIsUp(CUsbComm *pTarget) {
     PostQuitToPowerThread();
 }
 
-bool IsThreadRunning(HANDLE hThread) {
-    return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT;
-}
+bool IsThreadRunning(HANDLE hThread) { return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT; }
 
 // Thread ids are reused once a thread has ended, so the quit goes only to the kept thread while it still runs, and
 // only once.

@@ -45,9 +45,8 @@ DWORD WINAPI CancelWriteAfterBound(LPVOID pParam) {
 // cancel its own blocked call. Without the helper's resources the write goes unbounded rather than not at all.
 BOOL WriteWithinBound(HANDLE hFile, const BYTE *pBytes, DWORD nLength, DWORD dwBound) {
     BoundedWrite write = {hFile, CreateEventA(nullptr, TRUE, FALSE, nullptr), dwBound};
-    HANDLE hCanceller = write.hDone == nullptr
-                            ? nullptr
-                            : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr);
+    HANDLE hCanceller =
+        write.hDone == nullptr ? nullptr : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr);
     DWORD nWritten = 0;
     BOOL bWritten = WriteFile(hFile, pBytes, nLength, &nWritten, nullptr);
     DWORD dwWriteError = GetLastError();
@@ -72,7 +71,8 @@ void TraceCommand(const char *pszCommand, HANDLE hWrite, BOOL bWritten, DWORD nW
               static_cast<unsigned long>(nWritten));
 }
 
-template <class Operation> bool TryTwice(const char *pszStep, Operation operation) {
+template <class Operation>
+bool TryTwice(const char *pszStep, Operation operation) {
     if (operation()) return true;
     TraceFailure(GetLastError(), "resume.%s attempt=1 failed, retry in %lu ms", pszStep,
                  static_cast<unsigned long>(REOPEN_RETRY_PAUSE));

@@ -16,9 +16,7 @@ DWORD ClampSizeExponent(DWORD nSizeExponent) {
     return nSizeExponent;
 }
 
-DWORD Smaller(DWORD a, DWORD b) {
-    return a < b ? a : b;
-}
+DWORD Smaller(DWORD a, DWORD b) { return a < b ? a : b; }
 
 }  // namespace
 
@@ -117,10 +115,6 @@ DWORD CCircularBuffer::GetBytes(BYTE *pDest, DWORD nWanted) {
     return nTaken;
 }
 
-void CCircularBuffer::Lock() {
-    WaitForSingleObject(m_hMutex, INFINITE);
-}
+void CCircularBuffer::Lock() { WaitForSingleObject(m_hMutex, INFINITE); }
 
-void CCircularBuffer::Unlock() {
-    ReleaseMutex(m_hMutex);
-}
+void CCircularBuffer::Unlock() { ReleaseMutex(m_hMutex); }

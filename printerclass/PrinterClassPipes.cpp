@@ -55,7 +55,8 @@ bool CUsbComm::IsPrinterClassHandle(jint nHandle) {
     if (!bPrinterClassLink) return false;
     HANDLE hRead = m_hReadPort.load();
     HANDLE hWrite = m_hWritePort.load();
-    if ((hRead != nullptr && SameJavaHandle(hRead, nHandle)) || (hWrite != nullptr && SameJavaHandle(hWrite, nHandle))) {
+    if ((hRead != nullptr && SameJavaHandle(hRead, nHandle)) ||
+        (hWrite != nullptr && SameJavaHandle(hWrite, nHandle))) {
         return true;
     }
     // A native handle the library opened and still holds goes by what it is, whatever the last detection recorded;

@@ -137,11 +137,11 @@ TEST_F(Discovery, identifiersMatchOnlyInTheLetterCasesTheTableLists) {
 
 TEST_F(Discovery, aPathWithNoRoomForAPipeNameIsPassedOverWithoutOverflow) {
     // A path of up to 248 characters leaves room for "\PIPE00" and the terminator in 256 bytes; one more does not.
-    size_t fixedPart = sim::interfacePath(attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, "i"))
-                           .size() - 1;
+    size_t fixedPart =
+        sim::interfacePath(attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, "i")).size() - 1;
     sim::removeAll();
-    int tooLong = attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower,
-                         std::string(249 - fixedPart, 'x'));
+    int tooLong =
+        attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, std::string(249 - fixedPart, 'x'));
     ASSERT_EQ(249u, sim::interfacePath(tooLong).size());
     char guarded[DEVICE_PATH_SIZE + 16];
     memset(guarded, 0x5A, sizeof(guarded));
@@ -150,8 +150,8 @@ TEST_F(Discovery, aPathWithNoRoomForAPipeNameIsPassedOverWithoutOverflow) {
     EXPECT_STREQ("untouched", guarded);
     for (size_t i = DEVICE_PATH_SIZE; i < sizeof(guarded); ++i) EXPECT_EQ(0x5A, guarded[i]);
 
-    int longest = attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower,
-                         std::string(248 - fixedPart, 'y'));
+    int longest =
+        attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, std::string(248 - fixedPart, 'y'));
     EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS));
     EXPECT_EQ(sim::interfacePath(longest), buffer_);
     HANDLE pipe = comm_.OpenPipe(USB_TYPE_PRINTER_CLASS, "PIPE00");

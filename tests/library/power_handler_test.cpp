@@ -13,10 +13,7 @@
 
 namespace {
 
-
-HWND powerWindow() {
-    return FindWindowA(POWER_WINDOW_CLASS, NULL);
-}
+HWND powerWindow() { return FindWindowA(POWER_WINDOW_CLASS, NULL); }
 
 // Stop does not wait for the power thread; its window goes when the thread has ended.
 bool waitForNoPowerWindow() {

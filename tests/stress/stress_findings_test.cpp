@@ -23,7 +23,6 @@
 
 namespace {
 
-
 bool waitFor(const std::function<bool()> &condition) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!condition()) {

@@ -116,8 +116,9 @@ std::string detect(int supported) {
     std::printf("  picks:       %d, %s\n", type, transportName(type));
     if (type < 0) {
         if (supported > 0) {
-            std::printf("  a supported printer is present but its read pipe did not open: another program may hold\n"
-                        "  it open, or it is being unplugged\n");
+            std::printf(
+                "  a supported printer is present but its read pipe did not open: another program may hold\n"
+                "  it open, or it is being unplugged\n");
         }
         return std::string();
     }
@@ -144,7 +145,9 @@ bool exchange(const std::string &interfacePath) {
     }
     bool statusByte = (answer.status & 0x93) == 0x12;
     std::printf("  answer:      %02X, %s\n", answer.status,
-                !statusByte ? "not a status byte" : (answer.status & 0x08) != 0 ? "printer offline" : "printer online");
+                !statusByte                   ? "not a status byte"
+                : (answer.status & 0x08) != 0 ? "printer offline"
+                                              : "printer online");
     return statusByte;
 }
 
