@@ -1,9 +1,9 @@
+#include "discovery/Discovery.h"
+
+#include <setupapi.h>
 #include <string.h>
 
-#include "discovery/DeviceFile.h"
-#include "discovery/PipePath.h"
 #include "discovery/SupportedDevices.h"
-#include "port/UsbComm.h"
 #include "trace/Trace.h"
 
 namespace {
@@ -31,45 +31,41 @@ void TraceInterface(const GUID &guidClass, DWORD nIndex, const char *pszPath, HA
               static_cast<unsigned long>(nIndex), bMatched ? 1 : 0, pszPath);
 }
 
-}  // namespace
+// The interface path of the device goes into pszDevicePath; the device, opened as a test, is the result: null when
+// no interface could be enumerated, INVALID_HANDLE_VALUE when the last one tried did not open.
+HANDLE OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData, char *pszDevicePath,
+                           int nSize) {
+    DWORD nRequired = 0;
+    SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, nullptr, 0, &nRequired, nullptr);
 
-int DetectUsbType() {
-    // Scratch state: only its path buffer is used, so the process's port state is never touched here.
-    CUsbComm scratch;
-    HANDLE hPipe = scratch.OpenPipe(USB_TYPE_NATIVE, PIPE_NAME_READ);
-    if (hPipe != INVALID_HANDLE_VALUE) {
-        CloseHandle(hPipe);
-        Trace("detect.chosen type=%d native", USB_TYPE_NATIVE);
-        return USB_TYPE_NATIVE;
+    HGLOBAL hBlock = GlobalAlloc(GHND, nRequired);
+    if (hBlock == nullptr) return INVALID_HANDLE_VALUE;
+    auto *pDetail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(GlobalLock(hBlock));
+    if (pDetail == nullptr) {
+        GlobalFree(hBlock);
+        return INVALID_HANDLE_VALUE;
     }
-    DWORD dwNativeError = GetLastError();
-    hPipe = scratch.OpenPipe(USB_TYPE_PRINTER_CLASS, PIPE_NAME_READ);
-    if (hPipe != INVALID_HANDLE_VALUE) {
-        CloseHandle(hPipe);
-        Trace("detect.chosen type=%d printer-class", USB_TYPE_PRINTER_CLASS);
-        return USB_TYPE_PRINTER_CLASS;
+
+    HANDLE hResult = INVALID_HANDLE_VALUE;
+    pDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    bool bDetail = nRequired >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) &&
+                   SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, pDetail, nRequired, nullptr, nullptr);
+    // A path that leaves no room for a pipe name could never be opened as a pipe: such an interface is passed over
+    // like one whose detail record was not obtained, and nothing is written past the caller's buffer.
+    if (bDetail && InterfacePathFits(pDetail->DevicePath, nSize)) {
+        strcpy(pszDevicePath, pDetail->DevicePath);
+        hResult = OpenDeviceFile(pszDevicePath);
     }
-    // A printer that is there but could not be opened (in use, say) says more than the absence of the other kind.
-    if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED) SetLastError(dwNativeError);
-    TraceFailure(GetLastError(), "detect.chosen type=%d none", USB_TYPE_NONE);
-    return USB_TYPE_NONE;
+    // GlobalUnlock of the last lock sets the last error to 0, as Windows documents; a failed open's code must
+    // survive it.
+    DWORD dwOpenError = GetLastError();
+    GlobalUnlock(hBlock);
+    GlobalFree(hBlock);
+    SetLastError(dwOpenError);
+    return hResult;
 }
 
-HANDLE CUsbComm::OpenPipe(int nUsbType, const char *pszPipeName) {
-    if (!FindDevicePath(nUsbType, m_szDevicePath, DEVICE_PATH_SIZE)) return INVALID_HANDLE_VALUE;
-    if (!AppendPipeName(m_szDevicePath, DEVICE_PATH_SIZE, pszPipeName)) return INVALID_HANDLE_VALUE;
-    return OpenDeviceFile(m_szDevicePath);
-}
-
-int CUsbComm::FindDevicePath(int nUsbType, char *pszDevicePath, int nSize) {
-    const GUID &guidClass = nUsbType == USB_TYPE_PRINTER_CLASS ? GUID_USBPRINT_INTERFACE : GUID_NATIVE_USB_INTERFACE;
-    HANDLE hDevice = FindSupportedDevice(guidClass, pszDevicePath, nSize);
-    if (!IsOpenHandle(hDevice)) return 0;
-    CloseHandle(hDevice);
-    return 1;
-}
-
-HANDLE CUsbComm::FindSupportedDevice(const GUID &guidClass, char *pszDevicePath, int nSize) {
+HANDLE FindSupportedDevice(const GUID &guidClass, char *pszDevicePath, int nSize) {
     HDEVINFO hDevInfo = SetupDiGetClassDevsA(&guidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (hDevInfo == INVALID_HANDLE_VALUE) return nullptr;
 
@@ -100,34 +96,40 @@ HANDLE CUsbComm::FindSupportedDevice(const GUID &guidClass, char *pszDevicePath,
     return hResult;
 }
 
-HANDLE CUsbComm::OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData, char *pszDevicePath,
-                                     int nSize) {
-    DWORD nRequired = 0;
-    SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, nullptr, 0, &nRequired, nullptr);
+}  // namespace
 
-    HGLOBAL hBlock = GlobalAlloc(GHND, nRequired);
-    if (hBlock == nullptr) return INVALID_HANDLE_VALUE;
-    auto *pDetail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(GlobalLock(hBlock));
-    if (pDetail == nullptr) {
-        GlobalFree(hBlock);
-        return INVALID_HANDLE_VALUE;
+int DetectUsbType() {
+    // A path buffer of its own: detection never touches the port state.
+    char szPipePath[DEVICE_PATH_SIZE] = {};
+    HANDLE hPipe = OpenPipe(USB_TYPE_NATIVE, PIPE_NAME_READ, szPipePath, DEVICE_PATH_SIZE);
+    if (hPipe != INVALID_HANDLE_VALUE) {
+        CloseHandle(hPipe);
+        Trace("detect.chosen type=%d native", USB_TYPE_NATIVE);
+        return USB_TYPE_NATIVE;
     }
+    DWORD dwNativeError = GetLastError();
+    hPipe = OpenPipe(USB_TYPE_PRINTER_CLASS, PIPE_NAME_READ, szPipePath, DEVICE_PATH_SIZE);
+    if (hPipe != INVALID_HANDLE_VALUE) {
+        CloseHandle(hPipe);
+        Trace("detect.chosen type=%d printer-class", USB_TYPE_PRINTER_CLASS);
+        return USB_TYPE_PRINTER_CLASS;
+    }
+    // A printer that is there but could not be opened (in use, say) says more than the absence of the other kind.
+    if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED) SetLastError(dwNativeError);
+    TraceFailure(GetLastError(), "detect.chosen type=%d none", USB_TYPE_NONE);
+    return USB_TYPE_NONE;
+}
 
-    HANDLE hResult = INVALID_HANDLE_VALUE;
-    pDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    bool bDetail = nRequired >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) &&
-                   SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, pDetail, nRequired, nullptr, nullptr);
-    // A path that leaves no room for a pipe name could never be opened as a pipe: such an interface is passed over
-    // like one whose detail record was not obtained, and nothing is written past the caller's buffer.
-    if (bDetail && InterfacePathFits(pDetail->DevicePath, nSize)) {
-        strcpy(pszDevicePath, pDetail->DevicePath);
-        hResult = OpenDeviceFile(pszDevicePath);
-    }
-    // GlobalUnlock of the last lock sets the last error to 0, as Windows documents; a failed open's code must
-    // survive it.
-    DWORD dwOpenError = GetLastError();
-    GlobalUnlock(hBlock);
-    GlobalFree(hBlock);
-    SetLastError(dwOpenError);
-    return hResult;
+bool FindDevicePath(int nUsbType, char *pszDevicePath, int nSize) {
+    const GUID &guidClass = nUsbType == USB_TYPE_PRINTER_CLASS ? GUID_USBPRINT_INTERFACE : GUID_NATIVE_USB_INTERFACE;
+    HANDLE hDevice = FindSupportedDevice(guidClass, pszDevicePath, nSize);
+    if (!IsOpenHandle(hDevice)) return false;
+    CloseHandle(hDevice);
+    return true;
+}
+
+HANDLE OpenPipe(int nUsbType, const char *pszPipeName, char *pszPipePath, int nSize) {
+    if (!FindDevicePath(nUsbType, pszPipePath, nSize)) return INVALID_HANDLE_VALUE;
+    if (!AppendPipeName(pszPipePath, nSize, pszPipeName)) return INVALID_HANDLE_VALUE;
+    return OpenDeviceFile(pszPipePath);
 }

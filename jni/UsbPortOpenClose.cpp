@@ -1,8 +1,7 @@
 // usbInitPipe and usbClosePipe: opening and closing the printer's pipes.
 #include <string.h>
 
-#include "discovery/DeviceFile.h"
-#include "discovery/PipePath.h"
+#include "discovery/Discovery.h"
 // Generated from UsbPort.java: an export that drifts from its Java declaration does not compile.
 #include "com_qel_usb_UsbPort.h"
 #include "jni/JavaBoundary.h"
@@ -70,7 +69,7 @@ jint InitPipe(JNIEnv *env, jobject port, jint nAccess) {
 
     char szPath[DEVICE_PATH_SIZE];
     memset(szPath, 0, sizeof(szPath));
-    if (!g_UsbComm.FindDevicePath(nUsbType, szPath, DEVICE_PATH_SIZE)) {
+    if (!FindDevicePath(nUsbType, szPath, DEVICE_PATH_SIZE)) {
         lastError.Capture();
         return -1;
     }

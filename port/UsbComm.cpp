@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "discovery/DeviceFile.h"
+#include "discovery/Discovery.h"
 
 CUsbComm g_UsbComm;
 

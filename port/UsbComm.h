@@ -2,24 +2,16 @@
 #pragma once
 
 #include <windows.h>
-#include <setupapi.h>
 
 #include <jni.h>
 
 #include <atomic>
 
+#include "discovery/Discovery.h"
 #include "port/LinkGuard.h"
 #include "port/ThreadSafety.h"
 
 class CCircularBuffer;
-
-// Transport types.
-const int USB_TYPE_NATIVE = 0;
-const int USB_TYPE_PRINTER_CLASS = 1;
-const int USB_TYPE_NONE = -1;
-
-// Size of every device and pipe path buffer.
-const int DEVICE_PATH_SIZE = 256;
 
 // The last error that reads and writes report while the system is suspended.
 const DWORD ERROR_POWER_SUSPENDED_CODE = 0x100E0697;
@@ -32,13 +24,6 @@ public:
     CUsbComm();
     // Releases nothing: Java closes the link before the library goes away.
     virtual ~CUsbComm();
-
-    // ---- Device discovery ----
-    HANDLE OpenPipe(int nUsbType, const char *pszPipeName);
-    int FindDevicePath(int nUsbType, char *pszDevicePath, int nSize);
-    HANDLE FindSupportedDevice(const GUID &guidClass, char *pszDevicePath, int nSize);
-    HANDLE OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData, char *pszDevicePath,
-                               int nSize);
 
     // ---- Printer-class transport ----
     int ReaderLoop();
@@ -131,13 +116,3 @@ private:
 
 // The one port state of the process.
 extern CUsbComm g_UsbComm;
-
-// Transport detection: 0 native, 1 printer class, -1 when no supported device's read pipe opens.
-int DetectUsbType();
-
-// Frees the reader's reads that ignored their cancel and have ended since; the teardown calls it once the read
-// handle's close has brought the driver's cleanup.
-void ReapOrphanedReads();
-
-// The reader thread's entry; the parameter is the port state.
-DWORD WINAPI ReaderThreadProc(LPVOID pParam);

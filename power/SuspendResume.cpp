@@ -1,7 +1,6 @@
 // Suspend and resume: the printer is told, the link is released while the system is away, and reopened after.
 
-#include "discovery/DeviceFile.h"
-#include "discovery/PipePath.h"
+#include "discovery/Discovery.h"
 #include "port/UsbComm.h"
 #include "trace/Trace.h"
 

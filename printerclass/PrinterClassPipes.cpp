@@ -1,11 +1,12 @@
 // The printer-class transport's read-side open and its close, which tears the whole link down.
 #include <new>
 
-#include "discovery/DeviceFile.h"
-#include "jni/JavaBoundary.h"
+#include "discovery/Discovery.h"
+#include "port/JavaHandle.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 #include "printerclass/CircularBuffer.h"
+#include "printerclass/ReaderThread.h"
 #include "trace/TraceWait.h"
 
 namespace {

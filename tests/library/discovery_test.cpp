@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/kernel/faults.h"
+#include "discovery/Discovery.h"
 #include "port/UsbComm.h"
 #include "sim/bus.h"
 
@@ -37,10 +38,11 @@ protected:
         return sim::attach(setup);
     }
 
-    int find(int usbType) { return comm_.FindDevicePath(usbType, buffer_, DEVICE_PATH_SIZE); }
+    int find(int usbType) { return FindDevicePath(usbType, buffer_, DEVICE_PATH_SIZE) ? 1 : 0; }
+    HANDLE openReadPipe(int usbType) { return OpenPipe(usbType, "PIPE00", pipePath_, DEVICE_PATH_SIZE); }
 
-    CUsbComm comm_;
     char buffer_[DEVICE_PATH_SIZE];
+    char pipePath_[DEVICE_PATH_SIZE] = {};
 };
 
 TEST_F(Discovery, aPresentSupportedDeviceIsFoundAndNoHandleStaysOpen) {
@@ -146,7 +148,7 @@ TEST_F(Discovery, aPathWithNoRoomForAPipeNameIsPassedOverWithoutOverflow) {
     char guarded[DEVICE_PATH_SIZE + 16];
     memset(guarded, 0x5A, sizeof(guarded));
     strcpy(guarded, "untouched");
-    EXPECT_EQ(0, comm_.FindDevicePath(USB_TYPE_PRINTER_CLASS, guarded, DEVICE_PATH_SIZE));
+    EXPECT_FALSE(FindDevicePath(USB_TYPE_PRINTER_CLASS, guarded, DEVICE_PATH_SIZE));
     EXPECT_STREQ("untouched", guarded);
     for (size_t i = DEVICE_PATH_SIZE; i < sizeof(guarded); ++i) EXPECT_EQ(0x5A, guarded[i]);
 
@@ -154,9 +156,9 @@ TEST_F(Discovery, aPathWithNoRoomForAPipeNameIsPassedOverWithoutOverflow) {
         attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, std::string(248 - fixedPart, 'y'));
     EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS));
     EXPECT_EQ(sim::interfacePath(longest), buffer_);
-    HANDLE pipe = comm_.OpenPipe(USB_TYPE_PRINTER_CLASS, "PIPE00");
+    HANDLE pipe = openReadPipe(USB_TYPE_PRINTER_CLASS);
     EXPECT_NE(INVALID_HANDLE_VALUE, pipe) << "the longest path still opens as a pipe";
-    EXPECT_EQ(255u, strlen(comm_.m_szDevicePath));
+    EXPECT_EQ(255u, strlen(pipePath_));
     CloseHandle(pipe);
 }
 
@@ -178,11 +180,11 @@ TEST_F(Discovery, detectionNeverTouchesTheProcessPortState) {
 }
 
 TEST_F(Discovery, openPipeOpensTheReadPipeOfTheDevice) {
-    EXPECT_EQ(INVALID_HANDLE_VALUE, comm_.OpenPipe(USB_TYPE_NATIVE, "PIPE00"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, openReadPipe(USB_TYPE_NATIVE));
     int printer = attach(sim::Transport::Native);
-    HANDLE pipe = comm_.OpenPipe(USB_TYPE_NATIVE, "PIPE00");
+    HANDLE pipe = openReadPipe(USB_TYPE_NATIVE);
     ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
-    EXPECT_EQ(sim::interfacePath(printer) + "\\PIPE00", comm_.m_szDevicePath);
+    EXPECT_EQ(sim::interfacePath(printer) + "\\PIPE00", pipePath_);
     EXPECT_EQ(1, sim::openFiles(printer));
     CloseHandle(pipe);
 }

@@ -8,9 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "discovery/PipePath.h"
+#include "discovery/Discovery.h"
 #include "discovery/SupportedDevices.h"
-#include "port/UsbComm.h"
 #include "tools/guid_text.h"
 #include "tools/probe/device_interfaces.h"
 #include "tools/probe/status_exchange.h"
@@ -122,9 +121,8 @@ std::string detect(int supported) {
         }
         return std::string();
     }
-    CUsbComm scratch;
     char interfacePath[DEVICE_PATH_SIZE] = {};
-    if (!scratch.FindDevicePath(type, interfacePath, DEVICE_PATH_SIZE)) {
+    if (!FindDevicePath(type, interfacePath, DEVICE_PATH_SIZE)) {
         std::printf("  lookup:      no supported device found on the second look (unplugged meanwhile?)\n");
         return std::string();
     }
