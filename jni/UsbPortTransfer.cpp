@@ -19,20 +19,9 @@ namespace {
 // the reader thread fills, waiting for data at most this long.
 const DWORD PRINTER_CLASS_READ_TIMEOUT = 180000;
 
-// The road of a Java read or control request, decided with the lease the native road needs under the replacement
-// lock, so that a reconnect cannot slip between: *pbPrinterClass for the printer-class link's handles, whatever the
-// last detection recorded, otherwise a lease on the handle (empty, with ERROR_INVALID_HANDLE, for a value the library
-// does not hold).
-CHandleLease RouteJavaHandle(jint nHandle, bool *pbPrinterClass) {
-    CLockHolder lock(g_UsbComm.m_guard.m_replaceLock);
-    *pbPrinterClass = g_UsbComm.IsPrinterClassHandle(nHandle);
-    if (*pbPrinterClass) return CHandleLease();
-    return g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
-}
-
 // Fills the buffer from the ring buffer; false when nothing was delivered.
 bool ReadPrinterClass(BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {
-    if (g_UsbComm.m_bSuspended) {
+    if (g_UsbComm.IsSuspended()) {
         SetLastError(ERROR_POWER_SUSPENDED_CODE);
         return false;
     }
@@ -84,7 +73,7 @@ jint ReadInputPipe(JNIEnv *env, jint nHandle, jbyteArray array) {
     bool bPrinterClass = false;
     bool bRead;
     {
-        CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+        CHandleLease lease = g_UsbComm.RouteJavaHandle(nHandle, &bPrinterClass);
         bRead = bPrinterClass ? ReadPrinterClass(buffer.get(), static_cast<DWORD>(nLength), &nRead)
                               : ReadNative(lease, buffer.get(), static_cast<DWORD>(nLength), &nRead);
         // Captured before the lease goes back: its return is a lock release.
@@ -110,7 +99,7 @@ jint WriteOutputPipe(JNIEnv *env, jbyteArray array) {
     }
 
     DWORD dwError = ERROR_SUCCESS;
-    if (g_UsbComm.m_bSuspended) {
+    if (g_UsbComm.IsSuspended()) {
         dwError = lastError.Set(ERROR_POWER_SUSPENDED_CODE);
     } else {
         CHandleLease lease = g_UsbComm.LeaseWriteHandle();
@@ -127,7 +116,7 @@ jint WriteOutputPipe(JNIEnv *env, jbyteArray array) {
 jint GetCommTimeout(jint nHandle) {
     CLastErrorKeeper lastError;
     bool bPrinterClass = false;
-    CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+    CHandleLease lease = g_UsbComm.RouteJavaHandle(nHandle, &bPrinterClass);
     if (bPrinterClass) return 1;
     SERIAL_TIMEOUTS timeouts;
     memset(&timeouts, 0, sizeof(timeouts));
@@ -139,7 +128,7 @@ jint SetCommTimeout(jint nHandle, jint nReadInterval, jint nReadTotalMultiplier,
                     jint nWriteTotalMultiplier, jint nWriteTotalConstant) {
     CLastErrorKeeper lastError;
     bool bPrinterClass = false;
-    CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+    CHandleLease lease = g_UsbComm.RouteJavaHandle(nHandle, &bPrinterClass);
     if (bPrinterClass) return 1;
     if (!lease) return static_cast<jint>(lastError.Capture());
 
@@ -161,7 +150,7 @@ jint SetCommTimeout(jint nHandle, jint nReadInterval, jint nReadTotalMultiplier,
 jint PurgeRequest(jint nHandle) {
     CLastErrorKeeper lastError;
     bool bPrinterClass = false;
-    CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+    CHandleLease lease = g_UsbComm.RouteJavaHandle(nHandle, &bPrinterClass);
     if (bPrinterClass) return 1;
     if (!lease) return static_cast<jint>(lastError.Capture());
     return RequestResult(lastError, PurgeComm(lease.Get(), PURGE_RXABORT | PURGE_RXCLEAR));
@@ -179,7 +168,7 @@ jstring GetErrorString(JNIEnv *env, jint nCode) {
         return text;
     }
     char szText[256];
-    if (g_UsbComm.m_bSuspended) {
+    if (g_UsbComm.IsSuspended()) {
         snprintf(szText, sizeof(szText), "Power Suspended\n");
     } else {
         snprintf(szText, sizeof(szText), "FormatMessage failed: %d\n", 0);

@@ -25,6 +25,28 @@ public:
     // Releases nothing: Java closes the link before the library goes away.
     virtual ~CUsbComm();
 
+    // ---- What the exports ask of the port state: jni/ calls these and takes none of the locks itself ----
+    // The suspended state that Java calls are refused in.
+    bool IsSuspended() const { return m_bSuspended != 0; }
+    // With the power window gone no resume can arrive to end a suspension; the return to the loaded state ends it.
+    void EndSuspensionForUnload() { m_bSuspended = 0; }
+    // The transport the last detection found; the later calls branch on it.
+    void RecordUsbType(int nUsbType) { m_nUsbType = nUsbType; }
+    // The open of a pipe for Java, under the lifecycle lock. The read pipe: a held read handle is handed out again;
+    // otherwise the printer-class transport brings up its receive machinery, and the native transport opens a handle
+    // that only Java keeps. The write pipe: OpenWritePipe. A handle that is not open (null or INVALID_HANDLE_VALUE)
+    // when it failed, with the code in the last error.
+    HANDLE OpenPipeForJava(int nUsbType, bool bRead, const char *pszPipePath) EXCLUDES(m_guard.m_lifecycleLock);
+    // The first half of usbClosePipe, under both locks: *pbPrinterClass when the value is the printer-class link's,
+    // which only ClosePrinterClassPipe may close; otherwise the handle is retired, if the library holds it. False,
+    // with the code in the last error, for a value it does not hold.
+    bool CloseJavaHandle(jint nHandle, bool *pbPrinterClass) EXCLUDES(m_guard.m_lifecycleLock);
+    // The road of a Java read or control request, decided with the lease the native road needs under the
+    // replacement lock, so that a reconnect cannot slip between: *pbPrinterClass for the printer-class link's
+    // handles, otherwise a lease on the handle (empty, with ERROR_INVALID_HANDLE, for a value the library does not
+    // hold).
+    CHandleLease RouteJavaHandle(jint nHandle, bool *pbPrinterClass) EXCLUDES(m_guard.m_replaceLock);
+
     // ---- Printer-class transport ----
     int ReaderLoop();
     int Reconnect();
@@ -110,6 +132,8 @@ private:
     // Closes the handle held in a field and empties the field, after the handle's users have left.
     void ReleaseHandleField(std::atomic<HANDLE> &field);
     void SendCommand(const BYTE *pCommand, DWORD nLength);
+    // The native transport's read pipe for Java: a held read handle, or a new one that only Java keeps.
+    HANDLE OpenNativeReadPipe(const char *pszPipePath) REQUIRES(m_guard.m_lifecycleLock);
     // Composes "<interface path>\<pipe name>" in the port state's own path buffer for a fresh detection.
     bool ComposeOwnPipePath(const char *pszPipeName);
 };
