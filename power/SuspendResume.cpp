@@ -1,6 +1,7 @@
 // Suspend and resume: the printer is told, the link is released while the system is away, and reopened after.
 
 #include "discovery/Discovery.h"
+#include "port/KernelObject.h"
 #include "port/UsbComm.h"
 #include "trace/Trace.h"
 
@@ -43,18 +44,18 @@ DWORD WINAPI CancelWriteAfterBound(LPVOID pParam) {
 // A synchronous write that a helper thread cancels when it has not ended within the bound; the calling thread cannot
 // cancel its own blocked call. Without the helper's resources the write goes unbounded rather than not at all.
 BOOL WriteWithinBound(HANDLE hFile, const BYTE *pBytes, DWORD nLength, DWORD dwBound) {
-    BoundedWrite write = {hFile, CreateEventA(nullptr, TRUE, FALSE, nullptr), dwBound};
-    HANDLE hCanceller =
-        write.hDone == nullptr ? nullptr : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr);
+    CKernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    BoundedWrite write = {hFile, done.Get(), dwBound};
+    CKernelHandle canceller(!done ? nullptr : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr));
     DWORD nWritten = 0;
     BOOL bWritten = WriteFile(hFile, pBytes, nLength, &nWritten, nullptr);
     DWORD dwWriteError = GetLastError();
-    if (hCanceller != nullptr) {
-        SetEvent(write.hDone);
-        WaitForSingleObject(hCanceller, INFINITE);
-        CloseHandle(hCanceller);
+    if (canceller) {
+        SetEvent(done.Get());
+        WaitForSingleObject(canceller.Get(), INFINITE);
+        canceller.Reset();
     }
-    if (write.hDone != nullptr) CloseHandle(write.hDone);
+    done.Reset();
     SetLastError(dwWriteError);
     return bWritten;
 }
@@ -165,9 +166,9 @@ int CUsbComm::ReopenReadPipe() {
     }
 
     // The native transport keeps no read handle: the open only proves that the pipe is back.
-    HANDLE hProbe = OpenDeviceFile(m_szDevicePath);
-    if (!IsOpenHandle(hProbe)) return 0;
-    CloseHandle(hProbe);
+    CFileHandle probe(OpenDeviceFile(m_szDevicePath));
+    if (!probe) return 0;
+    probe.Reset();
     return 1;
 }
 
