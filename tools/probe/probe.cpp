@@ -8,9 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "discovery/PipePath.h"
+#include "discovery/Discovery.h"
 #include "discovery/SupportedDevices.h"
-#include "port/UsbComm.h"
 #include "tools/guid_text.h"
 #include "tools/probe/device_interfaces.h"
 #include "tools/probe/devices_on_this_machine.h"
@@ -117,14 +116,14 @@ std::string detect(int supported) {
     std::printf("  picks:       %d, %s\n", type, transportName(type));
     if (type < 0) {
         if (supported > 0) {
-            std::printf("  a supported printer is present but its read pipe did not open: another program may hold\n"
-                        "  it open, or it is being unplugged\n");
+            std::printf(
+                "  a supported printer is present but its read pipe did not open: another program may hold\n"
+                "  it open, or it is being unplugged\n");
         }
         return std::string();
     }
-    CUsbComm scratch;
     char interfacePath[DEVICE_PATH_SIZE] = {};
-    if (!scratch.FindDevicePath(type, interfacePath, DEVICE_PATH_SIZE)) {
+    if (!FindDevicePath(type, interfacePath, DEVICE_PATH_SIZE)) {
         std::printf("  lookup:      no supported device found on the second look (unplugged meanwhile?)\n");
         return std::string();
     }
@@ -145,7 +144,9 @@ bool exchange(const std::string &interfacePath) {
     }
     bool statusByte = (answer.status & 0x93) == 0x12;
     std::printf("  answer:      %02X, %s\n", answer.status,
-                !statusByte ? "not a status byte" : (answer.status & 0x08) != 0 ? "printer offline" : "printer online");
+                !statusByte                   ? "not a status byte"
+                : (answer.status & 0x08) != 0 ? "printer offline"
+                                              : "printer online");
     return statusByte;
 }
 
