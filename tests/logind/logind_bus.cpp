@@ -47,6 +47,18 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
     return result;
 }
 
+int sleepDelayLocks(sd_bus_message *inhibitors)
+{
+    int count = 0;
+    const char *what = nullptr, *who = nullptr, *why = nullptr, *mode = nullptr;
+    uint32_t uid = 0, pid = 0;
+    sd_bus_message_enter_container(inhibitors, 'a', "(ssssuu)");
+    while (sd_bus_message_read(inhibitors, "(ssssuu)", &what, &who, &why, &mode, &uid, &pid) > 0) {
+        if (std::strcmp(what, "sleep") == 0 && std::strcmp(mode, "delay") == 0) ++count;
+    }
+    return count;
+}
+
 void endProcess(pid_t pid)
 {
     if (pid <= 0) return;
@@ -150,19 +162,18 @@ bool LogindBus::emitPrepareForSleep(bool start)
 
 int LogindBus::delayLocks()
 {
+    // A connection of its own for each question, so that a printer model may ask from the writing thread while the
+    // test's thread drives logind.
+    sd_bus *bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0) return -1;
     sd_bus_message *reply = nullptr;
-    if (sd_bus_call_method(control_, "org.freedesktop.login1", "/org/freedesktop/login1", manager, "ListInhibitors",
-                           nullptr, &reply, "") < 0) {
-        return -1;
-    }
-    int count = 0;
-    const char *what = nullptr, *who = nullptr, *why = nullptr, *mode = nullptr;
-    uint32_t uid = 0, pid = 0;
-    sd_bus_message_enter_container(reply, 'a', "(ssssuu)");
-    while (sd_bus_message_read(reply, "(ssssuu)", &what, &who, &why, &mode, &uid, &pid) > 0) {
-        if (std::strcmp(what, "sleep") == 0 && std::strcmp(mode, "delay") == 0) ++count;
+    int count = -1;
+    if (sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1", manager, "ListInhibitors",
+                           nullptr, &reply, "") >= 0) {
+        count = sleepDelayLocks(reply);
     }
     sd_bus_message_unref(reply);
+    sd_bus_flush_close_unref(bus);
     return count;
 }
 

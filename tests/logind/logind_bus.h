@@ -23,7 +23,7 @@ public:
     bool ready() const { return ready_; }
     // logind's PrepareForSleep(start), as logind sends it before a sleep (true) and after the wake-up (false).
     bool emitPrepareForSleep(bool start);
-    // The delay locks on sleep that logind lists now; -1 when it could not be asked.
+    // The delay locks on sleep that logind lists now; -1 when it could not be asked. Safe from any thread.
     int delayLocks();
     // Waits, within a generous bound, until logind lists `count` delay locks.
     bool waitForDelayLocks(int count);
