@@ -247,7 +247,12 @@ void LogindListener::loop()
 
 bool LogindListener::waitForTraffic()
 {
-    pollfd fds[2] = {{sd_bus_get_fd(bus_), static_cast<short>(sd_bus_get_events(bus_)), 0}, {wakeFd_, POLLIN, 0}};
+    int events = sd_bus_get_events(bus_);
+    if (events < 0) {
+        end(std::string("the system bus connection was lost (") + std::strerror(-events) + ")");
+        return false;
+    }
+    pollfd fds[2] = {{sd_bus_get_fd(bus_), static_cast<short>(events), 0}, {wakeFd_, POLLIN, 0}};
     int result = poll(fds, 2, pollTimeout(bus_));
     if (result >= 0 || errno == EINTR) return true;
     end(std::string("the power thread cannot wait for the system bus (") + std::strerror(errno) + ")");

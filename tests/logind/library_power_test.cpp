@@ -4,8 +4,11 @@
 #include <cstring>
 
 #include "library/printer_class_java_fixture.h"
+#include "kernel/thread_registry.h"
 #include "linuxdev/power/logind_power_source.h"
 #include "logind/logind_bus.h"
+
+extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM *vm, void *reserved);
 
 namespace printer_class_test {
 namespace {
@@ -82,6 +85,20 @@ TEST_F(LibraryPowerFromLogind, SuspendCommandGoesOutUnderTheLockWritesWaitAndRes
     written.clear();
     ASSERT_TRUE(sim::takeAll(printer_, written));
     EXPECT_EQ(std::string("after"), std::string(written.begin(), written.end()));
+}
+
+// The JVM frees the library after JNI_OnUnload: the listener must be gone by then, and its lock with it.
+TEST_F(LibraryPowerFromLogind, UnloadEndsTheListenerWithThePowerThread)
+{
+    size_t before = platform::liveThreadCount();
+    openBothPipes();
+    ASSERT_TRUE(bus_.waitForDelayLocks(1));
+    EXPECT_EQ(before + 3, platform::liveThreadCount()) << "the reader, the power thread and the listener";
+
+    JNI_OnUnload(nullptr, nullptr);
+    EXPECT_EQ(before, platform::liveThreadCount());
+    EXPECT_TRUE(bus_.waitForDelayLocks(0));
+    platform::joinFinishedThreads();
 }
 
 }  // namespace printer_class_test
