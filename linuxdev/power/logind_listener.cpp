@@ -75,8 +75,12 @@ void LogindListener::run()
     if (subscribe() && requestInhibitor()) loop();
     // The lock must not outlive the listening: logind would wait for it at every suspend.
     releaseInhibitor();
+}
+
+void LogindListener::markEnded()
+{
     std::lock_guard<std::mutex> guard(lock_);
-    runReturned_ = true;
+    ended_ = true;
     changed_.notify_all();
 }
 
@@ -93,7 +97,7 @@ bool LogindListener::requestStop()
 void LogindListener::waitUntilEnded()
 {
     std::unique_lock<std::mutex> lock(lock_);
-    changed_.wait(lock, [this] { return runReturned_; });
+    changed_.wait(lock, [this] { return ended_; });
 }
 
 std::string LogindListener::state()
@@ -110,7 +114,7 @@ void LogindListener::setState(const std::string &state)
 
 void LogindListener::end(const std::string &reason)
 {
-    ended_ = true;
+    done_ = true;
     setState("off: " + reason);
 }
 
@@ -239,7 +243,7 @@ void LogindListener::loop()
             end(std::string("the system bus connection was lost (") + std::strerror(-result) + ")");
             return;
         }
-        if (ended_ || stopping()) return;
+        if (done_ || stopping()) return;
         if (result > 0) continue;
         if (!waitForTraffic()) return;
     }

@@ -30,10 +30,12 @@ public:
 
     // The thread's body. Returns once stopped, when logind is absent, or when the bus connection is lost.
     void run();
+    // The thread's last act, after run and after the layer stopped counting it as live: ends waitUntilEnded.
+    void markEnded();
     // Asks the thread to end. Returns false while a broadcast is running: the caller may be the window procedure
     // that the broadcast waits for, so it must not wait for the thread; the thread ends after that broadcast.
     bool requestStop();
-    // Waits until run has returned.
+    // Waits until the thread has marked its end.
     void waitUntilEnded();
     // For the probe: listening (with or without the delay lock), or why not.
     std::string state();
@@ -64,13 +66,14 @@ private:
     // Touched only by the thread.
     int inhibitorFd_ = -1;
     bool sleeping_ = false;
-    bool ended_ = false;
+    // Set when logind or the bus leaves nothing to listen to.
+    bool done_ = false;
 
     std::mutex lock_;
     std::condition_variable changed_;
     bool stopRequested_ = false;
     bool broadcasting_ = false;
-    bool runReturned_ = false;
+    bool ended_ = false;
     std::string state_ = "on: connecting to logind";
 };
 

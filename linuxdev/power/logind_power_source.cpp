@@ -21,6 +21,7 @@ void LogindPowerSource::start()
             listener->run();
             // Before the stop's wait ends: whoever stopped it then no longer counts it among the live threads.
             platform::markLayerThreadFinished();
+            listener->markEnded();
         });
     } catch (const std::system_error &error) {
         failure_ = std::string("no thread for the power listener (") + error.what() + ")";
