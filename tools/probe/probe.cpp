@@ -13,6 +13,7 @@
 #include "tools/guid_text.h"
 #include "tools/probe/device_interfaces.h"
 #include "tools/probe/devices_on_this_machine.h"
+#include "tools/probe/power_events.h"
 #include "tools/probe/status_exchange.h"
 #include "tools/probe/trace_summary.h"
 #include "tools/probe/virtual_printers.h"
@@ -174,6 +175,7 @@ int main(int argc, char **argv) {
     supported += listClass("USB printer class interfaces", GUID_USBPRINT_INTERFACE);
     std::printf("  %d supported interface(s) in all\n", supported);
     probe::printDeviceNodes();
+    std::printf("\nSuspend and resume\n  %s\n", probe::describePowerEvents().c_str());
 
     std::string interfacePath = detect(supported);
     if (interfacePath.empty()) return 1;
