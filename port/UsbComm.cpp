@@ -86,3 +86,8 @@ CHandleLease CUsbComm::RouteJavaHandle(jint nHandle, bool *pbPrinterClass) {
     if (*pbPrinterClass) return CHandleLease();
     return m_guard.Lease(HandleFromJava(nHandle));
 }
+
+void CUsbComm::CopyDevicePath(char (&szDest)[DEVICE_PATH_SIZE]) {
+    CLockHolder lock(m_guard.m_replaceLock);
+    memcpy(szDest, m_szDevicePath, DEVICE_PATH_SIZE);
+}

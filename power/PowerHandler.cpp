@@ -42,7 +42,7 @@ std::atomic<bool> g_bPowerWindowCreated(false);
 bool BeginSuspend(CUsbComm *pTarget) {
     CLockHolder lock(g_powerStateLock);
     if (g_bPowerStopping) return false;
-    pTarget->m_bSuspended = 1;
+    pTarget->BeginSuspension();
     return true;
 }
 
@@ -52,7 +52,7 @@ bool BeginSuspend(CUsbComm *pTarget) {
 void PostQuitToPowerThread() REQUIRES(g_powerStateLock);
 void QuitUnlessLinkIsUp(CUsbComm *pTarget) {
     CLockHolder lock(g_powerStateLock);
-    if (pTarget->HasReceiveMachinery() || pTarget->m_bSuspended) return;
+    if (pTarget->HasReceiveMachinery() || pTarget->IsSuspended()) return;
     PostQuitToPowerThread();
 }
 
@@ -146,7 +146,7 @@ void StopPowerHandlerLocked(CUsbComm *pComm) REQUIRES(g_powerLifecycleLock) {
     HANDLE hThread;
     {
         CLockHolder lock(g_powerStateLock);
-        if (pComm != nullptr && pComm->m_bSuspended) return;
+        if (pComm != nullptr && pComm->IsSuspended()) return;
         PostQuitToPowerThread();
         hThread = g_hPowerThread;
     }

@@ -26,9 +26,11 @@ const DWORD RETRY_PAUSE = 20;
 // pending reads only at the cleanup that the read handle's close brings, which comes after the reader has ended.
 const DWORD ABANDON_WAIT = 250;
 
+}  // namespace
+
 // One read at a time, owned by the loop. Its receive block, OVERLAPPED record and completion event must outlive the
 // read, since the driver writes the block and sets the event when the read ends, whenever that is.
-struct PendingRead {
+struct CPendingRead {
     OVERLAPPED overlapped;
     BYTE block[RECEIVE_BLOCK_SIZE];
     DWORD nRead;
@@ -36,10 +38,10 @@ struct PendingRead {
     HANDLE hCompletion;
     bool bPending;
 
-    PendingRead(const PendingRead &) = delete;
-    PendingRead &operator=(const PendingRead &) = delete;
-    PendingRead() : overlapped(), block(), nRead(0), hIssuedOn(nullptr), hCompletion(nullptr), bPending(false) {}
-    ~PendingRead() {
+    CPendingRead(const CPendingRead &) = delete;
+    CPendingRead &operator=(const CPendingRead &) = delete;
+    CPendingRead() : overlapped(), block(), nRead(0), hIssuedOn(nullptr), hCompletion(nullptr), bPending(false) {}
+    ~CPendingRead() {
         if (hCompletion != nullptr) CloseHandle(hCompletion);
     }
 
@@ -55,9 +57,11 @@ struct PendingRead {
     }
 };
 
+namespace {
+
 // The completion event: unnamed, manual reset, not signalled. Null when it cannot be created.
-std::unique_ptr<PendingRead> NewPendingRead() {
-    std::unique_ptr<PendingRead> read(new PendingRead);
+std::unique_ptr<CPendingRead> NewPendingRead() {
+    std::unique_ptr<CPendingRead> read(new CPendingRead);
     read->hCompletion = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (read->hCompletion == nullptr) return nullptr;
     return read;
@@ -65,11 +69,11 @@ std::unique_ptr<PendingRead> NewPendingRead() {
 
 // Reads that ignored their cancel: kept, block and event alive, until the close of the read handle ends them.
 CLock g_orphanLock;
-std::vector<std::unique_ptr<PendingRead>> g_orphanedReads GUARDED_BY(g_orphanLock);
+std::vector<std::unique_ptr<CPendingRead>> g_orphanedReads GUARDED_BY(g_orphanLock);
 
 // Cancels the read; one that does not end is kept among the orphans, and the loop goes on with a fresh record.
 // False when no fresh record can be had.
-bool AbandonRead(std::unique_ptr<PendingRead> &read) {
+bool AbandonRead(std::unique_ptr<CPendingRead> &read) {
     if (read->Abandon()) return true;
     {
         CLockHolder lock(g_orphanLock);
@@ -81,18 +85,19 @@ bool AbandonRead(std::unique_ptr<PendingRead> &read) {
 
 }  // namespace
 
-DWORD WINAPI ReaderThreadProc(LPVOID pParam) {
-    CUsbComm *pComm = static_cast<CUsbComm *>(pParam);
+DWORD WINAPI ReaderThreadProc(LPVOID pParam) { return static_cast<CUsbComm *>(pParam)->RunReaderThread(); }
+
+DWORD CUsbComm::RunReaderThread() {
     TraceSetRole(TRACE_ROLE_READER);
-    Trace("reader.start h=%d", TraceHandle(pComm->m_hReadPort.load()));
-    pComm->m_bReaderBusy = 1;
-    int nResult = pComm->ReaderLoop();
+    Trace("reader.start h=%d", TraceHandle(m_hReadPort.load()));
+    m_bReaderBusy = 1;
+    int nResult = ReaderLoop();
     // A reader that has ended holds no connection: a suspend must not take the link for a live one.
-    pComm->m_bConnected = false;
-    pComm->m_bReaderBusy = 0;
+    m_bConnected = false;
+    m_bReaderBusy = 0;
     Sleep(THREAD_END_PAUSE);
     Trace("reader.end");
-    HANDLE hDone = pComm->m_hThreadDoneEvent.load();
+    HANDLE hDone = m_hThreadDoneEvent.load();
     if (hDone != nullptr) SetEvent(hDone);
     return static_cast<DWORD>(nResult);
 }
@@ -112,76 +117,76 @@ void TraceRingFill(CCircularBuffer *pBuffer) {
               static_cast<unsigned long>(pBuffer->Capacity()));
 }
 
-void StoreReceived(CUsbComm &comm, const BYTE *pBytes, DWORD nCount) {
-    CCircularBuffer *pBuffer = comm.m_pCCBuffer.load();
+// Devices that are gone answer later reads with ERROR_ACCESS_DENIED, or, from some drivers, with the code of the
+// unplug itself; both mean the handles are dead and the device must be opened anew.
+bool MeansDeviceGone(DWORD dwError) { return dwError == ERROR_ACCESS_DENIED || dwError == ERROR_DEVICE_NOT_CONNECTED; }
+
+}  // namespace
+
+void CUsbComm::StoreReceived(const BYTE *pBytes, DWORD nCount) {
+    CCircularBuffer *pBuffer = m_pCCBuffer.load();
     if (pBuffer != nullptr) pBuffer->PutBytes(pBytes, nCount);
     TraceRingFill(pBuffer);
-    SetEvent(comm.m_hDataEvent.load());
+    SetEvent(m_hDataEvent.load());
 }
 
-// Pauses on the stop event; true when it was signalled, after which the loop ends.
-bool PauseUntilStopped(CUsbComm &comm, DWORD dwPause) {
-    if (WaitForSingleObject(comm.m_hStopEvent.load(), dwPause) != WAIT_OBJECT_0) return false;
-    comm.m_bRunning = 0;
-    SetEvent(comm.m_hThreadDoneEvent.load());
+bool CUsbComm::PauseUntilStopped(DWORD dwPause) {
+    if (WaitForSingleObject(m_hStopEvent.load(), dwPause) != WAIT_OBJECT_0) return false;
+    m_bRunning = 0;
+    SetEvent(m_hThreadDoneEvent.load());
     return true;
 }
 
 // A stop is looked for on every pass, not only in the waits: a printer that keeps every read satisfied (a status
 // stream) completes reads at once or before the wait begins, and a wait for any of several objects reports the
 // completion first, so its reader would otherwise outlive every close.
-bool StopRequested(CUsbComm &comm) { return PauseUntilStopped(comm, 0); }
+bool CUsbComm::StopRequested() { return PauseUntilStopped(0); }
 
-// Devices that are gone answer later reads with ERROR_ACCESS_DENIED, or, from some drivers, with the code of the
-// unplug itself; both mean the handles are dead and the device must be opened anew.
-bool MeansDeviceGone(DWORD dwError) { return dwError == ERROR_ACCESS_DENIED || dwError == ERROR_DEVICE_NOT_CONNECTED; }
-
-void ReconnectAfter(CUsbComm &comm, DWORD dwError) {
-    if (MeansDeviceGone(dwError)) comm.m_bConnected = false;
-    comm.m_bConnected = comm.Reconnect() != 0;
+void CUsbComm::ReconnectAfter(DWORD dwError) {
+    if (MeansDeviceGone(dwError)) m_bConnected = false;
+    m_bConnected = Reconnect() != 0;
     DWORD dwPause = MeansDeviceGone(dwError) ? ACCESS_DENIED_PAUSE : INVALID_HANDLE_PAUSE;
-    Trace("reader.reconnect outcome=%s read_h=%d write_h=%d pause=%lu", comm.m_bConnected ? "connected" : "failed",
-          TraceHandle(comm.m_hReadPort.load()), TraceHandle(comm.m_hWritePort.load()),
-          static_cast<unsigned long>(dwPause));
-    PauseUntilStopped(comm, dwPause);
+    Trace("reader.reconnect outcome=%s read_h=%d write_h=%d pause=%lu", m_bConnected ? "connected" : "failed",
+          TraceHandle(m_hReadPort.load()), TraceHandle(m_hWritePort.load()), static_cast<unsigned long>(dwPause));
+    PauseUntilStopped(dwPause);
 }
 
 // Flow control: the next read is issued only when the ring buffer has room for a whole block. Until then the
 // printer keeps what it has (USB holds it back), so a Java reader that falls behind loses nothing. False when the
 // stop came first.
-bool AwaitRoomForBlock(CUsbComm &comm) {
-    CCircularBuffer *pBuffer = comm.m_pCCBuffer.load();
+bool CUsbComm::AwaitRoomForBlock() {
+    CCircularBuffer *pBuffer = m_pCCBuffer.load();
     if (pBuffer == nullptr) return true;
     bool bHeld = false;
     while (pBuffer->FreeSpace() < RECEIVE_BLOCK_SIZE) {
         if (!bHeld) Trace("ring.hold reads paused until Java takes bytes");
         bHeld = true;
-        HANDLE waitList[2] = {pBuffer->RoomEvent(), comm.m_hStopEvent.load()};
+        HANDLE waitList[2] = {pBuffer->RoomEvent(), m_hStopEvent.load()};
         DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
         if (dwWait == WAIT_OBJECT_0 + 1) {
-            StopRequested(comm);
+            StopRequested();
             return false;
         }
         // A failed wait must not turn into a busy loop.
-        if (dwWait != WAIT_OBJECT_0 && PauseUntilStopped(comm, RETRY_PAUSE)) return false;
-        if (comm.m_bRunning == 0) return false;
+        if (dwWait != WAIT_OBJECT_0 && PauseUntilStopped(RETRY_PAUSE)) return false;
+        if (m_bRunning == 0) return false;
     }
     if (bHeld) Trace("ring.release");
     return true;
 }
 
 // A read is pending: waits for it or for the stop event.
-void AwaitPendingRead(CUsbComm &comm, std::unique_ptr<PendingRead> &pRead) {
-    PendingRead &read = *pRead;
+void CUsbComm::AwaitPendingRead(std::unique_ptr<CPendingRead> &pRead) {
+    CPendingRead &read = *pRead;
     HANDLE hCompletion = read.hCompletion;
-    comm.m_bConnected = true;
-    HANDLE waitList[2] = {hCompletion, comm.m_hStopEvent.load()};
+    m_bConnected = true;
+    HANDLE waitList[2] = {hCompletion, m_hStopEvent.load()};
     DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
-    if (dwWait == WAIT_OBJECT_0 + 1) comm.m_bRunning = 0;
-    if (comm.m_bRunning == 0) {
+    if (dwWait == WAIT_OBJECT_0 + 1) m_bRunning = 0;
+    if (m_bRunning == 0) {
         // Stopped: the bytes of a read that completed meanwhile are not stored.
         AbandonRead(pRead);
-        HANDLE hDone = comm.m_hThreadDoneEvent.load();
+        HANDLE hDone = m_hThreadDoneEvent.load();
         if (hDone != nullptr) {
             Sleep(STOP_SIGNAL_PAUSE);
             SetEvent(hDone);
@@ -191,36 +196,34 @@ void AwaitPendingRead(CUsbComm &comm, std::unique_ptr<PendingRead> &pRead) {
     if (!GetOverlappedResult(read.hIssuedOn, &read.overlapped, &read.nRead, FALSE)) {
         TraceFailure(GetLastError(), "reader.read_error h=%d pending", TraceHandle(read.hIssuedOn));
         // Never issue the next read into a block that a read still pending may write.
-        if (!AbandonRead(pRead)) comm.m_bRunning = 0;
+        if (!AbandonRead(pRead)) m_bRunning = 0;
         return;
     }
     read.bPending = false;
     if (!ResetEvent(hCompletion)) {
-        comm.m_bRunning = 0;
+        m_bRunning = 0;
         return;
     }
-    if (read.nRead > 0) StoreReceived(comm, read.block, read.nRead);
+    if (read.nRead > 0) StoreReceived(read.block, read.nRead);
 }
 
-}  // namespace
-
 int CUsbComm::ReaderLoop() {
-    std::unique_ptr<PendingRead> pRead = NewPendingRead();
+    std::unique_ptr<CPendingRead> pRead = NewPendingRead();
     if (pRead == nullptr) return 0;
 
     m_bConnected = true;
     m_bRunning = 1;
     while (m_bRunning != 0) {
-        if (StopRequested(*this) || !AwaitRoomForBlock(*this)) break;
-        PendingRead &read = *pRead;
+        if (StopRequested() || !AwaitRoomForBlock()) break;
+        CPendingRead &read = *pRead;
         memset(&read.overlapped, 0, sizeof(read.overlapped));
         read.overlapped.hEvent = read.hCompletion;
         read.nRead = 0;
         read.hIssuedOn = m_hReadPort.load();
         if (ReadFile(read.hIssuedOn, read.block, RECEIVE_BLOCK_SIZE, &read.nRead, &read.overlapped)) {
-            StoreReceived(*this, read.block, read.nRead);
+            StoreReceived(read.block, read.nRead);
             // A device that completes empty reads at once must not turn the loop into a busy one.
-            if (read.nRead == 0) PauseUntilStopped(*this, RETRY_PAUSE);
+            if (read.nRead == 0) PauseUntilStopped(RETRY_PAUSE);
             continue;
         }
         DWORD dwError = GetLastError();
@@ -228,16 +231,16 @@ int CUsbComm::ReaderLoop() {
         switch (dwError) {
         case ERROR_IO_PENDING:
             read.bPending = true;
-            AwaitPendingRead(*this, pRead);
+            AwaitPendingRead(pRead);
             break;
         case ERROR_ACCESS_DENIED:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_INVALID_HANDLE:
-            ReconnectAfter(*this, dwError);
+            ReconnectAfter(dwError);
             break;
         default:
             Trace("reader.pause ms=%lu", static_cast<unsigned long>(RETRY_PAUSE));
-            PauseUntilStopped(*this, RETRY_PAUSE);
+            PauseUntilStopped(RETRY_PAUSE);
             break;
         }
     }

@@ -4,8 +4,7 @@
 
 namespace {
 
-bool TakeFromBuffer(CUsbComm &comm, BYTE *pDest, DWORD nWanted, DWORD *pnTaken) {
-    CCircularBuffer *pBuffer = comm.m_pCCBuffer.load();
+bool TakeFromBuffer(CCircularBuffer *pBuffer, BYTE *pDest, DWORD nWanted, DWORD *pnTaken) {
     if (pBuffer == nullptr) return false;
     return pBuffer->BytesAvailable(pDest, nWanted, pnTaken) > 0;
 }
@@ -27,12 +26,12 @@ int CUsbComm::TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTime
     for (;;) {
         // Resetting before the look into the buffer loses no wake-up: the reader stores first and signals after.
         if (!ResetEvent(waitList[0])) return nResult;
-        if (TakeFromBuffer(*this, pDest, nWanted, pnTaken)) return 1;
+        if (TakeFromBuffer(m_pCCBuffer.load(), pDest, nWanted, pnTaken)) return 1;
 
         DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, dwTimeout);
         if (dwWait == WAIT_OBJECT_0) {
             nResult = 1;
-            if (TakeFromBuffer(*this, pDest, nWanted, pnTaken)) return 1;
+            if (TakeFromBuffer(m_pCCBuffer.load(), pDest, nWanted, pnTaken)) return 1;
             continue;
         }
         if (dwWait == WAIT_OBJECT_0 + 1) {

@@ -174,9 +174,11 @@ TEST_F(Discovery, detectionPrefersTheNativeTransport) {
 TEST_F(Discovery, detectionNeverTouchesTheProcessPortState) {
     attach(sim::Transport::PrinterClass);
     char before[DEVICE_PATH_SIZE];
-    memcpy(before, g_UsbComm.m_szDevicePath, sizeof(before));
+    g_UsbComm.CopyDevicePath(before);
     EXPECT_EQ(USB_TYPE_PRINTER_CLASS, DetectUsbType());
-    EXPECT_EQ(0, memcmp(before, g_UsbComm.m_szDevicePath, sizeof(before)));
+    char after[DEVICE_PATH_SIZE];
+    g_UsbComm.CopyDevicePath(after);
+    EXPECT_EQ(0, memcmp(before, after, sizeof(before)));
 }
 
 TEST_F(Discovery, openPipeOpensTheReadPipeOfTheDevice) {

@@ -24,7 +24,7 @@ int attachNativePrinter() {
 class LinkFaults : public PrinterClassJava {
 protected:
     void TearDown() override {
-        g_UsbComm.m_bSuspended = 0;
+        g_UsbComm.EndSuspensionForUnload();
         PrinterClassJava::TearDown();
     }
 
@@ -39,7 +39,7 @@ protected:
     void flipTypeWithANativePrinterBeside() {
         ASSERT_GT(attachNativePrinter(), 0);
         ASSERT_EQ(USB_TYPE_NATIVE, initPipe(GENERIC_WRITE));
-        ASSERT_EQ(USB_TYPE_NATIVE, g_UsbComm.m_nUsbType.load());
+        ASSERT_EQ(USB_TYPE_NATIVE, g_UsbComm.UsbType());
     }
 };
 
@@ -59,7 +59,7 @@ TEST_F(LinkFaults, aFailedOpenSaysWhyEvenAfterTheJvmRan) {
     EXPECT_EQ(-1, initPipe(GENERIC_WRITE));
     EXPECT_EQ(static_cast<jint>(ERROR_SHARING_VIOLATION), lastErrorAfterTheJvmRan());
 
-    g_UsbComm.m_bSuspended = 1;
+    g_UsbComm.BeginSuspension();
     int filesBefore = sim::openFiles();
     EXPECT_EQ(-1, initPipe(GENERIC_WRITE));
     EXPECT_EQ(static_cast<jint>(SUSPENDED), lastErrorAfterTheJvmRan());
@@ -121,7 +121,7 @@ TEST_F(LinkFaults, aCloseOfAHandleTheReconnectReplacedEndsTheLinkWhateverTheType
     // The printer goes: the reader releases both handles and keeps reconnecting, without a usable handle.
     platform::setTimeScale(0.01);
     ASSERT_TRUE(sim::unplug(printer_));
-    ASSERT_TRUE(waitUntil([&] { return g_UsbComm.m_hReadPort.load() == INVALID_HANDLE_VALUE; }));
+    ASSERT_TRUE(waitUntil([&] { return g_UsbComm.ReadPort() == INVALID_HANDLE_VALUE; }));
 
     EXPECT_EQ(0, closePipe(oldRead));
     EXPECT_FALSE(holdsAnything()) << "Java closed its link, and the reader must not go on without it";
@@ -138,7 +138,7 @@ TEST_F(LinkFaults, theReaderReconnectsWhateverCodeTheDriverGivesLaterRequestsAft
         platform::setTimeScale(0.01);
         ASSERT_TRUE(sim::unplug(printer_));
         ASSERT_TRUE(sim::replug(printer_));
-        ASSERT_TRUE(waitUntil([&] { return sim::pendingReads(printer_) == 1 && g_UsbComm.m_bConnected.load(); }))
+        ASSERT_TRUE(waitUntil([&] { return sim::pendingReads(printer_) == 1 && g_UsbComm.IsConnected(); }))
             << "the link never came back";
         ASSERT_TRUE(sim::send(printer_, "back", 4));
         std::vector<jbyte> array(4);
@@ -151,9 +151,9 @@ TEST_F(LinkFaults, theReaderReconnectsWhateverCodeTheDriverGivesLaterRequestsAft
 
 TEST_F(LinkFaults, aReaderThatHasEndedLeavesNoConnectionForASuspendToTake) {
     openBothPipes();
-    EXPECT_TRUE(g_UsbComm.m_bConnected.load());
+    EXPECT_TRUE(g_UsbComm.IsConnected());
     EXPECT_EQ(0, closePipe(port_.hReadPort()));
-    EXPECT_FALSE(g_UsbComm.m_bConnected.load());
+    EXPECT_FALSE(g_UsbComm.IsConnected());
 }
 
 TEST_F(LinkFaults, aResumeDoesNotBringBackALinkJavaClosedWhileTheSystemWasAway) {
@@ -167,7 +167,7 @@ TEST_F(LinkFaults, aResumeDoesNotBringBackALinkJavaClosedWhileTheSystemWasAway) 
 
     platform::setTimeScale(0.01);
     ASSERT_GE(simbus_power(PBT_APMRESUMESUSPEND), 1);
-    EXPECT_EQ(0, g_UsbComm.m_bSuspended.load()) << "the resume still lifts the suspended state";
+    EXPECT_EQ(0, g_UsbComm.SuspendedFlag()) << "the resume still lifts the suspended state";
     EXPECT_FALSE(holdsAnything()) << "nothing reopened";
     EXPECT_EQ(0, sim::openFiles(printer_));
     ASSERT_TRUE(sim::takeAll(printer_, written));

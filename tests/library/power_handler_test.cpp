@@ -10,6 +10,7 @@
 #include "power/PowerHandler.h"
 #include "power/PowerWindowClass.h"
 #include "sim/simbus.h"
+#include "support/usb_comm_test_access.h"
 
 namespace {
 
@@ -72,13 +73,13 @@ TEST_F(PowerHandler, AnswersEveryPowerEventWithTrueAndRunsNoHandlerButForFourAnd
     ASSERT_NE(window, (HWND)NULL);
 
     // A suspended, connected port: a suspend handler would clear m_bConnected, a resume handler m_bSuspended.
-    port.m_bSuspended = 1;
-    port.m_bConnected = true;
+    port.BeginSuspension();
+    UsbCommTestAccess::setConnected(port, true);
     const WPARAM quietEvents[] = {0, 1, 2, 3, 5, 6, 8, 9, 10, 11, 18, 0x1234};
     for (WPARAM event : quietEvents) {
         EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, event, 0), 1) << "event " << event;
-        EXPECT_EQ(port.m_bSuspended.load(), 1) << "event " << event;
-        EXPECT_TRUE(port.m_bConnected.load()) << "event " << event;
+        EXPECT_EQ(port.SuspendedFlag(), 1) << "event " << event;
+        EXPECT_TRUE(port.IsConnected()) << "event " << event;
     }
 }
 
@@ -103,7 +104,7 @@ TEST_F(PowerHandler, BroadcastWithoutTargetRunsNoHandler) {
     EXPECT_EQ(simbus_power(PBT_APMSUSPEND), 1);
     EXPECT_EQ(simbus_power(PBT_APMRESUMESUSPEND), 1);
     EXPECT_EQ(PowerHandlerWndProc(powerWindow(), WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 1);
-    EXPECT_EQ(port.m_bSuspended.load(), 0);
+    EXPECT_EQ(port.SuspendedFlag(), 0);
 }
 
 // Needs the suspend and resume handling of the port state: the suspend sets m_bSuspended, the resume (with no
@@ -112,11 +113,11 @@ TEST_F(PowerHandler, SuspendAndResumeReachTheTarget) {
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
     EXPECT_EQ(simbus_power(PBT_APMSUSPEND), 1);
-    EXPECT_EQ(port.m_bSuspended.load(), 1);
+    EXPECT_EQ(port.SuspendedFlag(), 1);
     EXPECT_EQ(simbus_power(PBT_APMRESUMEAUTOMATIC), 1);
-    EXPECT_EQ(port.m_bSuspended.load(), 1) << "only event 7 ends the suspended state";
+    EXPECT_EQ(port.SuspendedFlag(), 1) << "only event 7 ends the suspended state";
     EXPECT_EQ(simbus_power(PBT_APMRESUMESUSPEND), 1);
-    EXPECT_EQ(port.m_bSuspended.load(), 0);
+    EXPECT_EQ(port.SuspendedFlag(), 0);
 }
 
 TEST_F(PowerHandler, StartWhileRunningReusesThePowerThread) {
@@ -167,11 +168,10 @@ TEST_F(PowerHandler, StartAfterStopRunsANewPowerThreadForTheNewTarget) {
 TEST_F(PowerHandler, StartAfterStopWaitsForTheOldThreadToEnd) {
     platform::setTimeScale(0.1);
     CUsbComm first;
-    first.m_nUsbType = USB_TYPE_PRINTER_CLASS;
-    first.m_bConnected = true;
+    first.RecordUsbType(USB_TYPE_PRINTER_CLASS);
+    UsbCommTestAccess::setConnected(first, true);
     HANDLE hStop = CreateEventA(NULL, TRUE, FALSE, NULL);
-    first.m_hStopEvent = hStop;
-    first.m_hThreadDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    UsbCommTestAccess::setReaderEvents(first, hStop, CreateEventA(NULL, FALSE, FALSE, NULL));
     ASSERT_TRUE(StartPowerHandler(&first));
 
     std::thread broadcaster([] { simbus_power(PBT_APMSUSPEND); });
@@ -180,7 +180,7 @@ TEST_F(PowerHandler, StartAfterStopWaitsForTheOldThreadToEnd) {
     StopPowerHandler();
     CUsbComm second;
     ASSERT_TRUE(StartPowerHandler(&second));
-    EXPECT_FALSE(first.m_bConnected.load()) << "the start returned while the old thread was still in its handler";
+    EXPECT_FALSE(first.IsConnected()) << "the start returned while the old thread was still in its handler";
     broadcaster.join();
     EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1);
 }

@@ -20,6 +20,7 @@
 #include "power/PowerHandler.h"
 #include "printerclass/CircularBuffer.h"
 #include "sim/bus.h"
+#include "support/usb_comm_test_access.h"
 
 namespace printer_class_test {
 
@@ -77,7 +78,7 @@ protected:
         handlesBefore_ = platform::openHandleCount();
         printer_ = attachPrinterClassPrinter();
         ASSERT_GT(printer_, 0);
-        comm_.m_nUsbType = USB_TYPE_PRINTER_CLASS;
+        comm_.RecordUsbType(USB_TYPE_PRINTER_CLASS);
     }
 
     void TearDown() override {
@@ -93,10 +94,7 @@ protected:
     std::string readPipePath() const { return sim::interfacePath(printer_) + "\\" + PIPE_NAME_READ; }
 
     // The read-side open as usbInitPipe runs it, without the power handler.
-    HANDLE openReadPipe() {
-        CLockHolder lifecycle(comm_.m_guard.m_lifecycleLock);
-        return comm_.OpenPrinterClassReadPipe(readPipePath().c_str());
-    }
+    HANDLE openReadPipe() { return comm_.OpenPipeForJava(USB_TYPE_PRINTER_CLASS, true, readPipePath().c_str()); }
 
     // A working link: the read pipe open and the reader's first read pending.
     HANDLE openLink() {
@@ -115,7 +113,7 @@ protected:
     // Takes everything the ring buffer holds now.
     std::string takeBuffered() {
         std::string taken;
-        CCircularBuffer *buffer = comm_.m_pCCBuffer.load();
+        CCircularBuffer *buffer = comm_.RingBuffer();
         if (buffer == nullptr) return taken;
         BYTE chunk[512];
         DWORD count = 0;
@@ -136,10 +134,9 @@ protected:
     }
 
     bool holdsAnything() const {
-        return comm_.m_hReaderThread.load() != nullptr || comm_.m_pCCBuffer.load() != nullptr ||
-               comm_.m_hThreadDoneEvent.load() != nullptr || comm_.m_hStopEvent.load() != nullptr ||
-               comm_.m_hDataEvent.load() != nullptr || comm_.m_hReadPort.load() != nullptr ||
-               comm_.m_hWritePort.load() != nullptr;
+        return comm_.ReaderThread() != nullptr || comm_.RingBuffer() != nullptr || comm_.ThreadDoneEvent() != nullptr ||
+               comm_.StopEvent() != nullptr || comm_.DataEvent() != nullptr || comm_.ReadPort() != nullptr ||
+               comm_.WritePort() != nullptr;
     }
 
     CUsbComm comm_;

@@ -48,10 +48,9 @@ protected:
 
     static bool holdsAnything() {
         const CUsbComm &comm = g_UsbComm;
-        return comm.m_hReaderThread.load() != nullptr || comm.m_pCCBuffer.load() != nullptr ||
-               comm.m_hThreadDoneEvent.load() != nullptr || comm.m_hStopEvent.load() != nullptr ||
-               comm.m_hDataEvent.load() != nullptr || comm.m_hReadPort.load() != nullptr ||
-               comm.m_hWritePort.load() != nullptr;
+        return comm.ReaderThread() != nullptr || comm.RingBuffer() != nullptr || comm.ThreadDoneEvent() != nullptr ||
+               comm.StopEvent() != nullptr || comm.DataEvent() != nullptr || comm.ReadPort() != nullptr ||
+               comm.WritePort() != nullptr;
     }
 
     fakejni::FakeJvm jvm_;

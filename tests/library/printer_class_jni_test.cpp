@@ -101,7 +101,7 @@ TEST_F(PrinterClassJava, aFailedOpenOfTheWritePipeIsTriedAgainByTheNextOpen) {
     platform::armFault("CreateFileA", 1, ERROR_ACCESS_DENIED, 3);
     EXPECT_EQ(-1, initPipe(GENERIC_WRITE));
     EXPECT_EQ(0, port_.hWritePort()) << "the field is written only on success";
-    EXPECT_EQ(nullptr, g_UsbComm.m_hWritePort.load()) << "no failed open is kept for the next open to take";
+    EXPECT_EQ(nullptr, g_UsbComm.WritePort()) << "no failed open is kept for the next open to take";
 
     ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_WRITE));
     EXPECT_EQ(0, writePipe("\x1b@"));
@@ -128,7 +128,7 @@ TEST_F(PrinterClassJava, timeoutAndPurgeRequestsAreAnsweredWithoutReachingTheDri
 TEST_F(PrinterClassJava, anOpenWhileSuspendedOpensNothing) {
     openBothPipes();
     ASSERT_EQ(1, simbus_power(PBT_APMSUSPEND));
-    ASSERT_EQ(1, g_UsbComm.m_bSuspended.load());
+    ASSERT_EQ(1, g_UsbComm.SuspendedFlag());
     jint readBefore = port_.hReadPort();
     jint writeBefore = port_.hWritePort();
     int filesBefore = sim::openFiles(printer_);
@@ -146,7 +146,7 @@ TEST_F(PrinterClassJava, anOpenWhileSuspendedOpensNothing) {
     // Back from the suspend, so that the next test finds the port state as it should be.
     platform::setTimeScale(0.001);
     ASSERT_EQ(1, simbus_power(PBT_APMRESUMESUSPEND));
-    ASSERT_EQ(0, g_UsbComm.m_bSuspended.load());
+    ASSERT_EQ(0, g_UsbComm.SuspendedFlag());
     platform::setTimeScale(1);
 }
 

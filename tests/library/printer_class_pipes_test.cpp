@@ -11,19 +11,19 @@ protected:
     // What the port state holds, as one comparable line. Under the replacement lock: a reconnect empties a
     // handle field for a moment.
     std::string held() {
-        CLockHolder replacing(comm_.m_guard.m_replaceLock);
+        CLockHolder replacing(UsbCommTestAccess::replaceLock(comm_));
         std::string line;
         auto add = [&line](bool present, const char *name) {
             if (!present) return;
             if (!line.empty()) line += ' ';
             line += name;
         };
-        add(comm_.m_hReadPort.load() != nullptr, "read");
-        add(comm_.m_hStopEvent.load() != nullptr, "stop");
-        add(comm_.m_hThreadDoneEvent.load() != nullptr, "done");
-        add(comm_.m_hDataEvent.load() != nullptr, "data");
-        add(comm_.m_pCCBuffer.load() != nullptr, "buffer");
-        add(comm_.m_hReaderThread.load() != nullptr, "thread");
+        add(comm_.ReadPort() != nullptr, "read");
+        add(comm_.StopEvent() != nullptr, "stop");
+        add(comm_.ThreadDoneEvent() != nullptr, "done");
+        add(comm_.DataEvent() != nullptr, "data");
+        add(comm_.RingBuffer() != nullptr, "buffer");
+        add(comm_.ReaderThread() != nullptr, "thread");
         return line;
     }
 
@@ -31,12 +31,12 @@ protected:
     // releases all of it.
     void expectFailedOpen(const char *operation, int skip, const std::string &expectHeld, int expectOpened) {
         SCOPED_TRACE(std::string(operation) + " #" + std::to_string(skip + 1));
-        comm_.m_bOpened = 1;
+        UsbCommTestAccess::setOpened(comm_, 1);
         ASSERT_TRUE(platform::armFault(operation, 1, ERROR_NOT_ENOUGH_MEMORY, skip));
         EXPECT_EQ(nullptr, openReadPipe());
         EXPECT_EQ(expectHeld, held());
-        EXPECT_TRUE(isUsableHandle(comm_.m_hReadPort.load()));
-        EXPECT_EQ(expectOpened, comm_.m_bOpened.load());
+        EXPECT_TRUE(isUsableHandle(comm_.ReadPort()));
+        EXPECT_EQ(expectOpened, comm_.OpenedFlag());
 
         // Java got -1 and holds no handle value of this link; with no reader thread the close's wait runs into
         // its time-out.
@@ -59,10 +59,10 @@ TEST_F(PrinterClassPipes, eachFailedStepOfTheOpenLeavesWhatCameBeforeUntilAClose
 TEST_F(PrinterClassPipes, withoutItsDoneEventTheMatchingCloseIsAbandonedAndReleasesNothing) {
     ASSERT_TRUE(platform::armFault("CreateEventA", 1, ERROR_NOT_ENOUGH_MEMORY, 1));
     ASSERT_EQ(nullptr, openReadPipe());
-    HANDLE read = comm_.m_hReadPort.load();
+    HANDLE read = comm_.ReadPort();
     EXPECT_EQ(1, close(read));
-    EXPECT_EQ(read, comm_.m_hReadPort.load());
-    EXPECT_NE(nullptr, comm_.m_hStopEvent.load());
+    EXPECT_EQ(read, comm_.ReadPort());
+    EXPECT_NE(nullptr, comm_.StopEvent());
     // Not knowing this handle, the other-handle close goes on: the reader is not busy.
     EXPECT_EQ(0, comm_.ClosePrinterClassPipe(-1));
     EXPECT_FALSE(holdsAnything());
@@ -72,9 +72,9 @@ TEST_F(PrinterClassPipes, aFailedOpenOfTheReadPipeStillStartsTheReaderWhichOpens
     ASSERT_TRUE(platform::armFault("CreateFileA", 1, ERROR_SHARING_VIOLATION));
     EXPECT_EQ(INVALID_HANDLE_VALUE, openReadPipe());
     ASSERT_TRUE(waitUntil([&] { return readerIsWaiting(); }));
-    EXPECT_TRUE(isUsableHandle(comm_.m_hReadPort.load()));
-    EXPECT_TRUE(isUsableHandle(comm_.m_hWritePort.load()));
-    EXPECT_EQ(1, comm_.m_bOpened.load());
+    EXPECT_TRUE(isUsableHandle(comm_.ReadPort()));
+    EXPECT_TRUE(isUsableHandle(comm_.WritePort()));
+    EXPECT_EQ(1, comm_.OpenedFlag());
     EXPECT_EQ(0, comm_.ClosePrinterClassPipe(-1));
 }
 
@@ -87,7 +87,7 @@ TEST_F(PrinterClassPipes, whileTheDeviceIsGoneTheHeldInvalidHandleIsHandedOutUnt
 
     ASSERT_TRUE(sim::replug(printer_));
     ASSERT_TRUE(waitUntil([&] { return readerIsWaiting(); })) << "the reader's reconnect did not find the device";
-    HANDLE reconnected = comm_.m_hReadPort.load();
+    HANDLE reconnected = comm_.ReadPort();
     EXPECT_TRUE(isUsableHandle(reconnected));
     EXPECT_EQ(reconnected, openReadPipe()) << "a later open hands out the reconnected handle";
     ASSERT_TRUE(send("up"));
@@ -97,13 +97,13 @@ TEST_F(PrinterClassPipes, whileTheDeviceIsGoneTheHeldInvalidHandleIsHandedOutUnt
 
 TEST_F(PrinterClassPipes, aSecondOpenWithoutACloseCreatesNothingAndHandsOutTheSameHandle) {
     HANDLE read = openLink();
-    HANDLE thread = comm_.m_hReaderThread.load();
-    CCircularBuffer *buffer = comm_.m_pCCBuffer.load();
+    HANDLE thread = comm_.ReaderThread();
+    CCircularBuffer *buffer = comm_.RingBuffer();
     size_t handles = platform::openHandleCount();
     EXPECT_EQ(read, openReadPipe());
     EXPECT_EQ(handles, platform::openHandleCount());
-    EXPECT_EQ(thread, comm_.m_hReaderThread.load());
-    EXPECT_EQ(buffer, comm_.m_pCCBuffer.load());
+    EXPECT_EQ(thread, comm_.ReaderThread());
+    EXPECT_EQ(buffer, comm_.RingBuffer());
     EXPECT_EQ(0, close(read));
 }
 
@@ -112,17 +112,13 @@ TEST_F(PrinterClassPipes, theCloseStopsTheReaderAndReleasesEverythingWhicheverHa
     for (int closeWith = 0; closeWith < 3; ++closeWith) {
         SCOPED_TRACE(closeWith);
         HANDLE read = openLink();
-        HANDLE write =
-            CreateFileA((sim::interfacePath(printer_) + "\\" + PIPE_NAME_WRITE).c_str(), GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE write = comm_.OpenWritePipe((sim::interfacePath(printer_) + "\\" + PIPE_NAME_WRITE).c_str());
         ASSERT_TRUE(isUsableHandle(write));
-        comm_.m_guard.Adopt(write);
-        comm_.m_hWritePort = write;
 
         jint value = closeWith == 0 ? HandleToJava(read) : closeWith == 1 ? HandleToJava(write) : 0x7ffffff0;
         EXPECT_EQ(0, comm_.ClosePrinterClassPipe(value));
         EXPECT_FALSE(holdsAnything());
-        EXPECT_EQ(0, comm_.m_bReaderBusy.load()) << "the reader thread outlived the close";
+        EXPECT_EQ(0, comm_.ReaderBusyFlag()) << "the reader thread outlived the close";
         EXPECT_EQ(0u, sim::pendingReads(printer_)) << "the reader's read was cancelled";
         EXPECT_EQ(0, sim::openFiles(printer_));
         // The close of the other pipe finds nothing left.

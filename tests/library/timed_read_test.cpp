@@ -41,7 +41,7 @@ protected:
 TEST_F(TimedRead, bufferedBytesAreTakenAtOnceAtMostWhatWasWanted) {
     openLink();
     ASSERT_TRUE(send("0123456789"));
-    ASSERT_TRUE(becomesSignalled(comm_.m_hDataEvent.load()));
+    ASSERT_TRUE(becomesSignalled(comm_.DataEvent()));
 
     // No time to wait: only bytes already stored can satisfy these.
     ReadResult first = read(4, 0);
@@ -56,7 +56,7 @@ TEST_F(TimedRead, bufferedBytesAreTakenAtOnceAtMostWhatWasWanted) {
 
 TEST_F(TimedRead, bytesArrivingDuringTheWaitWakeItButASignalWithoutBytesDoesNot) {
     openLink();
-    HANDLE data = comm_.m_hDataEvent.load();
+    HANDLE data = comm_.DataEvent();
     std::future<ReadResult> pending = readOnAnotherThread(64, JAVA_READ_TIMEOUT);
 
     // A data signal that brings nothing: the read resets the event and waits again.
@@ -81,7 +81,7 @@ TEST_F(TimedRead, aTimeOutGivesZeroAndLeavesTheCountAlone) {
 
     // Nothing can be taken into no room: the read waits out its time and the bytes stay for the next one.
     ASSERT_TRUE(send("kept"));
-    ASSERT_TRUE(becomesSignalled(comm_.m_hDataEvent.load()));
+    ASSERT_TRUE(becomesSignalled(comm_.DataEvent()));
     EXPECT_EQ(0, read(0, JAVA_READ_TIMEOUT).result);
     EXPECT_EQ("kept", read(64, 0).bytes);
 }
@@ -89,13 +89,13 @@ TEST_F(TimedRead, aTimeOutGivesZeroAndLeavesTheCountAlone) {
 TEST_F(TimedRead, theStopEventEndsTheWaitWithZeroSignalsTheCloserAndClearsRunning) {
     openLink();
     // The reader thread answers the stop event too; it is ended first, so that what follows is the read's doing.
-    HANDLE stop = comm_.m_hStopEvent.load();
-    HANDLE done = comm_.m_hThreadDoneEvent.load();
+    HANDLE stop = comm_.StopEvent();
+    HANDLE done = comm_.ThreadDoneEvent();
     ASSERT_TRUE(SetEvent(stop));
-    ASSERT_TRUE(becomesSignalled(comm_.m_hReaderThread.load()));
+    ASSERT_TRUE(becomesSignalled(comm_.ReaderThread()));
     ASSERT_TRUE(ResetEvent(stop));
     ASSERT_TRUE(ResetEvent(done));
-    comm_.m_bRunning = 1;
+    UsbCommTestAccess::setRunning(comm_, 1);
 
     std::future<ReadResult> pending = readOnAnotherThread(64, JAVA_READ_TIMEOUT);
     ASSERT_TRUE(SetEvent(stop));
@@ -104,10 +104,10 @@ TEST_F(TimedRead, theStopEventEndsTheWaitWithZeroSignalsTheCloserAndClearsRunnin
     EXPECT_EQ(0, stopped.result);
     EXPECT_EQ(UNTOUCHED, stopped.taken);
     EXPECT_TRUE(isSignalled(done));
-    EXPECT_EQ(0, comm_.m_bRunning.load());
+    EXPECT_EQ(0, comm_.RunningFlag());
 
     platform::setTimeScale(0.01);
-    EXPECT_EQ(0, close(comm_.m_hReadPort.load()));
+    EXPECT_EQ(0, close(comm_.ReadPort()));
 }
 
 TEST_F(TimedRead, withoutTheMachineryItGivesZeroAtOnce) {
@@ -118,7 +118,7 @@ TEST_F(TimedRead, withoutTheMachineryItGivesZeroAtOnce) {
 
     HANDLE readPipe = openLink();
     ASSERT_TRUE(send("gone"));
-    ASSERT_TRUE(becomesSignalled(comm_.m_hDataEvent.load()));
+    ASSERT_TRUE(becomesSignalled(comm_.DataEvent()));
     ASSERT_EQ(0, close(readPipe));
     ReadResult afterClose = read(64, INFINITE);
     EXPECT_EQ(0, afterClose.result);

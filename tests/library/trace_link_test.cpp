@@ -62,7 +62,7 @@ TEST_F(TraceOfALink, showsAReceiptAnUnplugAndASuspendInOrder) {
 
     ASSERT_TRUE(sim::unplug(printer_));
     // The reader's reopen failed while the printer was away: it left the read handle field invalid.
-    ASSERT_TRUE(waitUntil([] { return g_UsbComm.m_hReadPort.load() == INVALID_HANDLE_VALUE; }));
+    ASSERT_TRUE(waitUntil([] { return g_UsbComm.ReadPort() == INVALID_HANDLE_VALUE; }));
     ASSERT_TRUE(sim::replug(printer_));
     ASSERT_TRUE(waitUntil([&] { return sim::pendingReads(printer_) == 1; }));
 

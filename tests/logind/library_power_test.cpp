@@ -16,36 +16,32 @@ namespace {
 const uint8_t suspendCommand[] = {0x1D, 0xFF};
 const uint8_t resumeCommand[] = {0x1D, 0x04, 0x02, 0x1B, 0x40};
 
-bool startsWith(const uint8_t *bytes, size_t count, const uint8_t *command, size_t length)
-{
+bool startsWith(const uint8_t *bytes, size_t count, const uint8_t *command, size_t length) {
     return count >= length && std::memcmp(bytes, command, length) == 0;
 }
 
-bool contains(const std::vector<uint8_t> &bytes, const uint8_t *command, size_t length)
-{
+bool contains(const std::vector<uint8_t> &bytes, const uint8_t *command, size_t length) {
     return std::search(bytes.begin(), bytes.end(), command, command + length) != bytes.end();
 }
 
 class LibraryPowerFromLogind : public PrinterClassJava {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(bus_.ready()) << "no private bus with dbusmock's logind (dbus-daemon, python3-dbusmock)";
         PrinterClassJava::SetUp();
         linuxdev::installLogindPowerEvents();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         PrinterClassJava::TearDown();
         linuxdev::uninstallLogindPowerEvents();
         platform::setTimeScale(1);
     }
 
     // The delay locks logind listed at the moment the printer took the suspend command; -2 until it did.
-    void watchForTheSuspendCommand()
-    {
+    void watchForTheSuspendCommand() {
         sim::setWriteGate(printer_, [this](const uint8_t *bytes, size_t count) {
-            if (startsWith(bytes, count, suspendCommand, sizeof suspendCommand)) locksAtSuspendCommand_ = bus_.delayLocks();
+            if (startsWith(bytes, count, suspendCommand, sizeof suspendCommand))
+                locksAtSuspendCommand_ = bus_.delayLocks();
             return true;
         });
     }
@@ -56,8 +52,7 @@ protected:
 
 }  // namespace
 
-TEST_F(LibraryPowerFromLogind, SuspendCommandGoesOutUnderTheLockWritesWaitAndResumeBringsTheLinkBack)
-{
+TEST_F(LibraryPowerFromLogind, SuspendCommandGoesOutUnderTheLockWritesWaitAndResumeBringsTheLinkBack) {
     openBothPipes();
     ASSERT_TRUE(bus_.waitForDelayLocks(1)) << "the power window's listener holds no delay lock";
     watchForTheSuspendCommand();
@@ -67,12 +62,12 @@ TEST_F(LibraryPowerFromLogind, SuspendCommandGoesOutUnderTheLockWritesWaitAndRes
     ASSERT_TRUE(waitUntil([this] { return locksAtSuspendCommand_ != -2; })) << "no suspend command";
     EXPECT_EQ(1, locksAtSuspendCommand_.load()) << "the lock went before the suspend command was on the wire";
     EXPECT_TRUE(bus_.waitForDelayLocks(0));
-    ASSERT_TRUE(waitUntil([] { return g_UsbComm.m_bSuspended.load() != 0; }));
+    ASSERT_TRUE(waitUntil([] { return g_UsbComm.SuspendedFlag() != 0; }));
     EXPECT_EQ(static_cast<jint>(ERROR_POWER_SUSPENDED_CODE), writePipe("while away"));
 
     platform::setTimeScale(0.001);
     ASSERT_TRUE(bus_.emitPrepareForSleep(false));
-    ASSERT_TRUE(waitUntil([] { return g_UsbComm.m_bSuspended.load() == 0; })) << "the resume never ended";
+    ASSERT_TRUE(waitUntil([] { return g_UsbComm.SuspendedFlag() == 0; })) << "the resume never ended";
     EXPECT_TRUE(bus_.waitForDelayLocks(1)) << "no delay lock for the next suspend";
     std::vector<uint8_t> written;
     ASSERT_TRUE(sim::takeAll(printer_, written));
@@ -88,8 +83,7 @@ TEST_F(LibraryPowerFromLogind, SuspendCommandGoesOutUnderTheLockWritesWaitAndRes
 }
 
 // The JVM frees the library after JNI_OnUnload: the listener must be gone by then, and its lock with it.
-TEST_F(LibraryPowerFromLogind, UnloadEndsTheListenerWithThePowerThread)
-{
+TEST_F(LibraryPowerFromLogind, UnloadEndsTheListenerWithThePowerThread) {
     size_t before = platform::liveThreadCount();
     openBothPipes();
     ASSERT_TRUE(bus_.waitForDelayLocks(1));

@@ -85,13 +85,13 @@ void checkFieldEmpty(RoundContext &round, const char *name, const void *value) {
 
 void checkPortStateEmpty(RoundContext &round) {
     CUsbComm &comm = g_UsbComm;
-    checkFieldEmpty(round, "m_hReadPort", comm.m_hReadPort.load());
-    checkFieldEmpty(round, "m_hWritePort", comm.m_hWritePort.load());
-    checkFieldEmpty(round, "m_pCCBuffer", comm.m_pCCBuffer.load());
-    checkFieldEmpty(round, "m_hStopEvent", comm.m_hStopEvent.load());
-    checkFieldEmpty(round, "m_hThreadDoneEvent", comm.m_hThreadDoneEvent.load());
-    checkFieldEmpty(round, "m_hDataEvent", comm.m_hDataEvent.load());
-    checkFieldEmpty(round, "m_hReaderThread", comm.m_hReaderThread.load());
+    checkFieldEmpty(round, "m_hReadPort", comm.ReadPort());
+    checkFieldEmpty(round, "m_hWritePort", comm.WritePort());
+    checkFieldEmpty(round, "m_pCCBuffer", comm.RingBuffer());
+    checkFieldEmpty(round, "m_hStopEvent", comm.StopEvent());
+    checkFieldEmpty(round, "m_hThreadDoneEvent", comm.ThreadDoneEvent());
+    checkFieldEmpty(round, "m_hDataEvent", comm.DataEvent());
+    checkFieldEmpty(round, "m_hReaderThread", comm.ReaderThread());
 }
 
 void checkJavaSide(RoundContext &round) {
@@ -146,9 +146,9 @@ bool restoreOrder(RoundContext &round) {
     // below must still release them.
     if (round.neighbour >= 0) sim::unplug(round.neighbour);
     // The resume runs to its end inside the broadcast.
-    if (g_UsbComm.m_bSuspended) platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    if (g_UsbComm.SuspendedFlag()) platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
     round.countOperation();
-    if (!g_UsbComm.m_bSuspended) return true;
+    if (!g_UsbComm.SuspendedFlag()) return true;
     bool windowThere = FindWindowA(POWER_WINDOW_CLASS, nullptr) != nullptr;
     round.failures.add(std::string("still suspended after a resume broadcast; the power window ") +
                        (windowThere ? "exists" : "is gone, so nothing can end the suspension"));
@@ -199,7 +199,7 @@ void suspendAndResume(RoundContext &round) {
     const jint suspended = static_cast<jint>(ERROR_POWER_SUSPENDED_CODE);
     // The link counts as up once its reader has started: a suspend before that finds it not connected, and sends
     // no command and closes nothing.
-    if (!waitFor([] { return g_UsbComm.m_bConnected.load(); }, RELEASE_BOUND)) {
+    if (!waitFor([] { return g_UsbComm.IsConnected(); }, RELEASE_BOUND)) {
         round.failures.add("the reader thread never reported the link up");
         return;
     }
@@ -220,7 +220,7 @@ void suspendAndResume(RoundContext &round) {
     }
 
     platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
-    if (g_UsbComm.m_bSuspended) round.failures.add("still suspended after the resume");
+    if (g_UsbComm.SuspendedFlag()) round.failures.add("still suspended after the resume");
     std::vector<uint8_t> input;
     sim::takeAll(round.printer, input);
     const std::vector<uint8_t> commands = {0x1D, 0xFF, 0x1D, 0x04, 0x02, 0x1B, 0x40};

@@ -75,21 +75,21 @@ protected:
 TEST_F(StressFindings, aReadOpenWhileTheReaderIsBetweenHandlesStartsNoSecondReader) {
     JavaUsbPort port(jvm_);
     openLink(port);
-    HANDLE reader = g_UsbComm.m_hReaderThread.load();
+    HANDLE reader = g_UsbComm.ReaderThread();
 
     sim::unplug(printer_);
     EXPECT_EQ(-1, port.initPipe(static_cast<jint>(GENERIC_WRITE)));
-    ASSERT_TRUE(waitFor([] { return g_UsbComm.m_hReadPort.load() == nullptr; }));
+    ASSERT_TRUE(waitFor([] { return g_UsbComm.ReadPort() == nullptr; }));
     sim::replug(printer_);
 
     // At real time the reader pauses 500 ms between reconnects, so this open almost always finds the field empty;
     // should the reader win, the open hands out its new handle.
     jint result = port.initPipe(static_cast<jint>(GENERIC_READ));
     EXPECT_TRUE(result == -1 || result == USB_TYPE_PRINTER_CLASS) << result;
-    EXPECT_EQ(reader, g_UsbComm.m_hReaderThread.load()) << "a second reader thread was started";
+    EXPECT_EQ(reader, g_UsbComm.ReaderThread()) << "a second reader thread was started";
 
     ASSERT_TRUE(waitFor([] {
-        HANDLE read = g_UsbComm.m_hReadPort.load();
+        HANDLE read = g_UsbComm.ReadPort();
         return read != nullptr && read != INVALID_HANDLE_VALUE;
     }));
     EXPECT_EQ(USB_TYPE_PRINTER_CLASS, port.initPipe(static_cast<jint>(GENERIC_READ)));
@@ -107,15 +107,15 @@ TEST_F(StressFindings, eitherTheSuspendComesFirstAndThePowerThreadStaysOrItFinds
     sim::removeAll();
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
-    port.m_bSuspended = 1;
+    port.BeginSuspension();
     StopPowerHandlerUnlessSuspended(&port);
     ASSERT_TRUE(powerWindowExists());
     platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
-    EXPECT_EQ(0, port.m_bSuspended.load()) << "the resume reached the power thread";
+    EXPECT_EQ(0, port.SuspendedFlag()) << "the resume reached the power thread";
 
     StopPowerHandlerUnlessSuspended(&port);
     platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
-    EXPECT_EQ(0, port.m_bSuspended.load()) << "no suspend begins once the power thread is stopping";
+    EXPECT_EQ(0, port.SuspendedFlag()) << "no suspend begins once the power thread is stopping";
     g_pPowerTarget = nullptr;
     expectEverythingReleased();
 }

@@ -39,8 +39,8 @@ std::string describePortState() {
     return formatText(
         "port state: type %d, suspended %d, connected %d, running %d, reader busy %d, read %p, "
         "write %p, reader thread %p",
-        comm.m_nUsbType.load(), comm.m_bSuspended.load(), comm.m_bConnected.load() ? 1 : 0, comm.m_bRunning.load(),
-        comm.m_bReaderBusy.load(), comm.m_hReadPort.load(), comm.m_hWritePort.load(), comm.m_hReaderThread.load());
+        comm.UsbType(), comm.SuspendedFlag(), comm.IsConnected() ? 1 : 0, comm.RunningFlag(), comm.ReaderBusyFlag(),
+        comm.ReadPort(), comm.WritePort(), comm.ReaderThread());
 }
 
 class Stress : public ::testing::Test {
