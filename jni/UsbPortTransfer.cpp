@@ -10,6 +10,7 @@
 #include "com_qel_usb_UsbPort.h"
 #include "jni/JavaBoundary.h"
 #include "jni/LastErrorKeeper.h"
+#include "port/KernelObject.h"
 #include "port/UsbComm.h"
 #include "trace/ExportTrace.h"
 
@@ -162,11 +163,9 @@ jstring GetErrorString(JNIEnv *env, jint nCode) {
         FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
                        nullptr, static_cast<DWORD>(nCode), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                        reinterpret_cast<LPSTR>(&pszSystemText), 0, nullptr);
-    if (nLength > 0 && pszSystemText != nullptr) {
-        jstring text = NewJavaStringFromAnsi(env, pszSystemText);
-        LocalFree(pszSystemText);
-        return text;
-    }
+    // The text is the caller's to free; it goes once the Java string is made.
+    CLocalBlock systemText(pszSystemText);
+    if (nLength > 0 && pszSystemText != nullptr) return NewJavaStringFromAnsi(env, pszSystemText);
     char szText[256];
     if (g_UsbComm.IsSuspended()) {
         snprintf(szText, sizeof(szText), "Power Suspended\n");

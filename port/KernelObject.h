@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <atomic>
+
 // Events, threads and other handles that Win32 gives as null on failure.
 struct KernelHandleKind {
     using Value = HANDLE;
@@ -34,6 +36,13 @@ struct GlobalBlockKind {
     using Value = HGLOBAL;
     static Value Empty() { return nullptr; }
     static void Release(Value hValue) { GlobalFree(hValue); }
+};
+
+// A LocalAlloc block, such as the text FormatMessage allocates for its caller.
+struct LocalBlockKind {
+    using Value = HLOCAL;
+    static Value Empty() { return nullptr; }
+    static void Release(Value hValue) { LocalFree(hValue); }
 };
 
 template <typename Kind>
@@ -80,3 +89,21 @@ using CKernelHandle = CKernelObject<KernelHandleKind>;
 using CFileHandle = CKernelObject<FileHandleKind>;
 using CDeviceInfoList = CKernelObject<DeviceInfoListKind>;
 using CGlobalBlock = CKernelObject<GlobalBlockKind>;
+using CLocalBlock = CKernelObject<LocalBlockKind>;
+
+// The named releases for a kernel object kept where an owner cannot live: a field that other threads read while it
+// is set (the port state's events and reader thread), or a global that must not be released by a static destructor
+// after the library's own shutdown. Both keep the thread's last error, as the owner's release does.
+//
+// An atomic field is emptied first, so that no thread takes the value after its release.
+template <typename Kind>
+void ReleaseAndEmpty(std::atomic<typename Kind::Value> &field) {
+    CKernelObject<Kind> owner(field.exchange(Kind::Empty()));
+}
+
+// A plain place, read only under its owner's lock: released, then emptied.
+template <typename Kind>
+void ReleaseAndEmpty(typename Kind::Value &value) {
+    CKernelObject<Kind>(value).Reset();
+    value = Kind::Empty();
+}

@@ -2,8 +2,8 @@
 
 #include <process.h>
 
+#include "port/KernelObject.h"
 #include "port/Lock.h"
-
 #include "port/UsbComm.h"
 #include "power/PowerWindowClass.h"
 #include "trace/Trace.h"
@@ -69,6 +69,13 @@ void PostQuitToPowerThread() REQUIRES(g_powerStateLock) {
     g_bPowerQuitPosted = PostThreadMessageA(GetThreadId(g_hPowerThread), WM_QUIT, 0, 0) != FALSE;
 }
 
+// The kept thread's handle is a plain global rather than an owner: a static destructor must not release it after the
+// library's own shutdown (or the platform layer's) has run.
+void ReleasePowerThreadHandle() REQUIRES(g_powerStateLock) {
+    ReleaseAndEmpty<KernelHandleKind>(g_hPowerThread);
+    g_bPowerQuitPosted = false;
+}
+
 bool ReuseRunningPowerThread(CUsbComm *target) {
     CLockHolder lock(g_powerStateLock);
     if (g_hPowerThread == nullptr || g_bPowerQuitPosted || !g_bPowerWindowCreated) return false;
@@ -94,9 +101,7 @@ void EndPowerThread() REQUIRES(g_powerLifecycleLock) {
     }
 
     CLockHolder lock(g_powerStateLock);
-    CloseHandle(hThread);
-    g_hPowerThread = nullptr;
-    g_bPowerQuitPosted = false;
+    ReleasePowerThreadHandle();
 }
 
 // Returns only once the new thread has its message queue (its window exists) or has ended, so that a stop right
@@ -104,9 +109,9 @@ void EndPowerThread() REQUIRES(g_powerLifecycleLock) {
 bool CreatePowerThread(CUsbComm *target) REQUIRES(g_powerLifecycleLock) {
     g_pPowerTarget = nullptr;
 
-    HANDLE hReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (hReady == nullptr) return false;
-    g_hPowerReadyEvent = hReady;
+    CKernelHandle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!ready) return false;
+    g_hPowerReadyEvent = ready.Get();
     g_bPowerWindowCreated = false;
 
     g_bPowerStopping = false;
@@ -114,7 +119,7 @@ bool CreatePowerThread(CUsbComm *target) REQUIRES(g_powerLifecycleLock) {
     HANDLE hThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PowerHandlerThread, nullptr, 0, &nThreadId));
     if (hThread == nullptr) {
         g_hPowerReadyEvent = nullptr;
-        CloseHandle(hReady);
+        ready.Reset();
         return false;
     }
     g_nPowerThreadId = nThreadId;
@@ -125,10 +130,10 @@ bool CreatePowerThread(CUsbComm *target) REQUIRES(g_powerLifecycleLock) {
     }
     g_pPowerTarget = target;
 
-    HANDLE waits[2] = {hReady, hThread};
+    HANDLE waits[2] = {ready.Get(), hThread};
     WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     g_hPowerReadyEvent = nullptr;
-    CloseHandle(hReady);
+    ready.Reset();
     return true;
 }
 
@@ -152,9 +157,7 @@ void StopPowerHandlerLocked(CUsbComm *pComm) REQUIRES(g_powerLifecycleLock) {
     }
     if (hThread != nullptr && WaitForSingleObject(hThread, POWER_THREAD_END_WAIT) == WAIT_OBJECT_0) {
         CLockHolder lock(g_powerStateLock);
-        CloseHandle(hThread);
-        g_hPowerThread = nullptr;
-        g_bPowerQuitPosted = false;
+        ReleasePowerThreadHandle();
     }
     // Fails while the window still exists; the next start then uses the class as it is.
     UnregisterClassA(POWER_WINDOW_CLASS, nullptr);

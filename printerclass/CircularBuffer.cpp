@@ -21,35 +21,33 @@ DWORD Smaller(DWORD a, DWORD b) { return a < b ? a : b; }
 }  // namespace
 
 CCircularBuffer::CCircularBuffer(DWORD nSizeExponent)
-    : m_hMutex(nullptr), m_hRoomEvent(nullptr), m_nCount(0), m_nMask(0), m_nHead(0), m_nTail(0), m_pData(nullptr) {
+    : m_nCount(0), m_nMask(0), m_nHead(0), m_nTail(0), m_pData(nullptr) {
     DWORD nCapacity = 1u << ClampSizeExponent(nSizeExponent);
     m_nMask = nCapacity - 1;
 
     m_pData = new (std::nothrow) BYTE[nCapacity];
     if (m_pData == nullptr) throw 3L;
 
-    m_hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-    if (m_hMutex == nullptr) {
+    m_mutex.Reset(CreateMutexA(nullptr, FALSE, nullptr));
+    if (!m_mutex) {
         // The destructor does not run for a throwing constructor, so the storage goes here.
         delete[] m_pData;
         m_pData = nullptr;
         throw 4L;
     }
-    m_hRoomEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (m_hRoomEvent == nullptr) {
-        CloseHandle(m_hMutex);
-        m_hMutex = nullptr;
+    m_roomEvent.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!m_roomEvent) {
+        m_mutex.Reset();
         delete[] m_pData;
         m_pData = nullptr;
         throw 4L;
     }
 }
 
+// Released explicitly, in the order of their creation reversed, before the storage the buffer's users last touched.
 CCircularBuffer::~CCircularBuffer() {
-    CloseHandle(m_hRoomEvent);
-    m_hRoomEvent = nullptr;
-    CloseHandle(m_hMutex);
-    m_hMutex = nullptr;
+    m_roomEvent.Reset();
+    m_mutex.Reset();
     delete[] m_pData;
     m_pData = nullptr;
 }
@@ -78,7 +76,7 @@ DWORD CCircularBuffer::BytesAvailable(BYTE *pDest, DWORD nWanted, DWORD *pnTaken
         if (pnTaken != nullptr) *pnTaken = nTaken;
     }
     Unlock();
-    if (nTaken > 0) SetEvent(m_hRoomEvent);
+    if (nTaken > 0) SetEvent(m_roomEvent.Get());
     return nTaken;
 }
 
@@ -115,6 +113,6 @@ DWORD CCircularBuffer::GetBytes(BYTE *pDest, DWORD nWanted) {
     return nTaken;
 }
 
-void CCircularBuffer::Lock() { WaitForSingleObject(m_hMutex, INFINITE); }
+void CCircularBuffer::Lock() { WaitForSingleObject(m_mutex.Get(), INFINITE); }
 
-void CCircularBuffer::Unlock() { ReleaseMutex(m_hMutex); }
+void CCircularBuffer::Unlock() { ReleaseMutex(m_mutex.Get()); }

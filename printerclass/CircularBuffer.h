@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "port/KernelObject.h"
+
 class CCircularBuffer {
 public:
     // Capacity 2^nSizeExponent bytes, the exponent clamped to 6..16. Throws a long: 3 when no storage is
@@ -24,7 +26,7 @@ public:
     DWORD Capacity() const { return m_nMask + 1; }
     // An auto-reset event, set each time a take makes room: the reader waits on it instead of dropping bytes, so
     // that a full buffer holds the printer back.
-    HANDLE RoomEvent() const { return m_hRoomEvent; }
+    HANDLE RoomEvent() const { return m_roomEvent.Get(); }
 
     // Unlocked single-byte and bulk operations; used under the lock.
     void PutByte(BYTE b);
@@ -35,8 +37,8 @@ public:
     void Unlock();
 
 private:
-    HANDLE m_hMutex;
-    HANDLE m_hRoomEvent;
+    CKernelHandle m_mutex;
+    CKernelHandle m_roomEvent;
     DWORD m_nCount;
     DWORD m_nMask;
     DWORD m_nHead;

@@ -3,6 +3,7 @@
 
 #include "discovery/Discovery.h"
 #include "port/JavaHandle.h"
+#include "port/KernelObject.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 #include "printerclass/CircularBuffer.h"
@@ -24,11 +25,6 @@ DWORD WaitForDoneSignal(HANDLE hDone, DWORD dwTimeout) {
         return WAIT_FAILED;
     }
     return CTraceWait("close.wait_done_signal", dwTimeout).End(WaitForSingleObject(hDone, dwTimeout));
-}
-
-void CloseHandleField(std::atomic<HANDLE> &field) {
-    HANDLE hHandle = field.exchange(nullptr);
-    if (hHandle != nullptr) CloseHandle(hHandle);
 }
 
 }  // namespace
@@ -187,12 +183,12 @@ void CUsbComm::Teardown() {
     WaitReaderEnded();
 
     CLockHolder lock(m_guard.m_replaceLock);
-    CloseHandleField(m_hReaderThread);
+    ReleaseAndEmpty<KernelHandleKind>(m_hReaderThread);
     CCircularBuffer *pBuffer = m_pCCBuffer.exchange(nullptr);
     delete pBuffer;
-    CloseHandleField(m_hThreadDoneEvent);
-    CloseHandleField(m_hStopEvent);
-    CloseHandleField(m_hDataEvent);
+    ReleaseAndEmpty<KernelHandleKind>(m_hThreadDoneEvent);
+    ReleaseAndEmpty<KernelHandleKind>(m_hStopEvent);
+    ReleaseAndEmpty<KernelHandleKind>(m_hDataEvent);
     ReleaseHandleField(m_hReadPort);
     ReleaseHandleField(m_hWritePort);
     ReapOrphanedReads();

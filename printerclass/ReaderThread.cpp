@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "discovery/Discovery.h"
+#include "port/KernelObject.h"
 #include "port/UsbComm.h"
 #include "printerclass/CircularBuffer.h"
 #include "printerclass/ReaderThread.h"
@@ -35,21 +36,18 @@ struct CPendingRead {
     BYTE block[RECEIVE_BLOCK_SIZE];
     DWORD nRead;
     HANDLE hIssuedOn;
-    HANDLE hCompletion;
+    CKernelHandle completion;
     bool bPending;
 
     CPendingRead(const CPendingRead &) = delete;
     CPendingRead &operator=(const CPendingRead &) = delete;
-    CPendingRead() : overlapped(), block(), nRead(0), hIssuedOn(nullptr), hCompletion(nullptr), bPending(false) {}
-    ~CPendingRead() {
-        if (hCompletion != nullptr) CloseHandle(hCompletion);
-    }
+    CPendingRead() : overlapped(), block(), nRead(0), hIssuedOn(nullptr), bPending(false) {}
 
     // Cancels the read and waits a bounded time for its end; true when nothing is pending any more.
     bool Abandon() {
         if (!bPending) return true;
         CancelIoEx(hIssuedOn, &overlapped);
-        if (WaitForSingleObject(hCompletion, ABANDON_WAIT) != WAIT_OBJECT_0) return false;
+        if (WaitForSingleObject(completion.Get(), ABANDON_WAIT) != WAIT_OBJECT_0) return false;
         DWORD nIgnored = 0;
         GetOverlappedResult(hIssuedOn, &overlapped, &nIgnored, FALSE);
         bPending = false;
@@ -62,8 +60,8 @@ namespace {
 // The completion event: unnamed, manual reset, not signalled. Null when it cannot be created.
 std::unique_ptr<CPendingRead> NewPendingRead() {
     std::unique_ptr<CPendingRead> read(new CPendingRead);
-    read->hCompletion = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (read->hCompletion == nullptr) return nullptr;
+    read->completion.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!read->completion) return nullptr;
     return read;
 }
 
@@ -178,7 +176,7 @@ bool CUsbComm::AwaitRoomForBlock() {
 // A read is pending: waits for it or for the stop event.
 void CUsbComm::AwaitPendingRead(std::unique_ptr<CPendingRead> &pRead) {
     CPendingRead &read = *pRead;
-    HANDLE hCompletion = read.hCompletion;
+    HANDLE hCompletion = read.completion.Get();
     m_bConnected = true;
     HANDLE waitList[2] = {hCompletion, m_hStopEvent.load()};
     DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
@@ -217,7 +215,7 @@ int CUsbComm::ReaderLoop() {
         if (StopRequested() || !AwaitRoomForBlock()) break;
         CPendingRead &read = *pRead;
         memset(&read.overlapped, 0, sizeof(read.overlapped));
-        read.overlapped.hEvent = read.hCompletion;
+        read.overlapped.hEvent = read.completion.Get();
         read.nRead = 0;
         read.hIssuedOn = m_hReadPort.load();
         if (ReadFile(read.hIssuedOn, read.block, RECEIVE_BLOCK_SIZE, &read.nRead, &read.overlapped)) {
@@ -251,7 +249,7 @@ int CUsbComm::ReaderLoop() {
 void ReapOrphanedReads() {
     CLockHolder lock(g_orphanLock);
     for (auto it = g_orphanedReads.begin(); it != g_orphanedReads.end();) {
-        if (WaitForSingleObject((*it)->hCompletion, ABANDON_WAIT) == WAIT_OBJECT_0) {
+        if (WaitForSingleObject((*it)->completion.Get(), ABANDON_WAIT) == WAIT_OBJECT_0) {
             it = g_orphanedReads.erase(it);
         } else {
             ++it;

@@ -70,4 +70,28 @@ TEST(KernelObject, eachKindsEmptyValueIsNeverReleased) {
     EXPECT_FALSE(block);
 }
 
+// The port state's events and the power thread's handle live in fields, not owners: their release must empty the
+// field, release exactly once, and keep the caller's code like an owner does.
+TEST(KernelObject, aFieldsReleaseEmptiesItReleasesOnceAndKeepsTheLastError) {
+    size_t before = platform::openHandleCount();
+    std::atomic<HANDLE> field(newEvent());
+    HANDLE plain = newEvent();
+    ASSERT_EQ(before + 2, platform::openHandleCount());
+
+    SetLastError(ERROR_SEM_TIMEOUT);
+    ReleaseAndEmpty<KernelHandleKind>(field);
+    ReleaseAndEmpty<KernelHandleKind>(plain);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SEM_TIMEOUT), GetLastError());
+    EXPECT_EQ(nullptr, field.load());
+    EXPECT_EQ(nullptr, plain);
+    EXPECT_EQ(before, platform::openHandleCount());
+
+    // A second release finds the fields empty and touches nothing, not even a value Windows has given out again.
+    HANDLE reused = newEvent();
+    ReleaseAndEmpty<KernelHandleKind>(field);
+    ReleaseAndEmpty<KernelHandleKind>(plain);
+    EXPECT_EQ(before + 1, platform::openHandleCount());
+    CloseHandle(reused);
+}
+
 }  // namespace
