@@ -26,12 +26,12 @@ bool ReadPrinterClass(BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {
         SetLastError(ERROR_POWER_SUSPENDED_CODE);
         return false;
     }
-    int nResult;
+    bool bRead;
     do {
         *pnRead = 0;
-        nResult = g_UsbComm.TimedRead(pBuffer, nLength, pnRead, PRINTER_CLASS_READ_TIMEOUT);
-    } while (nResult != 0 && *pnRead == 0);
-    return nResult != 0;
+        bRead = g_UsbComm.TimedRead(pBuffer, nLength, pnRead, PRINTER_CLASS_READ_TIMEOUT);
+    } while (bRead && *pnRead == 0);
+    return bRead;
 }
 
 bool ReadNative(const CHandleLease &lease, BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {

@@ -95,12 +95,12 @@ void CLinkGuard::ReturnLease(HANDLE hHandle, unsigned long long nAdoption) {
     if (it->second.bRetiring) m_leaseReturned.notify_all();
 }
 
-BOOL CLinkGuard::Retire(HANDLE hHandle) {
+bool CLinkGuard::Retire(HANDLE hHandle) {
     CLockHolder lock(m_tableLock);
     auto it = m_leases.find(HandleKey(hHandle));
     if (hHandle == nullptr || it == m_leases.end() || it->second.bRetiring) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return false;
     }
     it->second.bRetiring = true;
     HANDLE hHeld = it->second.hHandle;
@@ -115,7 +115,7 @@ BOOL CLinkGuard::Retire(HANDLE hHandle) {
     m_leases.erase(it);
     lock.unlock();
     // Closed only now that it has left the table: the value may be reused from this moment on.
-    return CloseHandle(hHeld);
+    return CloseHandle(hHeld) != FALSE;
 }
 
 // ---- CLinkGuard: receive machinery ----

@@ -97,14 +97,15 @@ public:
     bool IsAdopted(HANDLE hHandle) EXCLUDES(m_tableLock);
     // A lease on an adopted handle; empty, with last error ERROR_INVALID_HANDLE, for any other value.
     CHandleLease Lease(HANDLE hHandle) EXCLUDES(m_tableLock);
-    // Takes the handle out of the table, cancels its I/O while leases are out, and closes it. Returns the
-    // CloseHandle result; FALSE with ERROR_INVALID_HANDLE for a value the table does not hold.
+    // Takes the handle out of the table, cancels its I/O while leases are out, and closes it: the named release of
+    // every pipe handle the library opened. False, with the code of the failed CloseHandle or ERROR_INVALID_HANDLE
+    // for a value the table does not hold, in the last error.
     //
     // The wait for the leases is bounded: a driver need not honour a cancel, and many end pending I/O only at the
     // cleanup that the last CloseHandle brings. A lease still out after the bound belongs to a call blocked inside
     // the driver, and on Windows such a call holds the file object, not the handle value, and never uses the value
     // again; closing it then is safe, and is what ends that call.
-    BOOL Retire(HANDLE hHandle) EXCLUDES(m_tableLock);
+    bool Retire(HANDLE hHandle) EXCLUDES(m_tableLock);
 
     // Rule 3.
     void OfferReceive() EXCLUDES(m_tableLock);

@@ -77,7 +77,7 @@ bool CUsbComm::CloseJavaHandle(jint nHandle, bool *pbPrinterClass) {
         m_hWritePort = nullptr;
         ForgetLinkForResume();
     }
-    return m_guard.Retire(HandleFromJava(nHandle)) != FALSE;
+    return m_guard.Retire(HandleFromJava(nHandle));
 }
 
 CHandleLease CUsbComm::RouteJavaHandle(jint nHandle, bool *pbPrinterClass) {

@@ -55,7 +55,10 @@ public:
     // ---- Printer-class transport ----
     // The body of the reader thread (ReaderThreadProc): runs the reader loop and signals its end.
     DWORD RunReaderThread();
-    int TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTimeout);
+    // The timed buffered read of a Java read: true when bytes were taken into pDest (their count in *pnTaken), or
+    // when the data event woke it and the bytes were gone before it could take them, so that the caller tries
+    // again; false with the code in the last error (a time-out, a stop, no receive machinery).
+    bool TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTimeout);
     // The write pipe, on both transports, with the replacement lock taken: a held write handle is kept, otherwise
     // the pipe is opened and kept in m_hWritePort. A failed open leaves the field empty, so that the next open
     // really tries again. Returns the field's handle, or INVALID_HANDLE_VALUE when the open failed.
@@ -128,8 +131,10 @@ private:
     std::atomic<bool> m_bReopenAtResume{false};
 
     // ---- The reader thread's passes (printerclass/ReaderThread.cpp) ----
-    int ReaderLoop();
-    int Reconnect() EXCLUDES(m_guard.m_replaceLock);
+    void ReaderLoop();
+    // Releases both pipe handles and opens them again; false, with the code of the failing open in the last error,
+    // when the link did not come back.
+    bool Reconnect() EXCLUDES(m_guard.m_replaceLock);
     void StoreReceived(const BYTE *pBytes, DWORD nCount);
     // Pauses on the stop event; true when it was signalled, after which the loop ends.
     bool PauseUntilStopped(DWORD dwPause);
@@ -154,8 +159,10 @@ private:
     // m_hStopEvent and waits for m_hThreadDoneEvent at most dwTimeout. False when the wait failed while the reader
     // was busy.
     bool SignalStopAndWait(DWORD dwTimeout);
-    int CloseMatchingHandle();
-    int CloseOtherHandle();
+    // The two closes of the link; true when the teardown ran, false when it was abandoned because the reader could
+    // not be known to have stopped (the code of the failed wait in the last error).
+    bool CloseMatchingHandle();
+    bool CloseOtherHandle();
     // The release of the whole printer-class link, shared by the closes and the suspend close. Runs only after the
     // reader thread was told to stop; waits for it to end, and for every user of what it releases to leave.
     void Teardown() EXCLUDES(m_guard.m_replaceLock);
@@ -169,9 +176,11 @@ private:
     HANDLE OpenNativeReadPipe(const char *pszPipePath) REQUIRES(m_guard.m_lifecycleLock);
 
     // ---- Suspend and resume (power/SuspendResume.cpp) ----
-    int CloseAll() EXCLUDES(m_guard.m_lifecycleLock);
-    int ReopenWritePipe() EXCLUDES(m_guard.m_lifecycleLock);
-    int ReopenReadPipe() EXCLUDES(m_guard.m_lifecycleLock);
+    // The suspend close; true when the link was released or there was none to release.
+    bool CloseAll() EXCLUDES(m_guard.m_lifecycleLock);
+    // The resume's reopens; false, with the code of the failing step in the last error, when the pipe is not back.
+    bool ReopenWritePipe() EXCLUDES(m_guard.m_lifecycleLock);
+    bool ReopenReadPipe() EXCLUDES(m_guard.m_lifecycleLock);
     void SendSuspendCommand();
     void SendResumeCommand();
     void SendCommand(const BYTE *pCommand, DWORD nLength);

@@ -43,7 +43,7 @@ DWORD WINAPI CancelWriteAfterBound(LPVOID pParam) {
 
 // A synchronous write that a helper thread cancels when it has not ended within the bound; the calling thread cannot
 // cancel its own blocked call. Without the helper's resources the write goes unbounded rather than not at all.
-BOOL WriteWithinBound(HANDLE hFile, const BYTE *pBytes, DWORD nLength, DWORD dwBound) {
+bool WriteWithinBound(HANDLE hFile, const BYTE *pBytes, DWORD nLength, DWORD dwBound) {
     CKernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     BoundedWrite write = {hFile, done.Get(), dwBound};
     CKernelHandle canceller(!done ? nullptr : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr));
@@ -57,10 +57,10 @@ BOOL WriteWithinBound(HANDLE hFile, const BYTE *pBytes, DWORD nLength, DWORD dwB
     }
     done.Reset();
     SetLastError(dwWriteError);
-    return bWritten;
+    return bWritten != FALSE;
 }
 
-void TraceCommand(const char *pszCommand, HANDLE hWrite, BOOL bWritten, DWORD nWritten) {
+void TraceCommand(const char *pszCommand, HANDLE hWrite, bool bWritten, DWORD nWritten) {
     if (!TraceOn()) return;
     if (!bWritten) {
         TraceFailureLine(GetLastError(), "power.command %s h=%d written=%lu", pszCommand, TraceHandle(hWrite),
@@ -99,14 +99,14 @@ void CUsbComm::OnPowerSuspend() {
     Trace("suspend.end");
 }
 
-int CUsbComm::CloseAll() {
+bool CUsbComm::CloseAll() {
     CLockHolder lifecycle(m_guard.m_lifecycleLock);
-    if (m_nUsbType != USB_TYPE_PRINTER_CLASS) return 0;
+    if (m_nUsbType != USB_TYPE_PRINTER_CLASS) return true;
     // Within the suspend handler's budget, after the bounded suspend command: the teardown that follows still waits
     // for the reader to have ended before anything it uses goes.
-    if (!SignalStopAndWait(SUSPEND_READER_WAIT)) return 0;
+    if (!SignalStopAndWait(SUSPEND_READER_WAIT)) return false;
     Teardown();
-    return 0;
+    return true;
 }
 
 void CUsbComm::OnPowerResume() {
@@ -126,8 +126,8 @@ void CUsbComm::OnPowerResume() {
         return;
     }
     Sleep(RESUME_SETTLE_PAUSE);
-    bool bReopened = TryTwice("reopen_write", [this] { return ReopenWritePipe() != 0; }) &&
-                     TryTwice("reopen_read", [this] { return ReopenReadPipe() != 0; });
+    bool bReopened = TryTwice("reopen_write", [this] { return ReopenWritePipe(); }) &&
+                     TryTwice("reopen_read", [this] { return ReopenReadPipe(); });
     if (bReopened) SendResumeCommand();
     Sleep(RESUME_END_PAUSE);
     m_bSuspended = 0;
@@ -139,44 +139,55 @@ bool CUsbComm::ComposeOwnPipePath(const char *pszPipeName) {
     m_nUsbType = nUsbType;
     if (nUsbType < 0) return false;
     if (!FindDevicePath(nUsbType, m_szDevicePath, DEVICE_PATH_SIZE)) return false;
-    return AppendPipeName(m_szDevicePath, DEVICE_PATH_SIZE, pszPipeName);
+    if (AppendPipeName(m_szDevicePath, DEVICE_PATH_SIZE, pszPipeName)) return true;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
 }
 
-int CUsbComm::ReopenWritePipe() {
+bool CUsbComm::ReopenWritePipe() {
     CLockHolder lifecycle(m_guard.m_lifecycleLock);
     CLockHolder lock(m_guard.m_replaceLock);
-    if (!ComposeOwnPipePath(PIPE_NAME_WRITE)) return 0;
-    return IsOpenHandle(OpenWritePipe(m_szDevicePath)) ? 1 : 0;
+    if (!ComposeOwnPipePath(PIPE_NAME_WRITE)) return false;
+    return IsOpenHandle(OpenWritePipe(m_szDevicePath));
 }
 
-int CUsbComm::ReopenReadPipe() {
+bool CUsbComm::ReopenReadPipe() {
     CLockHolder lifecycle(m_guard.m_lifecycleLock);
     CLockHolder lock(m_guard.m_replaceLock);
-    if (!ComposeOwnPipePath(PIPE_NAME_READ)) return 0;
+    if (!ComposeOwnPipePath(PIPE_NAME_READ)) return false;
     HANDLE hRead = m_hReadPort.load();
     // A suspend that found the link not connected left its reader thread running; that reader's reconnect supplies
     // the read handle, and a second receive machinery would leak the first and run two readers on the device.
-    if (hRead != nullptr || m_hStopEvent.load() != nullptr) return IsOpenHandle(hRead) ? 1 : 0;
+    if (hRead != nullptr || m_hStopEvent.load() != nullptr) {
+        if (IsOpenHandle(hRead)) return true;
+        // The reader's reconnect has not brought the handle back yet.
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
 
     if (m_nUsbType == USB_TYPE_PRINTER_CLASS) {
         // The power handler is already running: this runs on its thread.
-        m_hReadPort = AdoptHandle(OpenOverlappedDeviceFile(m_szDevicePath));
-        if (!CreateReceiveMachinery()) return 0;
-        return IsOpenHandle(m_hReadPort.load()) ? 1 : 0;
+        hRead = OpenOverlappedDeviceFile(m_szDevicePath);
+        DWORD dwOpenError = GetLastError();
+        m_hReadPort = AdoptHandle(hRead);
+        if (!CreateReceiveMachinery()) return false;
+        if (IsOpenHandle(hRead)) return true;
+        SetLastError(dwOpenError);
+        return false;
     }
 
     // The native transport keeps no read handle: the open only proves that the pipe is back.
     CFileHandle probe(OpenDeviceFile(m_szDevicePath));
-    if (!probe) return 0;
+    if (!probe) return false;
     probe.Reset();
-    return 1;
+    return true;
 }
 
 void CUsbComm::SendCommand(const BYTE *pCommand, DWORD nLength) {
     CHandleLease lease = LeaseWriteHandle();
     if (!lease) return;
     DWORD nWritten = 0;
-    BOOL bWritten = WriteFile(lease.Get(), pCommand, nLength, &nWritten, nullptr);
+    bool bWritten = WriteFile(lease.Get(), pCommand, nLength, &nWritten, nullptr) != FALSE;
     TraceCommand("resume", lease.Get(), bWritten, nWritten);
 }
 
@@ -186,7 +197,7 @@ void CUsbComm::SendSuspendCommand() {
     // Windows gives a suspend handler about two seconds and then sleeps anyway. A printer that takes no data (cover
     // open, paper out) would otherwise hold the power thread in this write, the link would never be closed, and the
     // resume would find the thread still blocked.
-    BOOL bWritten = WriteWithinBound(lease.Get(), SUSPEND_COMMAND, sizeof(SUSPEND_COMMAND), SUSPEND_COMMAND_BOUND);
+    bool bWritten = WriteWithinBound(lease.Get(), SUSPEND_COMMAND, sizeof(SUSPEND_COMMAND), SUSPEND_COMMAND_BOUND);
     TraceCommand("suspend", lease.Get(), bWritten, bWritten ? sizeof(SUSPEND_COMMAND) : 0);
 }
 

@@ -115,7 +115,8 @@ int CUsbComm::ClosePrinterClassPipe(jint nHandle) {
         HANDLE hWrite = m_hWritePort.load();
         bool bMatching = (hRead != nullptr && SameJavaHandle(hRead, nHandle)) ||
                          (hWrite != nullptr && SameJavaHandle(hWrite, nHandle));
-        nResult = bMatching ? CloseMatchingHandle() : CloseOtherHandle();
+        bool bRan = bMatching ? CloseMatchingHandle() : CloseOtherHandle();
+        nResult = bRan ? 0 : 1;
     }
     ForgetLinkForResume();
     // While suspended the power handler stays up: the resume broadcast must still reach it.
@@ -125,11 +126,11 @@ int CUsbComm::ClosePrinterClassPipe(jint nHandle) {
 
 // Java closes a handle it holds, so the reader is still running: it waits for both of the reader's signals (end of
 // loop, end of thread), and a failed first wait means the done event is missing, so nothing can be released safely.
-int CUsbComm::CloseMatchingHandle() {
+bool CUsbComm::CloseMatchingHandle() {
     HANDLE hStop = m_hStopEvent.load();
     if (hStop != nullptr) {
         SetEvent(hStop);
-        if (WaitForDoneSignal(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT) == WAIT_FAILED) return 1;
+        if (WaitForDoneSignal(m_hThreadDoneEvent.load(), READER_SIGNAL_TIMEOUT) == WAIT_FAILED) return false;
     }
     if (m_hReaderThread.load() != nullptr) {
         if (hStop != nullptr) SetEvent(hStop);
@@ -145,15 +146,15 @@ int CUsbComm::CloseMatchingHandle() {
         }
     }
     Teardown();
-    return 0;
+    return true;
 }
 
 // The handles were replaced since Java got them, or a first close already released them: one wait is enough, and
 // only a reader still busy makes a failed wait a reason to release nothing.
-int CUsbComm::CloseOtherHandle() {
-    if (!SignalStopAndWait(READER_SIGNAL_TIMEOUT)) return 1;
+bool CUsbComm::CloseOtherHandle() {
+    if (!SignalStopAndWait(READER_SIGNAL_TIMEOUT)) return false;
     Teardown();
-    return 0;
+    return true;
 }
 
 // Shared with the suspend close, which runs on the power thread under the suspend budget and so takes its own bound.

@@ -89,7 +89,7 @@ DWORD CUsbComm::RunReaderThread() {
     TraceSetRole(TRACE_ROLE_READER);
     Trace("reader.start h=%d", TraceHandle(m_hReadPort.load()));
     m_bReaderBusy = 1;
-    int nResult = ReaderLoop();
+    ReaderLoop();
     // A reader that has ended holds no connection: a suspend must not take the link for a live one.
     m_bConnected = false;
     m_bReaderBusy = 0;
@@ -97,7 +97,7 @@ DWORD CUsbComm::RunReaderThread() {
     Trace("reader.end");
     HANDLE hDone = m_hThreadDoneEvent.load();
     if (hDone != nullptr) SetEvent(hDone);
-    return static_cast<DWORD>(nResult);
+    return 0;
 }
 
 namespace {
@@ -142,7 +142,7 @@ bool CUsbComm::StopRequested() { return PauseUntilStopped(0); }
 
 void CUsbComm::ReconnectAfter(DWORD dwError) {
     if (MeansDeviceGone(dwError)) m_bConnected = false;
-    m_bConnected = Reconnect() != 0;
+    m_bConnected = Reconnect();
     DWORD dwPause = MeansDeviceGone(dwError) ? ACCESS_DENIED_PAUSE : INVALID_HANDLE_PAUSE;
     Trace("reader.reconnect outcome=%s read_h=%d write_h=%d pause=%lu", m_bConnected ? "connected" : "failed",
           TraceHandle(m_hReadPort.load()), TraceHandle(m_hWritePort.load()), static_cast<unsigned long>(dwPause));
@@ -205,9 +205,9 @@ void CUsbComm::AwaitPendingRead(std::unique_ptr<CPendingRead> &pRead) {
     if (read.nRead > 0) StoreReceived(read.block, read.nRead);
 }
 
-int CUsbComm::ReaderLoop() {
+void CUsbComm::ReaderLoop() {
     std::unique_ptr<CPendingRead> pRead = NewPendingRead();
-    if (pRead == nullptr) return 0;
+    if (pRead == nullptr) return;
 
     m_bConnected = true;
     m_bRunning = 1;
@@ -243,7 +243,6 @@ int CUsbComm::ReaderLoop() {
         }
     }
     AbandonRead(pRead);
-    return 0;
 }
 
 void ReapOrphanedReads() {
@@ -257,12 +256,16 @@ void ReapOrphanedReads() {
     }
 }
 
-int CUsbComm::Reconnect() {
+bool CUsbComm::Reconnect() {
     CLockHolder lock(m_guard.m_replaceLock);
     m_bOpened = 0;
     ReleaseHandleField(m_hWritePort);
     ReleaseHandleField(m_hReadPort);
-    if (m_nUsbType < 0) return 0;
+    if (m_nUsbType < 0) {
+        // The last detection found no transport; nothing was tried here.
+        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return false;
+    }
 
     // The reader serves the printer-class link, so it reopens that link even if a detection on another thread has
     // meanwhile recorded another transport.
@@ -270,10 +273,10 @@ int CUsbComm::Reconnect() {
     m_hReadPort = AdoptHandle(OpenOverlappedDeviceFile(m_szDevicePath));
     HANDLE hWrite = OpenDeviceFile(m_szDevicePath);
     // A failed open leaves the write field empty, so that a later open of the write pipe really tries again.
-    if (hWrite == INVALID_HANDLE_VALUE) return 0;
+    if (hWrite == INVALID_HANDLE_VALUE) return false;
     m_hWritePort = AdoptHandle(hWrite);
     PurgeComm(hWrite, PURGE_TXCLEAR);
     PurgeComm(hWrite, PURGE_RXCLEAR);
     m_bOpened = 1;
-    return 1;
+    return true;
 }

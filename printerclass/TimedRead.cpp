@@ -11,27 +11,27 @@ bool TakeFromBuffer(CCircularBuffer *pBuffer, BYTE *pDest, DWORD nWanted, DWORD 
 
 }  // namespace
 
-int CUsbComm::TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTimeout) {
+bool CUsbComm::TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTimeout) {
     // Holding the lease keeps the ring buffer and the events alive until this read has left; without one the link
     // is closed, or closing, and there is nothing to wait for.
     CReceiveLease lease(m_guard);
     if (!lease) {
         // Java's handle no longer names an open link.
         SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
+        return false;
     }
 
     HANDLE waitList[2] = {m_hDataEvent.load(), m_hStopEvent.load()};
-    int nResult = 0;
+    bool bWokeForData = false;
     for (;;) {
         // Resetting before the look into the buffer loses no wake-up: the reader stores first and signals after.
-        if (!ResetEvent(waitList[0])) return nResult;
-        if (TakeFromBuffer(m_pCCBuffer.load(), pDest, nWanted, pnTaken)) return 1;
+        if (!ResetEvent(waitList[0])) return bWokeForData;
+        if (TakeFromBuffer(m_pCCBuffer.load(), pDest, nWanted, pnTaken)) return true;
 
         DWORD dwWait = WaitForMultipleObjects(2, waitList, FALSE, dwTimeout);
         if (dwWait == WAIT_OBJECT_0) {
-            nResult = 1;
-            if (TakeFromBuffer(m_pCCBuffer.load(), pDest, nWanted, pnTaken)) return 1;
+            bWokeForData = true;
+            if (TakeFromBuffer(m_pCCBuffer.load(), pDest, nWanted, pnTaken)) return true;
             continue;
         }
         if (dwWait == WAIT_OBJECT_0 + 1) {
@@ -43,6 +43,6 @@ int CUsbComm::TimedRead(BYTE *pDest, DWORD nWanted, DWORD *pnTaken, DWORD dwTime
             // an earlier call left.
             SetLastError(ERROR_TIMEOUT);
         }
-        return 0;
+        return false;
     }
 }

@@ -130,7 +130,7 @@ TEST_F(PrinterClassPipes, theCloseStopsTheReaderAndReleasesEverythingWhicheverHa
 TEST_F(PrinterClassPipes, aCloseEndsAReadWaitingOnAnotherThreadBeforeTheBufferGoes) {
     HANDLE read = openLink();
     DWORD taken = 0xC0FFEE;
-    std::future<int> waiting = std::async(std::launch::async, [&] {
+    std::future<int> waiting = std::async(std::launch::async, [&]() -> int {
         BYTE buffer[64];
         return comm_.TimedRead(buffer, sizeof buffer, &taken, 180000);
     });
