@@ -15,15 +15,13 @@ namespace {
 
 using Pair = std::pair<std::string, std::string>;
 
-std::string lowerCase(std::string text)
-{
+std::string lowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text;
 }
 
 // The table's pairs, as sysfs writes them: four lower-case hexadecimal digits each.
-std::set<Pair> supportedPairs()
-{
+std::set<Pair> supportedPairs() {
     std::set<Pair> pairs;
     for (const char *const *entry = g_pszSupportedDevices; *entry != nullptr; ++entry) {
         std::string text = lowerCase(*entry);  // vid_xxxx&pid_xxxx
@@ -39,8 +37,7 @@ struct Rules {
 };
 
 // The value a rule compares `key` with ("" when it does not).
-std::string value(const std::string &line, const std::string &key)
-{
+std::string value(const std::string &line, const std::string &key) {
     std::string start = key + "==\"";
     size_t at = line.find(start);
     if (at == std::string::npos) return std::string();
@@ -50,9 +47,8 @@ std::string value(const std::string &line, const std::string &key)
 }
 
 // A key meant to match but written with one '=' assigns instead, and the rule then matches every device.
-bool assignsAMatchKey(const std::string &line)
-{
-    static const char *const matchKeys[] = {"SUBSYSTEM", "KERNEL", "ATTRS{idVendor}", "ATTRS{idProduct}",
+bool assignsAMatchKey(const std::string &line) {
+    static const char *const matchKeys[] = {"SUBSYSTEM",      "KERNEL",          "ATTRS{idVendor}", "ATTRS{idProduct}",
                                             "ATTR{idVendor}", "ATTR{idProduct}", "ENV{DEVTYPE}"};
     for (const char *key : matchKeys) {
         size_t at = line.find(std::string(key) + "=");
@@ -63,8 +59,7 @@ bool assignsAMatchKey(const std::string &line)
     return false;
 }
 
-void readRule(const std::string &line, Rules &rules)
-{
+void readRule(const std::string &line, Rules &rules) {
     if (assignsAMatchKey(line)) rules.faults.push_back("assigns a match key: " + line);
     if (line.find("GROUP=\"") == std::string::npos) rules.faults.push_back("gives no group: " + line);
     if (line.find("MODE=\"0660\"") == std::string::npos) rules.faults.push_back("not mode 0660: " + line);
@@ -80,8 +75,7 @@ void readRule(const std::string &line, Rules &rules)
     }
 }
 
-Rules readRules(const char *path)
-{
+Rules readRules(const char *path) {
     Rules rules;
     std::ifstream file(path);
     if (!file) rules.faults.push_back(std::string("cannot read ") + path);
@@ -95,8 +89,7 @@ Rules readRules(const char *path)
 
 }  // namespace
 
-TEST(UdevRule, GivesTheGroupEverySupportedPrinterOnBothKindsOfNode)
-{
+TEST(UdevRule, givesTheGroupEverySupportedPrinterOnBothKindsOfNode) {
     Rules rules = readRules(VIRI_UDEV_RULE);
     for (const std::string &fault : rules.faults) ADD_FAILURE() << fault;
     std::set<Pair> supported = supportedPairs();

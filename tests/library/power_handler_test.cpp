@@ -41,7 +41,7 @@ protected:
     }
 };
 
-TEST_F(PowerHandler, StartReturnsWithAHiddenTopLevelWindow) {
+TEST_F(PowerHandler, startReturnsWithAHiddenTopLevelWindow) {
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
     // No wait: the start returns only once the window exists.
@@ -55,7 +55,7 @@ TEST_F(PowerHandler, StartReturnsWithAHiddenTopLevelWindow) {
     EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1);
 }
 
-TEST_F(PowerHandler, AQuitWhosePostFailedIsPostedAgainSoTheShutdownEnds) {
+TEST_F(PowerHandler, aQuitWhosePostFailedIsPostedAgainSoTheShutdownEnds) {
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
     ASSERT_TRUE(platform::armFault("PostThreadMessageA", 1, ERROR_NOT_ENOUGH_QUOTA));
@@ -66,7 +66,7 @@ TEST_F(PowerHandler, AQuitWhosePostFailedIsPostedAgainSoTheShutdownEnds) {
     EXPECT_EQ(powerWindow(), (HWND)NULL);
 }
 
-TEST_F(PowerHandler, AnswersEveryPowerEventWithTrueAndRunsNoHandlerButForFourAndSeven) {
+TEST_F(PowerHandler, answersEveryPowerEventWithTrueAndRunsNoHandlerButForFourAndSeven) {
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
     HWND window = powerWindow();
@@ -83,7 +83,7 @@ TEST_F(PowerHandler, AnswersEveryPowerEventWithTrueAndRunsNoHandlerButForFourAnd
     }
 }
 
-TEST_F(PowerHandler, OtherMessagesGetWhatDefWindowProcGives) {
+TEST_F(PowerHandler, otherMessagesGetWhatDefWindowProcGives) {
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
     HWND window = powerWindow();
@@ -97,7 +97,7 @@ TEST_F(PowerHandler, OtherMessagesGetWhatDefWindowProcGives) {
     }
 }
 
-TEST_F(PowerHandler, BroadcastWithoutTargetRunsNoHandler) {
+TEST_F(PowerHandler, broadcastWithoutTargetRunsNoHandler) {
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
     g_pPowerTarget = NULL;
@@ -109,7 +109,7 @@ TEST_F(PowerHandler, BroadcastWithoutTargetRunsNoHandler) {
 
 // Needs the suspend and resume handling of the port state: the suspend sets m_bSuspended, the resume (with no
 // printer present, after its scaled pauses) clears it.
-TEST_F(PowerHandler, SuspendAndResumeReachTheTarget) {
+TEST_F(PowerHandler, suspendAndResumeReachTheTarget) {
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
     EXPECT_EQ(simbus_power(PBT_APMSUSPEND), 1);
@@ -120,7 +120,7 @@ TEST_F(PowerHandler, SuspendAndResumeReachTheTarget) {
     EXPECT_EQ(port.SuspendedFlag(), 0);
 }
 
-TEST_F(PowerHandler, StartWhileRunningReusesThePowerThread) {
+TEST_F(PowerHandler, startWhileRunningReusesThePowerThread) {
     CUsbComm first;
     CUsbComm second;
     ASSERT_TRUE(StartPowerHandler(&first));
@@ -135,7 +135,7 @@ TEST_F(PowerHandler, StartWhileRunningReusesThePowerThread) {
     EXPECT_TRUE(waitForNoPowerWindow());
 }
 
-TEST_F(PowerHandler, StopRightAfterStartEndsThePowerThread) {
+TEST_F(PowerHandler, stopRightAfterStartEndsThePowerThread) {
     for (int round = 0; round < 20; ++round) {
         CUsbComm port;
         ASSERT_TRUE(StartPowerHandler(&port));
@@ -144,7 +144,7 @@ TEST_F(PowerHandler, StopRightAfterStartEndsThePowerThread) {
     }
 }
 
-TEST_F(PowerHandler, StartAfterStopRunsANewPowerThreadForTheNewTarget) {
+TEST_F(PowerHandler, startAfterStopRunsANewPowerThreadForTheNewTarget) {
     CUsbComm first;
     CUsbComm second;
     ASSERT_TRUE(StartPowerHandler(&first));
@@ -165,7 +165,7 @@ TEST_F(PowerHandler, StartAfterStopRunsANewPowerThreadForTheNewTarget) {
 // A start after a stop must not leave the old window alive beside the new one, or one broadcast would run the
 // handlers twice. Here the old thread is held inside a suspend handler, which waits for the reader's signal
 // until its time limit; the new start may return only after that handler has finished and its thread has ended.
-TEST_F(PowerHandler, StartAfterStopWaitsForTheOldThreadToEnd) {
+TEST_F(PowerHandler, startAfterStopWaitsForTheOldThreadToEnd) {
     platform::setTimeScale(0.1);
     CUsbComm first;
     first.RecordUsbType(USB_TYPE_PRINTER_CLASS);
@@ -187,7 +187,7 @@ TEST_F(PowerHandler, StartAfterStopWaitsForTheOldThreadToEnd) {
 
 // Thread ids are reused: a stop must not post its quit to whatever thread now has the recorded id. The test's own
 // thread, with a message queue, plays that thread.
-TEST_F(PowerHandler, StopPostsQuitOnlyToARunningPowerThread) {
+TEST_F(PowerHandler, stopPostsQuitOnlyToARunningPowerThread) {
     MSG msg;
     PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
     DWORD savedId = g_nPowerThreadId;
@@ -210,7 +210,7 @@ TEST_F(PowerHandler, StopPostsQuitOnlyToARunningPowerThread) {
     g_nPowerThreadId = powerId != 0 ? powerId : savedId;
 }
 
-TEST_F(PowerHandler, ShutdownEndsThePowerThreadAndUnregistersTheClass) {
+TEST_F(PowerHandler, shutdownEndsThePowerThreadAndUnregistersTheClass) {
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
     DWORD threadId = g_nPowerThreadId;

@@ -36,7 +36,7 @@ std::vector<BYTE> takeAll(CCircularBuffer &buffer, DWORD wanted) {
     return bytes;
 }
 
-TEST(RingBuffer, CapacityIsTwoToTheClampedUnsignedExponent) {
+TEST(RingBuffer, capacityIsTwoToTheClampedUnsignedExponent) {
     struct Case {
         DWORD exponent;
         DWORD capacity;
@@ -61,7 +61,7 @@ TEST(RingBuffer, CapacityIsTwoToTheClampedUnsignedExponent) {
     }
 }
 
-TEST(RingBuffer, PartialPutStoresWhatFitsAndKeepsStoredBytes) {
+TEST(RingBuffer, partialPutStoresWhatFitsAndKeepsStoredBytes) {
     CCircularBuffer buffer(6);
     std::vector<BYTE> first = sequence(0, 40);
     std::vector<BYTE> second = sequence(100, 40);
@@ -74,7 +74,7 @@ TEST(RingBuffer, PartialPutStoresWhatFitsAndKeepsStoredBytes) {
     EXPECT_EQ(takeAll(buffer, 100), expected);
 }
 
-TEST(RingBuffer, OutCountIsWrittenOnlyWhenTheBufferHeldBytes) {
+TEST(RingBuffer, outCountIsWrittenOnlyWhenTheBufferHeldBytes) {
     CCircularBuffer buffer(6);
     BYTE dest[16] = {};
     DWORD taken = 777;
@@ -93,7 +93,7 @@ TEST(RingBuffer, OutCountIsWrittenOnlyWhenTheBufferHeldBytes) {
     EXPECT_EQ(takeAll(buffer, 16), sequence(5, 6)) << "the rest stays, in order";
 }
 
-TEST(RingBuffer, SingleByteOperationsAtTheLimits) {
+TEST(RingBuffer, singleByteOperationsAtTheLimits) {
     CCircularBuffer buffer(6);
     EXPECT_EQ(buffer.GetByte(), 0);
     // A take from an empty buffer must not disturb the count: exactly 64 still fit.
@@ -118,7 +118,7 @@ TEST(RingBuffer, SingleByteOperationsAtTheLimits) {
 
 // Random puts and takes against a plain queue, with small chunks around the capacity so that both copy spans and
 // the wrap of both indexes are exercised many times over.
-TEST(RingBuffer, MatchesAQueueAcrossWrapAround) {
+TEST(RingBuffer, matchesAQueueAcrossWrapAround) {
     CCircularBuffer buffer(6);
     std::deque<BYTE> model;
     std::mt19937 random(12345);
@@ -149,7 +149,7 @@ TEST(RingBuffer, MatchesAQueueAcrossWrapAround) {
     }
 }
 
-TEST(RingBuffer, MutexFailureThrowsFourAndLeaksNothing) {
+TEST(RingBuffer, mutexFailureThrowsFourAndLeaksNothing) {
     size_t handlesBefore = platform::openHandleCount();
     ASSERT_TRUE(platform::armFault("CreateMutexA", 1, ERROR_NOT_ENOUGH_MEMORY));
     long code = 0;
@@ -163,7 +163,7 @@ TEST(RingBuffer, MutexFailureThrowsFourAndLeaksNothing) {
     EXPECT_EQ(platform::openHandleCount(), handlesBefore);
 }
 
-TEST(RingBuffer, DestructorClosesTheMutexAndTheRoomEvent) {
+TEST(RingBuffer, destructorClosesTheMutexAndTheRoomEvent) {
     size_t handlesBefore = platform::openHandleCount();
     auto buffer = std::make_unique<CCircularBuffer>(12);
     EXPECT_EQ(platform::openHandleCount(), handlesBefore + 2);
@@ -171,7 +171,7 @@ TEST(RingBuffer, DestructorClosesTheMutexAndTheRoomEvent) {
     EXPECT_EQ(platform::openHandleCount(), handlesBefore);
 }
 
-TEST(RingBuffer, ATakeThatMakesRoomSetsTheRoomEventAndFreeSpaceCountsIt) {
+TEST(RingBuffer, aTakeThatMakesRoomSetsTheRoomEventAndFreeSpaceCountsIt) {
     CCircularBuffer buffer(6);
     std::vector<BYTE> block(64, 0x42);
     EXPECT_EQ(64u, buffer.FreeSpace());
@@ -189,7 +189,7 @@ TEST(RingBuffer, ATakeThatMakesRoomSetsTheRoomEventAndFreeSpaceCountsIt) {
 
 // The reader thread puts while a Java thread takes: every byte arrives once, in order, through a small buffer
 // that is full and empty many times over.
-TEST(RingBuffer, ConcurrentPutAndTakeKeepOrder) {
+TEST(RingBuffer, concurrentPutAndTakeKeepOrder) {
     CCircularBuffer buffer(6);
     const size_t total = 200000;
 

@@ -52,7 +52,7 @@ protected:
 
 }  // namespace
 
-TEST_F(LibraryPowerFromLogind, SuspendCommandGoesOutUnderTheLockWritesWaitAndResumeBringsTheLinkBack) {
+TEST_F(LibraryPowerFromLogind, suspendCommandGoesOutUnderTheLockWritesWaitAndResumeBringsTheLinkBack) {
     openBothPipes();
     ASSERT_TRUE(bus_.waitForDelayLocks(1)) << "the power window's listener holds no delay lock";
     watchForTheSuspendCommand();
@@ -83,7 +83,7 @@ TEST_F(LibraryPowerFromLogind, SuspendCommandGoesOutUnderTheLockWritesWaitAndRes
 }
 
 // The JVM frees the library after JNI_OnUnload: the listener must be gone by then, and its lock with it.
-TEST_F(LibraryPowerFromLogind, UnloadEndsTheListenerWithThePowerThread) {
+TEST_F(LibraryPowerFromLogind, unloadEndsTheListenerWithThePowerThread) {
     size_t before = platform::liveThreadCount();
     openBothPipes();
     ASSERT_TRUE(bus_.waitForDelayLocks(1));

@@ -33,8 +33,7 @@ struct Recorder {
 };
 Recorder recorder;
 
-LRESULT CALLBACK recordingProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK recordingProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message != WM_POWERBROADCAST) return DefWindowProcA(hwnd, message, wParam, lParam);
     Gate *gate = nullptr;
     bool destroy = false;
@@ -51,42 +50,34 @@ LRESULT CALLBACK recordingProcedure(HWND hwnd, UINT message, WPARAM wParam, LPAR
     return TRUE;
 }
 
-std::vector<WPARAM> recorded()
-{
+std::vector<WPARAM> recorded() {
     std::lock_guard<std::mutex> guard(recorder.lock);
     return recorder.events;
 }
 
-bool waitForEvents(size_t count)
-{
+bool waitForEvents(size_t count) {
     return waitUntil([count] { return recorded().size() >= count; });
 }
 
-void resetRecorder()
-{
+void resetRecorder() {
     std::lock_guard<std::mutex> guard(recorder.lock);
     recorder.events.clear();
     recorder.suspendGate = nullptr;
     recorder.destroyOnSuspend = false;
 }
 
-bool contains(const std::string &text, const char *part)
-{
-    return text.find(part) != std::string::npos;
-}
+bool contains(const std::string &text, const char *part) { return text.find(part) != std::string::npos; }
 
 // The listener installed, windows of the recording class, and a baseline of the layer's live threads.
 class PowerEvents : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         resetRecorder();
         ASSERT_NE(user32_test::registerClass(className, recordingProcedure), 0);
         baseline_ = platform::liveThreadCount();
         linuxdev::installLogindPowerEvents();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         linuxdev::uninstallLogindPowerEvents();
         EXPECT_TRUE(UnregisterClassA(className, nullptr));
     }
@@ -98,8 +89,7 @@ protected:
 
 class PowerEventsFromLogind : public PowerEvents {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(bus_.ready()) << "no private bus with dbusmock's logind (dbus-daemon, python3-dbusmock)";
         PowerEvents::SetUp();
     }
@@ -108,8 +98,7 @@ protected:
 
 }  // namespace
 
-TEST_F(PowerEventsFromLogind, SuspendReachesTheWindowAndTheLockGoesOnlyOnceItsProcedureReturned)
-{
+TEST_F(PowerEventsFromLogind, suspendReachesTheWindowAndTheLockGoesOnlyOnceItsProcedureReturned) {
     Gate suspendHeld;
     recorder.suspendGate = &suspendHeld;
     WindowThread window(className);
@@ -127,8 +116,7 @@ TEST_F(PowerEventsFromLogind, SuspendReachesTheWindowAndTheLockGoesOnlyOnceItsPr
     platform::takeMisuseReports();
 }
 
-TEST_F(PowerEventsFromLogind, ResumeBringsAutomaticThenSuspendResumeAndTakesTheLockAgain)
-{
+TEST_F(PowerEventsFromLogind, resumeBringsAutomaticThenSuspendResumeAndTakesTheLockAgain) {
     WindowThread window(className);
     ASSERT_TRUE(bus_.waitForDelayLocks(1));
     ASSERT_TRUE(bus_.emitPrepareForSleep(true));
@@ -142,8 +130,7 @@ TEST_F(PowerEventsFromLogind, ResumeBringsAutomaticThenSuspendResumeAndTakesTheL
 }
 
 // Message-only windows get no broadcast, so they keep no listener; the next top-level window starts a new one.
-TEST_F(PowerEventsFromLogind, TheLastTopLevelWindowEndsTheListenerAndReleasesTheLock)
-{
+TEST_F(PowerEventsFromLogind, theLastTopLevelWindowEndsTheListenerAndReleasesTheLock) {
     WindowThread first(className);
     ASSERT_TRUE(bus_.waitForDelayLocks(1));
     EXPECT_TRUE(onlyTheListenerAdded());
@@ -165,8 +152,7 @@ TEST_F(PowerEventsFromLogind, TheLastTopLevelWindowEndsTheListenerAndReleasesThe
 }
 
 // The stop then runs inside the procedure that the listener's broadcast waits for: it must not wait in turn.
-TEST_F(PowerEventsFromLogind, AWindowDestroyedByItsOwnSuspendHandlerEndsTheListenerAfterTheBroadcast)
-{
+TEST_F(PowerEventsFromLogind, aWindowDestroyedByItsOwnSuspendHandlerEndsTheListenerAfterTheBroadcast) {
     recorder.destroyOnSuspend = true;
     WindowThread window(className);
     ASSERT_TRUE(bus_.waitForDelayLocks(1));
@@ -178,8 +164,7 @@ TEST_F(PowerEventsFromLogind, AWindowDestroyedByItsOwnSuspendHandlerEndsTheListe
     window.quit(0);
 }
 
-TEST_F(PowerEvents, WithoutLogindTheListenerEndsAndWindowsStillWork)
-{
+TEST_F(PowerEvents, withoutLogindTheListenerEndsAndWindowsStillWork) {
     LogindBus busWithoutLogind(false);
     ASSERT_TRUE(busWithoutLogind.ready());
     WindowThread window(className);
@@ -191,8 +176,7 @@ TEST_F(PowerEvents, WithoutLogindTheListenerEndsAndWindowsStillWork)
     window.quit(0);
 }
 
-TEST_F(PowerEvents, WithoutASystemBusNoThreadStartsAndWindowsStillWork)
-{
+TEST_F(PowerEvents, withoutASystemBusNoThreadStartsAndWindowsStillWork) {
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/viri-no-bus", 1);
     WindowThread window(className);
     ASSERT_NE(window.window(), nullptr);
@@ -202,7 +186,6 @@ TEST_F(PowerEvents, WithoutASystemBusNoThreadStartsAndWindowsStillWork)
     window.quit(0);
 }
 
-TEST(PowerEventsSource, TheSimulatorsBuildSaysThatItHasNone)
-{
+TEST(PowerEventsSource, theSimulatorsBuildSaysThatItHasNone) {
     EXPECT_TRUE(contains(platform::describePowerEvents(), "off: no power event source"));
 }

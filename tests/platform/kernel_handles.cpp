@@ -19,7 +19,7 @@ private:
     int &closes_;
 };
 
-TEST(KernelHandles, ValuesAreMultiplesOfFourAndAClosedValueIsTheNextGivenOut)
+TEST(KernelHandles, valuesAreMultiplesOfFourAndAClosedValueIsTheNextGivenOut)
 {
     HANDLE first = newEvent(true, false);
     HANDLE second = newEvent(true, false);
@@ -41,7 +41,7 @@ TEST(KernelHandles, ValuesAreMultiplesOfFourAndAClosedValueIsTheNextGivenOut)
     CloseHandle(second);
 }
 
-TEST(KernelHandles, TheNewestFreedValueComesBackFirstAndEachReuseIsCounted)
+TEST(KernelHandles, theNewestFreedValueComesBackFirstAndEachReuseIsCounted)
 {
     HANDLE a = newEvent(true, false);
     HANDLE b = newEvent(true, false);
@@ -60,7 +60,7 @@ TEST(KernelHandles, TheNewestFreedValueComesBackFirstAndEachReuseIsCounted)
     CloseHandle(second);
 }
 
-TEST(KernelHandles, AValueWidenedFromAJavaIntStillNamesItsObject)
+TEST(KernelHandles, aValueWidenedFromAJavaIntStillNamesItsObject)
 {
     HANDLE event = newEvent(true, true);
     ASSERT_NE(event, nullptr);
@@ -77,7 +77,7 @@ TEST(KernelHandles, AValueWidenedFromAJavaIntStillNamesItsObject)
     CloseHandle(event);
 }
 
-TEST(KernelHandles, ClosingAValueThatIsNotOpenFailsWithInvalidHandle)
+TEST(KernelHandles, closingAValueThatIsNotOpenFailsWithInvalidHandle)
 {
     HANDLE event = newEvent(true, false);
     ASSERT_TRUE(CloseHandle(event));
@@ -88,7 +88,7 @@ TEST(KernelHandles, ClosingAValueThatIsNotOpenFailsWithInvalidHandle)
     }
 }
 
-TEST(KernelHandles, LastHandleClosedRunsOnceAndOpenCountTracksHandles)
+TEST(KernelHandles, lastHandleClosedRunsOnceAndOpenCountTracksHandles)
 {
     int closes = 0;
     size_t before = platform::openHandleCount();
@@ -109,7 +109,7 @@ TEST(KernelHandles, LastHandleClosedRunsOnceAndOpenCountTracksHandles)
     EXPECT_EQ(platform::openHandleCount(), before);
 }
 
-TEST(KernelHandles, LastErrorIsPerThreadAndSuccessLeavesItAlone)
+TEST(KernelHandles, lastErrorIsPerThreadAndSuccessLeavesItAlone)
 {
     SetLastError(1234);
     HANDLE event = newEvent(true, false);

@@ -14,7 +14,7 @@ DWORD WINAPI takeAndEnd(LPVOID mutex)
     return WaitForSingleObject(static_cast<HANDLE>(mutex), 0);
 }
 
-TEST_F(KernelMutex, OwnerWaitsRecursivelyAndMustReleaseAsOften)
+TEST_F(KernelMutex, ownerWaitsRecursivelyAndMustReleaseAsOften)
 {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, nullptr);
     ASSERT_NE(mutex, nullptr);
@@ -38,7 +38,7 @@ TEST_F(KernelMutex, OwnerWaitsRecursivelyAndMustReleaseAsOften)
     CloseHandle(mutex);
 }
 
-TEST_F(KernelMutex, ANonOwnerCannotRelease)
+TEST_F(KernelMutex, aNonOwnerCannotRelease)
 {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, nullptr);
     BOOL released = TRUE;
@@ -54,7 +54,7 @@ TEST_F(KernelMutex, ANonOwnerCannotRelease)
     CloseHandle(mutex);
 }
 
-TEST_F(KernelMutex, AnOwnerThatEndsAbandonsTheMutexToTheNextWaitOnly)
+TEST_F(KernelMutex, anOwnerThatEndsAbandonsTheMutexToTheNextWaitOnly)
 {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
     HANDLE thread = CreateThread(nullptr, 0, takeAndEnd, mutex, 0, nullptr);
@@ -71,7 +71,7 @@ TEST_F(KernelMutex, AnOwnerThatEndsAbandonsTheMutexToTheNextWaitOnly)
     CloseHandle(mutex);
 }
 
-TEST_F(KernelMutex, AbandonmentByAForeignThreadShowsAtItsIndexInAMultipleWait)
+TEST_F(KernelMutex, abandonmentByAForeignThreadShowsAtItsIndexInAMultipleWait)
 {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
     std::thread foreign([&] { WaitForSingleObject(mutex, 0); });
@@ -85,7 +85,7 @@ TEST_F(KernelMutex, AbandonmentByAForeignThreadShowsAtItsIndexInAMultipleWait)
     CloseHandle(mutex);
 }
 
-TEST_F(KernelMutex, AnOwnedMutexBlocksOtherThreadsUntilReleased)
+TEST_F(KernelMutex, anOwnedMutexBlocksOtherThreadsUntilReleased)
 {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, nullptr);
     HANDLE waiting = newEvent(true, false);

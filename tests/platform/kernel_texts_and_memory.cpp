@@ -23,7 +23,7 @@ std::string systemText(DWORD code)
     return result;
 }
 
-TEST(KernelFormatMessage, SystemTextsAreWindowsOwnWithTheLineEnd)
+TEST(KernelFormatMessage, systemTextsAreWindowsOwnWithTheLineEnd)
 {
     EXPECT_EQ(systemText(6), "The handle is invalid.\r\n");
     EXPECT_EQ(systemText(8), "Not enough memory resources are available to process this command.\r\n");
@@ -35,7 +35,7 @@ TEST(KernelFormatMessage, SystemTextsAreWindowsOwnWithTheLineEnd)
               "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n");
 }
 
-TEST(KernelFormatMessage, ACodeWithoutTextFailsWithMessageNotFound)
+TEST(KernelFormatMessage, aCodeWithoutTextFailsWithMessageNotFound)
 {
     char *text = nullptr;
     SetLastError(0);
@@ -46,7 +46,7 @@ TEST(KernelFormatMessage, ACodeWithoutTextFailsWithMessageNotFound)
     EXPECT_EQ(text, nullptr);
 }
 
-TEST(KernelFormatMessage, CallerBufferMustHoldTextAndTerminator)
+TEST(KernelFormatMessage, callerBufferMustHoldTextAndTerminator)
 {
     const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     const std::string expected = "Access is denied.\r\n";
@@ -64,7 +64,7 @@ TEST(KernelFormatMessage, CallerBufferMustHoldTextAndTerminator)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST(KernelGlobalMemory, MovableBlocksCountLocks)
+TEST(KernelGlobalMemory, movableBlocksCountLocks)
 {
     HGLOBAL block = GlobalAlloc(GHND, 16);
     ASSERT_NE(block, nullptr);
@@ -88,7 +88,7 @@ TEST(KernelGlobalMemory, MovableBlocksCountLocks)
     EXPECT_EQ(GlobalLock(block), nullptr);
 }
 
-TEST(KernelGlobalMemory, FixedAndEmptyBlocks)
+TEST(KernelGlobalMemory, fixedAndEmptyBlocks)
 {
     HGLOBAL fixed = GlobalAlloc(GMEM_FIXED, 8);
     ASSERT_NE(fixed, nullptr);
@@ -115,13 +115,13 @@ std::wstring wide(UINT codePage, DWORD flags, const std::string &bytes)
     return result;
 }
 
-TEST(KernelMultiByte, AnsiIsWindows1252)
+TEST(KernelMultiByte, ansiIsWindows1252)
 {
     EXPECT_EQ(wide(CP_ACP, 0, "caf\xE9"), L"caf\u00E9");
     EXPECT_EQ(wide(CP_ACP, 0, "\x80\x9F\x81"), std::wstring({L'\u20AC', L'\u0178', L'\u0081'}));
 }
 
-TEST(KernelMultiByte, ASystemTextOutsideAsciiComesInTheAnsiPageAndConvertsFromIt)
+TEST(KernelMultiByte, aSystemTextOutsideAsciiComesInTheAnsiPageAndConvertsFromIt)
 {
     // The customer code the layer gives a Windows-1252 text, as a German system gives its own texts.
     const std::string ansi = "Fehler: Ger\xE4t nicht bereit \x96 \xC4\xD6\xDC\r\n";
@@ -130,7 +130,7 @@ TEST(KernelMultiByte, ASystemTextOutsideAsciiComesInTheAnsiPageAndConvertsFromIt
     EXPECT_EQ(wide(CP_ACP, 0, ansi), wide(1252, 0, ansi));
 }
 
-TEST(KernelMultiByte, Utf8GivesUtf16UnitsAndFlagsIllFormedInput)
+TEST(KernelMultiByte, utf8GivesUtf16UnitsAndFlagsIllFormedInput)
 {
     EXPECT_EQ(wide(CP_UTF8, 0, "\xE2\x82\xAC"), L"\u20AC");
     EXPECT_EQ(wide(CP_UTF8, 0, "\xF0\x9F\x98\x80"), std::wstring({wchar_t(0xD83D), wchar_t(0xDE00)}));
@@ -141,7 +141,7 @@ TEST(KernelMultiByte, Utf8GivesUtf16UnitsAndFlagsIllFormedInput)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 }
 
-TEST(KernelMultiByte, TerminatorLengthsAndFailures)
+TEST(KernelMultiByte, terminatorLengthsAndFailures)
 {
     // -1 converts up to and including the terminator.
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0), 4);

@@ -98,7 +98,7 @@ void installHookOnce()
     std::call_once(once, [] { platform::addThreadExitHook(recordThreadEnd); });
 }
 
-TEST_F(KernelThreads, ASuspendedThreadRunsOnlyAfterResume)
+TEST_F(KernelThreads, aSuspendedThreadRunsOnlyAfterResume)
 {
     HANDLE thread = CreateThread(nullptr, 0, returnParameter, reinterpret_cast<LPVOID>(7), CREATE_SUSPENDED, nullptr);
     ASSERT_NE(thread, nullptr);
@@ -115,7 +115,7 @@ TEST_F(KernelThreads, ASuspendedThreadRunsOnlyAfterResume)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(KernelThreads, TheHandleOutlivesTheThreadAndAClosedHandleDoesNotStopIt)
+TEST_F(KernelThreads, theHandleOutlivesTheThreadAndAClosedHandleDoesNotStopIt)
 {
     HANDLE go = newEvent(true, false);
     DWORD id = 0;
@@ -159,7 +159,7 @@ bool nextThreadReusesTheEndedThreadsId()
     return secondId == firstId;
 }
 
-TEST_F(KernelThreads, ThreadIdsAreNonZeroMultiplesOfFourAndTheLastEndedIsReusedFirst)
+TEST_F(KernelThreads, threadIdsAreNonZeroMultiplesOfFourAndTheLastEndedIsReusedFirst)
 {
     DWORD mainId = GetCurrentThreadId();
     EXPECT_NE(mainId, 0u);
@@ -179,7 +179,7 @@ TEST_F(KernelThreads, ThreadIdsAreNonZeroMultiplesOfFourAndTheLastEndedIsReusedF
     EXPECT_TRUE(reused);
 }
 
-TEST_F(KernelThreads, ExitHooksRunOnTheEndingThreadBeforeItsHandleIsSignalled)
+TEST_F(KernelThreads, exitHooksRunOnTheEndingThreadBeforeItsHandleIsSignalled)
 {
     installHookOnce();
     DWORD id = 0;

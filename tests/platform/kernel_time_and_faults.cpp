@@ -17,7 +17,7 @@ using SteadyClock = std::chrono::steady_clock;
 // Real time for a 10 s delay at scale 0.001 is 10 ms; the bound only separates scaled from unscaled.
 constexpr auto scaledDelayBound = std::chrono::seconds(5);
 
-TEST_F(KernelTimeScale, LongSleepsAndTimeOutsShrinkWithTheScale)
+TEST_F(KernelTimeScale, longSleepsAndTimeOutsShrinkWithTheScale)
 {
     platform::setTimeScale(0.001);
     auto start = SteadyClock::now();
@@ -31,7 +31,7 @@ TEST_F(KernelTimeScale, LongSleepsAndTimeOutsShrinkWithTheScale)
     CloseHandle(never);
 }
 
-TEST_F(KernelTimeScale, InfiniteStaysInfiniteAndNonsenseFactorsAreIgnored)
+TEST_F(KernelTimeScale, infiniteStaysInfiniteAndNonsenseFactorsAreIgnored)
 {
     platform::setTimeScale(0.000001);
     EXPECT_EQ(platform::deadlineAfter(INFINITE), platform::Clock::time_point::max());
@@ -42,7 +42,7 @@ TEST_F(KernelTimeScale, InfiniteStaysInfiniteAndNonsenseFactorsAreIgnored)
     }
 }
 
-TEST_F(KernelFaults, AnArmedOperationFailsTheGivenNumberOfTimesWithTheGivenError)
+TEST_F(KernelFaults, anArmedOperationFailsTheGivenNumberOfTimesWithTheGivenError)
 {
     ASSERT_TRUE(platform::armFault("CreateEventA", 2, ERROR_NOT_ENOUGH_MEMORY));
     for (int i = 0; i < 2; ++i) {
@@ -60,7 +60,7 @@ TEST_F(KernelFaults, AnArmedOperationFailsTheGivenNumberOfTimesWithTheGivenError
     CloseHandle(event);
 }
 
-TEST_F(KernelFaults, UnknownNamesAreRefusedAndClearingDisarms)
+TEST_F(KernelFaults, unknownNamesAreRefusedAndClearingDisarms)
 {
     EXPECT_FALSE(platform::armFault("CreateEventW", 1, ERROR_GEN_FAILURE));
     EXPECT_FALSE(platform::armFault("operator new", 1, ERROR_GEN_FAILURE));

@@ -50,7 +50,7 @@ DWORD WINAPI takeMutexThenEnd(LPVOID parameter)
     return 0;
 }
 
-TEST_F(KernelWaits, AutoResetEventIsConsumedByOneWaitManualResetStaysSignalled)
+TEST_F(KernelWaits, autoResetEventIsConsumedByOneWaitManualResetStaysSignalled)
 {
     HANDLE automatic = newEvent(false, true);
     HANDLE manual = newEvent(true, true);
@@ -64,7 +64,7 @@ TEST_F(KernelWaits, AutoResetEventIsConsumedByOneWaitManualResetStaysSignalled)
     CloseHandle(manual);
 }
 
-TEST_F(KernelWaits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatObject)
+TEST_F(KernelWaits, waitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatObject)
 {
     HANDLE events[3] = {newEvent(false, false), newEvent(false, true), newEvent(false, true)};
     EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_OBJECT_0 + 1);
@@ -79,7 +79,7 @@ TEST_F(KernelWaits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatObje
     for (HANDLE event : events) CloseHandle(event);
 }
 
-TEST_F(KernelWaits, WaitAllConsumesEverythingAtOnceOrNothing)
+TEST_F(KernelWaits, waitAllConsumesEverythingAtOnceOrNothing)
 {
     HANDLE events[2] = {newEvent(false, true), newEvent(false, false)};
     EXPECT_EQ(WaitForMultipleObjects(2, events, TRUE, 0), WAIT_TIMEOUT);
@@ -96,7 +96,7 @@ TEST_F(KernelWaits, WaitAllConsumesEverythingAtOnceOrNothing)
     for (HANDLE event : events) CloseHandle(event);
 }
 
-TEST_F(KernelWaits, BadArgumentsFailTheWait)
+TEST_F(KernelWaits, badArgumentsFailTheWait)
 {
     HANDLE event = newEvent(true, true);
     HANDLE closed = newEvent(true, true);
@@ -126,7 +126,7 @@ TEST_F(KernelWaits, BadArgumentsFailTheWait)
     CloseHandle(event);
 }
 
-TEST_F(KernelWaits, OneSetEventReleasesOneWaiterOfAnAutoResetEvent)
+TEST_F(KernelWaits, oneSetEventReleasesOneWaiterOfAnAutoResetEvent)
 {
     HANDLE event = newEvent(false, false);
     std::atomic<int> released{0};
@@ -151,7 +151,7 @@ TEST_F(KernelWaits, OneSetEventReleasesOneWaiterOfAnAutoResetEvent)
     CloseHandle(progress);
 }
 
-TEST_F(KernelWaits, ClosingAHandleWhileAnotherThreadWaitsOnItIsSafe)
+TEST_F(KernelWaits, closingAHandleWhileAnotherThreadWaitsOnItIsSafe)
 {
     HANDLE watched = newEvent(true, false);
     HANDLE stop = newEvent(true, false);
@@ -170,7 +170,7 @@ TEST_F(KernelWaits, ClosingAHandleWhileAnotherThreadWaitsOnItIsSafe)
     CloseHandle(stop);
 }
 
-TEST_F(KernelWaits, AStateChangeWakesOnlyTheThreadsWaitingOnThatObject)
+TEST_F(KernelWaits, aStateChangeWakesOnlyTheThreadsWaitingOnThatObject)
 {
     HANDLE watched = newEvent(false, false);
     HANDLE other = newEvent(true, false);
@@ -224,7 +224,7 @@ WokenWait waitWokenBy(DWORD count, const HANDLE *objects, bool waitAll, HANDLE w
 
 // Each kind of change must wake a thread asleep on the object, exactly once. A missed wake-up would only show as
 // a late return at the deadline, so the wake-ups are counted.
-TEST_F(KernelWaits, EveryKindOfStateChangeWakesAThreadAsleepOnIt)
+TEST_F(KernelWaits, everyKindOfStateChangeWakesAThreadAsleepOnIt)
 {
     HANDLE event = newEvent(false, false);
     WokenWait wait = waitWokenBy(1, &event, false, event, [&] { SetEvent(event); });
@@ -263,7 +263,7 @@ TEST_F(KernelWaits, EveryKindOfStateChangeWakesAThreadAsleepOnIt)
     for (HANDLE handle : {event, mutex, owner.mayEnd, ownerThread, go, relay, pair[0], pair[1]}) CloseHandle(handle);
 }
 
-TEST_F(KernelWaits, AWaitLeavesNoRegistrationBehindHoweverItEnds)
+TEST_F(KernelWaits, aWaitLeavesNoRegistrationBehindHoweverItEnds)
 {
     HANDLE quiet = newEvent(true, false);
     HANDLE woken = newEvent(true, false);

@@ -50,7 +50,7 @@ std::future<Broadcast> broadcastFromWindowThread()
 
 // One window of each kind: on a thread with a message loop, message-only, on a thread that ends while the
 // broadcast waits for it, and on the broadcasting thread itself.
-TEST(User32Broadcast, ReachesEveryTopLevelWindowOnItsOwnThread)
+TEST(User32Broadcast, reachesEveryTopLevelWindowOnItsOwnThread)
 {
     ASSERT_NE(registerClass("User32 Broadcast Test", powerProcedure), 0);
     {
@@ -109,7 +109,7 @@ bool waitForReport(std::vector<std::string> &reports)
 
 // Windows gives a suspend handler about two seconds and then sleeps anyway: a handler still running by then is
 // a failure, though the broadcast still waits for it.
-TEST(User32Broadcast, ASuspendHandlerStillRunningAfterItsBudgetIsReported)
+TEST(User32Broadcast, aSuspendHandlerStillRunningAfterItsBudgetIsReported)
 {
     ASSERT_NE(registerClass("User32 Slow Suspend", slowSuspendProcedure), 0);
     Gate gate;

@@ -5,7 +5,7 @@
 
 using namespace user32_test;
 
-TEST(User32Classes, RegistrationErrorsFollowWindows)
+TEST(User32Classes, registrationErrorsFollowWindows)
 {
     ATOM atom = registerClass("User32 Class Test", DefWindowProcA);
     ASSERT_NE(atom, 0);
@@ -31,7 +31,7 @@ TEST(User32Classes, RegistrationErrorsFollowWindows)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_DOES_NOT_EXIST);
 }
 
-TEST(User32Classes, WindowsEndWithTheirThread)
+TEST(User32Classes, windowsEndWithTheirThread)
 {
     ASSERT_NE(registerClass("User32 Thread End Test", DefWindowProcA), 0);
     Gate end;
@@ -46,7 +46,7 @@ TEST(User32Classes, WindowsEndWithTheirThread)
     EXPECT_TRUE(UnregisterClassA("User32 Thread End Test", nullptr));
 }
 
-TEST(User32Classes, FindWindowSeesTopLevelWindowsOnly)
+TEST(User32Classes, findWindowSeesTopLevelWindowsOnly)
 {
     ASSERT_NE(registerClass("User32 Find Hidden", DefWindowProcA), 0);
     ASSERT_NE(registerClass("User32 Find Shown", DefWindowProcA), 0);
@@ -68,7 +68,7 @@ TEST(User32Classes, FindWindowSeesTopLevelWindowsOnly)
     }
 }
 
-TEST(User32Classes, InjectedFaultsFailWithTheArmedCode)
+TEST(User32Classes, injectedFaultsFailWithTheArmedCode)
 {
     ASSERT_TRUE(platform::armFault("RegisterClassExA", 1, ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_EQ(registerClass("User32 Fault Test", DefWindowProcA), 0);

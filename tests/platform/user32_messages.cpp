@@ -54,7 +54,7 @@ protected:
 
 }  // namespace
 
-TEST_F(User32Messages, SentMessageRunsOnTheOwnerInsideGetMessage)
+TEST_F(User32Messages, sentMessageRunsOnTheOwnerInsideGetMessage)
 {
     WindowThread owner("User32 Messages Test");
     EXPECT_EQ(SendMessageA(owner.window(), askMessage, 5, 0), 47);
@@ -64,7 +64,7 @@ TEST_F(User32Messages, SentMessageRunsOnTheOwnerInsideGetMessage)
     EXPECT_EQ(owner.retrieved(), 0) << "a sent message does not come out of GetMessageA";
 }
 
-TEST_F(User32Messages, WaitingSenderRunsMessagesSentBackToIt)
+TEST_F(User32Messages, waitingSenderRunsMessagesSentBackToIt)
 {
     WindowThread owner("User32 Messages Test");
     std::packaged_task<DWORD()> relay([&] {
@@ -80,7 +80,7 @@ TEST_F(User32Messages, WaitingSenderRunsMessagesSentBackToIt)
     owner.quit(0);
 }
 
-TEST_F(User32Messages, SameThreadSendCallsTheProcedureDirectly)
+TEST_F(User32Messages, sameThreadSendCallsTheProcedureDirectly)
 {
     HWND window = createWindow("User32 Messages Test");
     ASSERT_NE(window, nullptr);
@@ -95,7 +95,7 @@ TEST_F(User32Messages, SameThreadSendCallsTheProcedureDirectly)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
 }
 
-TEST_F(User32Messages, QuitComesAfterPostedMessagesWhateverTheFilter)
+TEST_F(User32Messages, quitComesAfterPostedMessagesWhateverTheFilter)
 {
     MSG msg{};
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
@@ -116,7 +116,7 @@ TEST_F(User32Messages, QuitComesAfterPostedMessagesWhateverTheFilter)
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
-TEST_F(User32Messages, PostingNeedsAQueueOfALiveThread)
+TEST_F(User32Messages, postingNeedsAQueueOfALiveThread)
 {
     Gate idOnly, callUser32, queueMade, end;
     DWORD threadId = 0;
@@ -143,7 +143,7 @@ TEST_F(User32Messages, PostingNeedsAQueueOfALiveThread)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_THREAD_ID);
 }
 
-TEST_F(User32Messages, SenderGetsZeroWhenTheOwnerEnds)
+TEST_F(User32Messages, senderGetsZeroWhenTheOwnerEnds)
 {
     Gate end;
     WindowThread owner("User32 Messages Test", nullptr, [&](HWND) { end.wait(); });
@@ -157,7 +157,7 @@ TEST_F(User32Messages, SenderGetsZeroWhenTheOwnerEnds)
     owner.join();
 }
 
-TEST_F(User32Messages, SenderGetsZeroWhenTheWindowIsDestroyed)
+TEST_F(User32Messages, senderGetsZeroWhenTheWindowIsDestroyed)
 {
     Gate destroy, end;
     WindowThread owner("User32 Messages Test", nullptr, [&](HWND window) {
