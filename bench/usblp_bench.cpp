@@ -5,6 +5,8 @@
 // counts and drops what is written. So the figures bound the library's own cost and the backend's, not a USB link.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -140,6 +142,27 @@ void roundTripRaw(benchmark::State &state) {
     reportPercentiles(state, micros);
 }
 
+// The emulation alone, for what bounds the rows above: the same exchange with blocking read and write on the node,
+// without the platform layer and the backend.
+void roundTripNode(benchmark::State &state) {
+    PluggedPrinter plugged;
+    PrinterEnd printer(plugged.printer, true);
+    int fd = ::open(plugged.printer.devnode().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return state.SkipWithError("the node did not open");
+    char answer = 0;
+    std::vector<double> micros;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        if (::write(fd, REQUEST.data(), 3) != 3 || ::read(fd, &answer, 1) != 1) {
+            ::close(fd);
+            return state.SkipWithError("an exchange failed");
+        }
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    ::close(fd);
+    reportPercentiles(state, micros);
+}
+
 void countWrites(benchmark::State &state, PrinterEnd &printer) {
     uint64_t sent = static_cast<uint64_t>(state.iterations()) * BLOCK;
     state.SetBytesProcessed(static_cast<int64_t>(sent));
@@ -178,11 +201,34 @@ void writeRaw(benchmark::State &state) {
     countWrites(state, printer);
 }
 
+void writeNode(benchmark::State &state) {
+    PluggedPrinter plugged;
+    PrinterEnd printer(plugged.printer, false);
+    int fd = ::open(plugged.printer.devnode().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return state.SkipWithError("the node did not open");
+    std::vector<char> block(BLOCK, 'w');
+    for (auto _ : state) {
+        // A terminal may take part of a block; the rest goes at once after.
+        for (size_t done = 0; done < BLOCK;) {
+            ssize_t put = ::write(fd, block.data() + done, BLOCK - done);
+            if (put <= 0) {
+                ::close(fd);
+                return state.SkipWithError("a write failed");
+            }
+            done += static_cast<size_t>(put);
+        }
+    }
+    ::close(fd);
+    countWrites(state, printer);
+}
+
 // Fixed counts, as the simulator's rows have, and real time: the work is done by other threads.
 BENCHMARK(roundTripLibrary)->Iterations(20000)->Repetitions(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(roundTripRaw)->Iterations(20000)->Repetitions(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(roundTripNode)->Iterations(20000)->Repetitions(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(writeLibrary)->Iterations(20000)->Repetitions(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(writeRaw)->Iterations(20000)->Repetitions(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(writeNode)->Iterations(20000)->Repetitions(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
