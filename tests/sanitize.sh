@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds the C++ tests with AddressSanitizer and UndefinedBehaviorSanitizer, and again with ThreadSanitizer, each in
-# its own folder under <build-root>, and runs platform_tests, library_tests and stress_tests under each, and the
-# stress_tests once more under ThreadSanitizer with the library's trace on. The Java tests are not run: the JVM does
-# not run under these sanitizers.
+# its own folder under <build-root>, and runs platform_tests, library_tests, stress_tests and linuxdev_tests (under
+# umockdev-wrapper) under each, and the stress_tests once more under ThreadSanitizer with the library's trace on.
+# The Java tests are not run: the JVM does not run under these sanitizers.
 #
 #   tests/sanitize.sh <source> <build-root>
 #
-# Exits non-zero on any test failure or sanitizer report. STRESS_SECONDS bounds each stress run (default 60);
-# STRESS_SEED replays a stress round. SANITIZERS picks the builds (default "address thread").
+# Exits non-zero on any test failure or sanitizer report. STRESS_SECONDS bounds each stress run (default 60), except
+# the usblp backend's, which USBLP_STRESS_SECONDS bounds (default 3); STRESS_SEED replays a stress round.
+# SANITIZERS picks the builds (default "address thread").
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
@@ -53,9 +54,10 @@ run() {
   log="$dir/$test.log"
   local launch=()
   # The usblp backend's tests emulate their printers through umockdev's preload library, which must come before
-  # the sanitizer's runtime.
+  # the sanitizer's runtime; ThreadSanitizer's reports from inside the emulation and libudev are suppressed.
   if [ "$test" = linuxdev_tests ]; then
-    launch=(env ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0" umockdev-wrapper)
+    launch=(env ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
+                TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$source/tests/linuxdev/tsan.supp" umockdev-wrapper)
   fi
   if "${launch[@]}" "$dir/tests/$test" --gtest_brief=1 > "$log" 2>&1 && ! grep -Eq "$reports" "$log"; then
     echo "sanitize: $sanitizer $test passed in $(elapsed "$start")"
@@ -77,11 +79,8 @@ for sanitizer in ${SANITIZERS:-address thread}; do
   for test in platform_tests library_tests stress_tests; do
     run "$sanitizer" "$dir" "$test" || status=1
   done
-  # The usblp backend's tests, under AddressSanitizer only so far: a ThreadSanitizer run beneath umockdev's preload
-  # library has not been tried.
-  if [ "$sanitizer" = address ]; then
-    run "$sanitizer" "$dir" linuxdev_tests || status=1
-  fi
+  # The usblp backend's tests, its few seconds of stress included (USBLP_STRESS_SECONDS).
+  run "$sanitizer" "$dir" linuxdev_tests || status=1
   # Once more with the library's trace on: its queue and writer under the storm, and a trace that still parses.
   if [ "$sanitizer" = thread ]; then
     VIRIVOREZU_TRACE="$dir/stress-trace.log" run "$sanitizer" "$dir" stress_tests || status=1

@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <mutex>
 #include <stdexcept>
+
+#include "linuxdev/usblp_backend.h"
 
 namespace linuxdev_test {
 namespace {
@@ -70,7 +73,18 @@ std::string EmulatedPrinter::miscSyspath() const {
     return interfaceSyspath() + "/usbmisc/lp" + std::to_string(number_);
 }
 
+// umockdev's preload library formats the paths of nodes and sockets into one static buffer without a lock, so
+// adding or removing a node beside an open of one can send that open to the wrong socket, which ends the process.
+// The backend opens and uses its nodes under its lock: holding it here keeps the emulation to one such call at a
+// time. Nothing done under it waits for the backend.
+namespace {
+std::unique_lock<std::mutex> emulationGuard() {
+    return std::unique_lock<std::mutex>(linuxdev::UsblpBackend::instance().mutex());
+}
+}  // namespace
+
 void EmulatedPrinter::plug() {
+    auto guard = emulationGuard();
     static int nextNumber = 0;
     int number = nextNumber++;
     number_ = number;
@@ -111,6 +125,7 @@ void EmulatedPrinter::unplug() { removeEntries(true); }
 void EmulatedPrinter::unplugBeforeUdevKnows() { removeEntries(false); }
 
 void EmulatedPrinter::removeEntries(bool announce) {
+    auto guard = emulationGuard();
     // umockdev sends no remove event of its own, and leaves a child's node behind its parent: leaf first.
     for (const std::string &path : {miscSyspath(), interfaceSyspath(), usbSyspath()}) {
         if (announce) umockdev_testbed_uevent(testbed(), path.c_str(), "remove");
@@ -185,6 +200,21 @@ std::string EmulatedPrinter::drain() {
         bytes.append(chunk, static_cast<size_t>(got));
     }
     return bytes;
+}
+
+std::string EmulatedPrinter::takeWritten(int waitMs) {
+    char chunk[65536];
+    pollfd p{master_, POLLIN, 0};
+    if (poll(&p, 1, waitMs) <= 0 || (p.revents & POLLIN) == 0) return std::string();
+    ssize_t got = ::read(master_, chunk, sizeof chunk);
+    return got > 0 ? std::string(chunk, static_cast<size_t>(got)) : std::string();
+}
+
+size_t EmulatedPrinter::trySend(const std::string &bytes) {
+    pollfd p{master_, POLLOUT, 0};
+    if (poll(&p, 1, 0) <= 0 || (p.revents & POLLOUT) == 0) return 0;
+    ssize_t put = ::write(master_, bytes.data(), bytes.size());
+    return put > 0 ? static_cast<size_t>(put) : 0;
 }
 
 }  // namespace linuxdev_test

@@ -46,6 +46,10 @@ public:
     bool send(const std::string &bytes);
     // What the host wrote that was not received yet, within a short wait.
     std::string drain();
+    // What the host wrote, if anything arrives within `waitMs`: one read, however much is there.
+    std::string takeWritten(int waitMs);
+    // Sends what the node has room for now without blocking; how many bytes went.
+    size_t trySend(const std::string &bytes);
 
 private:
     std::string usbSyspath() const;

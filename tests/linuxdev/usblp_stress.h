@@ -1,0 +1,49 @@
+// A short seeded stress of the usblp backend against one emulated printer: client threads open and close handles
+// on the three names of the printer, read, write, cancel and close while requests wait, and the printer's thread
+// takes what is written, answers pending reads with a counting stream, and unplugs and replugs now and then. Built
+// to run under ThreadSanitizer; the checks are those of safety: every request ends, with a code Windows gives for
+// it, and a read's bytes are a run of the printer's stream, neither torn nor from elsewhere.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "emulated_printer.h"
+#include "stress/activity_board.h"
+
+namespace linuxdev_test {
+
+class StressRun {
+public:
+    StressRun(uint64_t seed, std::string path, std::chrono::steady_clock::time_point deadline)
+        : seed(seed), path(std::move(path)), deadline(deadline) {}
+
+    const uint64_t seed;
+    const std::string path;
+    const std::chrono::steady_clock::time_point deadline;
+    // The clients' calls into the layer; the watchdog's measure of progress.
+    std::atomic<uint64_t> operations{0};
+    std::atomic<uint64_t> bytesRead{0};
+    std::atomic<uint64_t> replugs{0};
+    ActivityBoard board;
+
+    void fail(const std::string &what);
+    bool failed();
+    std::vector<std::string> failures();
+    bool over() { return std::chrono::steady_clock::now() >= deadline || failed(); }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> failures_;
+};
+
+// One client thread, until the run is over. `index` picks its share of the seed.
+void runStressClient(StressRun &run, int index);
+// The printer's side until `clientsDone`; leaves the printer plugged in.
+void runStressPrinter(StressRun &run, EmulatedPrinter &printer, const std::atomic<bool> &clientsDone);
+
+}  // namespace linuxdev_test

@@ -1,0 +1,58 @@
+// The usblp backend under a few seconds of seeded disorder (see usblp_stress.h), meant for ThreadSanitizer:
+// tests/sanitize.sh runs it there. USBLP_STRESS_SECONDS sets the length (default 3); STRESS_SEED replays a run.
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "stress/stress_settings.h"
+#include "stress/watchdog.h"
+#include "usblp_fixture.h"
+#include "usblp_stress.h"
+
+namespace linuxdev_test {
+namespace {
+
+const int CLIENTS = 4;
+
+std::chrono::seconds stressLength() {
+    const char *text = std::getenv("USBLP_STRESS_SECONDS");
+    long seconds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+    return std::chrono::seconds(seconds > 0 ? seconds : 3);
+}
+
+std::string replayLine(uint64_t seed) {
+    char line[64];
+    std::snprintf(line, sizeof line, "replay with STRESS_SEED=0x%016" PRIx64, seed);
+    return line;
+}
+
+using UsblpStress = UsblpTest;
+
+TEST_F(UsblpStress, everyRequestEndsRightlyThroughOpensClosesCancelsAndReplugs) {
+    StressSettings settings = readStressSettings();
+    std::printf("usblp stress: %s\n", replayLine(settings.seed).c_str());
+    StressRun run(settings.seed, path_, std::chrono::steady_clock::now() + stressLength());
+    {
+        Watchdog watchdog(run.operations, run.board, [&run] { return replayLine(run.seed); },
+                          std::chrono::seconds(120));
+        std::atomic<bool> clientsDone{false};
+        std::thread printer([&] { runStressPrinter(run, printer_, clientsDone); });
+        std::vector<std::thread> clients;
+        for (int i = 1; i <= CLIENTS; ++i) clients.emplace_back([&run, i] { runStressClient(run, i); });
+        for (std::thread &client : clients) client.join();
+        clientsDone = true;
+        printer.join();
+    }
+    for (const std::string &failure : run.failures()) ADD_FAILURE() << failure;
+    if (HasFailure()) std::printf("usblp stress: failed; %s\n", replayLine(run.seed).c_str());
+    std::printf("usblp stress: %llu calls, %llu bytes read, %llu replugs\n",
+                static_cast<unsigned long long>(run.operations.load()),
+                static_cast<unsigned long long>(run.bytesRead.load()),
+                static_cast<unsigned long long>(run.replugs.load()));
+    EXPECT_GT(run.replugs.load(), 0u) << "the run never unplugged the printer";
+    EXPECT_TRUE(waitUntil([this] { return printer_.descriptorsOnNode() == 0; })) << "the node is still open";
+}
+
+}  // namespace
+}  // namespace linuxdev_test
