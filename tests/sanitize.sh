@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the C++ tests with AddressSanitizer and UndefinedBehaviorSanitizer, and again with ThreadSanitizer, each in
-# its own folder under <build-root>, and runs platform_tests, library_tests, stress_tests and linuxdev_tests (under
-# umockdev-wrapper) under each, and the stress_tests once more under ThreadSanitizer with the library's trace on.
+# its own folder under <build-root>, and runs platform_tests, library_tests, stress_tests, linuxdev_tests (under
+# umockdev-wrapper) and logind_tests under each, and the stress_tests once more under ThreadSanitizer with the library's trace on.
 # The Java tests are not run: the JVM does not run under these sanitizers.
 #
 #   tests/sanitize.sh <source> <build-root>
@@ -41,7 +41,7 @@ build() {
     cat "$dir.configure.log"
     return 1
   fi
-  if ! cmake --build "$dir" -j"$jobs" --target platform_tests library_tests stress_tests linuxdev_tests > "$dir.build.log" 2>&1; then
+  if ! cmake --build "$dir" -j"$jobs" --target platform_tests library_tests stress_tests linuxdev_tests logind_tests > "$dir.build.log" 2>&1; then
     tail -n 60 "$dir.build.log"
     return 1
   fi
@@ -81,6 +81,8 @@ for sanitizer in ${SANITIZERS:-address thread}; do
   done
   # The usblp backend's tests, its few seconds of stress included (USBLP_STRESS_SECONDS).
   run "$sanitizer" "$dir" linuxdev_tests || status=1
+  # The logind listener against dbusmock's logind, and the library's suspend and resume driven by it.
+  run "$sanitizer" "$dir" logind_tests || status=1
   # Once more with the library's trace on: its queue and writer under the storm, and a trace that still parses.
   if [ "$sanitizer" = thread ]; then
     VIRIVOREZU_TRACE="$dir/stress-trace.log" run "$sanitizer" "$dir" stress_tests || status=1
