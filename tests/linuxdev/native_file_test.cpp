@@ -4,6 +4,7 @@
 
 #include <future>
 
+#include "linuxdev/native_access.h"
 #include "native_fixture.h"
 
 namespace linuxdev_test {
@@ -58,6 +59,13 @@ protected:
         auto read = std::async(std::launch::async, [this, length] { return readFrom(readPipe_, length); });
         EXPECT_TRUE(waitUntil([] { return nativeBackend().pendingReads() == 1; }));
         return read;
+    }
+
+    std::string probeSays() {
+        for (const auto &candidate : linuxdev::listNativeCandidates(nativeBackend().context())) {
+            if (candidate.interfacePath == path_) return linuxdev::nativeAvailability(candidate);
+        }
+        return "not listed";
     }
 
     HANDLE readPipe_ = INVALID_HANDLE_VALUE;
@@ -203,7 +211,9 @@ TEST_F(NativeFile, anInterfaceAnotherProgramClaimedIsAccessDenied) {
     printer_.holdInterfaceElsewhere(true);
     EXPECT_EQ(INVALID_HANDLE_VALUE, openNative(path_));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_NE(std::string::npos, probeSays().find("claimed by another program")) << probeSays();
     printer_.holdInterfaceElsewhere(false);
+    EXPECT_EQ(0u, probeSays().find("free")) << probeSays();
     HANDLE file = openNative(path_);
     EXPECT_NE(INVALID_HANDLE_VALUE, file);
     CloseHandle(file);
