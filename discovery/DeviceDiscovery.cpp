@@ -1,9 +1,10 @@
+#include "discovery/Discovery.h"
+
+#include <setupapi.h>
 #include <string.h>
 
-#include "discovery/DeviceFile.h"
-#include "discovery/PipePath.h"
 #include "discovery/SupportedDevices.h"
-#include "port/UsbComm.h"
+#include "port/KernelObject.h"
 #include "trace/Trace.h"
 
 namespace {
@@ -31,21 +32,85 @@ void TraceInterface(const GUID &guidClass, DWORD nIndex, const char *pszPath, HA
               static_cast<unsigned long>(nIndex), bMatched ? 1 : 0, pszPath);
 }
 
+// The interface path of the device goes into pszDevicePath; the device, opened as a test, is the result, empty when
+// the interface's detail or its open failed.
+CFileHandle OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData, char *pszDevicePath,
+                                int nSize) {
+    DWORD nRequired = 0;
+    SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, nullptr, 0, &nRequired, nullptr);
+
+    CGlobalBlock block(GlobalAlloc(GHND, nRequired));
+    if (!block) return CFileHandle();
+    auto *pDetail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(GlobalLock(block.Get()));
+    if (pDetail == nullptr) return CFileHandle();
+
+    CFileHandle device;
+    pDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    bool bDetail = nRequired >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) &&
+                   SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, pDetail, nRequired, nullptr, nullptr);
+    // A path that leaves no room for a pipe name could never be opened as a pipe: such an interface is passed over
+    // like one whose detail record was not obtained, and nothing is written past the caller's buffer.
+    if (bDetail && InterfacePathFits(pDetail->DevicePath, nSize)) {
+        strcpy(pszDevicePath, pDetail->DevicePath);
+        device.Reset(OpenDeviceFile(pszDevicePath));
+    }
+    // GlobalUnlock of the last lock sets the last error to 0, as Windows documents; a failed open's code must
+    // survive it.
+    DWORD dwOpenError = GetLastError();
+    GlobalUnlock(block.Get());
+    block.Reset();
+    SetLastError(dwOpenError);
+    return device;
+}
+
+// The first supported device of the interface class, opened as a test; empty, with the reason in the last error,
+// when none could be had.
+CFileHandle FindSupportedDevice(const GUID &guidClass, char *pszDevicePath, int nSize) {
+    CDeviceInfoList devInfo(SetupDiGetClassDevsA(&guidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!devInfo) return CFileHandle();
+
+    CFileHandle device;
+    // Why no supported device could be had: none is there, or the open's own code for one that is.
+    DWORD dwFailure = ERROR_DEVICE_NOT_CONNECTED;
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    memset(&interfaceData, 0, sizeof(interfaceData));
+    interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    for (DWORD nIndex = 0;; ++nIndex) {
+        if (!SetupDiEnumDeviceInterfaces(devInfo.Get(), nullptr, &guidClass, nIndex, &interfaceData)) {
+            if (GetLastError() == ERROR_NO_MORE_ITEMS) break;
+            continue;
+        }
+        device = OpenDeviceInterface(devInfo.Get(), &interfaceData, pszDevicePath, nSize);
+        TraceInterface(guidClass, nIndex, pszDevicePath, device.Get());
+        if (!device) {
+            if (MatchesSupportedDevice(pszDevicePath)) dwFailure = GetLastError();
+            continue;
+        }
+        if (MatchesSupportedDevice(pszDevicePath)) break;
+        device.Reset();
+        memset(pszDevicePath, 0, static_cast<size_t>(nSize));
+    }
+    // The list goes before the failure code is set, so that its release cannot hide it.
+    devInfo.Reset();
+    if (!device) SetLastError(dwFailure);
+    return device;
+}
+
 }  // namespace
 
 int DetectUsbType() {
-    // Scratch state: only its path buffer is used, so the process's port state is never touched here.
-    CUsbComm scratch;
-    HANDLE hPipe = scratch.OpenPipe(USB_TYPE_NATIVE, PIPE_NAME_READ);
-    if (hPipe != INVALID_HANDLE_VALUE) {
-        CloseHandle(hPipe);
+    // A path buffer of its own: detection never touches the port state.
+    char szPipePath[DEVICE_PATH_SIZE] = {};
+    CFileHandle pipe(OpenPipe(USB_TYPE_NATIVE, PIPE_NAME_READ, szPipePath, DEVICE_PATH_SIZE));
+    if (pipe) {
+        pipe.Reset();
         Trace("detect.chosen type=%d native", USB_TYPE_NATIVE);
         return USB_TYPE_NATIVE;
     }
     DWORD dwNativeError = GetLastError();
-    hPipe = scratch.OpenPipe(USB_TYPE_PRINTER_CLASS, PIPE_NAME_READ);
-    if (hPipe != INVALID_HANDLE_VALUE) {
-        CloseHandle(hPipe);
+    pipe.Reset(OpenPipe(USB_TYPE_PRINTER_CLASS, PIPE_NAME_READ, szPipePath, DEVICE_PATH_SIZE));
+    if (pipe) {
+        pipe.Reset();
         Trace("detect.chosen type=%d printer-class", USB_TYPE_PRINTER_CLASS);
         return USB_TYPE_PRINTER_CLASS;
     }
@@ -55,79 +120,14 @@ int DetectUsbType() {
     return USB_TYPE_NONE;
 }
 
-HANDLE CUsbComm::OpenPipe(int nUsbType, const char *pszPipeName) {
-    if (!FindDevicePath(nUsbType, m_szDevicePath, DEVICE_PATH_SIZE)) return INVALID_HANDLE_VALUE;
-    if (!AppendPipeName(m_szDevicePath, DEVICE_PATH_SIZE, pszPipeName)) return INVALID_HANDLE_VALUE;
-    return OpenDeviceFile(m_szDevicePath);
-}
-
-int CUsbComm::FindDevicePath(int nUsbType, char *pszDevicePath, int nSize) {
+bool FindDevicePath(int nUsbType, char *pszDevicePath, int nSize) {
     const GUID &guidClass = nUsbType == USB_TYPE_PRINTER_CLASS ? GUID_USBPRINT_INTERFACE : GUID_NATIVE_USB_INTERFACE;
-    HANDLE hDevice = FindSupportedDevice(guidClass, pszDevicePath, nSize);
-    if (!IsOpenHandle(hDevice)) return 0;
-    CloseHandle(hDevice);
-    return 1;
+    // The device was opened only to see that it opens; its owner closes it again.
+    return static_cast<bool>(FindSupportedDevice(guidClass, pszDevicePath, nSize));
 }
 
-HANDLE CUsbComm::FindSupportedDevice(const GUID &guidClass, char *pszDevicePath, int nSize) {
-    HDEVINFO hDevInfo = SetupDiGetClassDevsA(&guidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (hDevInfo == INVALID_HANDLE_VALUE) return nullptr;
-
-    HANDLE hResult = nullptr;
-    // Why no supported device could be had: none is there, or the open's own code for one that is.
-    DWORD dwFailure = ERROR_DEVICE_NOT_CONNECTED;
-    SP_DEVICE_INTERFACE_DATA interfaceData;
-    memset(&interfaceData, 0, sizeof(interfaceData));
-    interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-    for (DWORD nIndex = 0;; ++nIndex) {
-        if (!SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, &guidClass, nIndex, &interfaceData)) {
-            if (GetLastError() == ERROR_NO_MORE_ITEMS) break;
-            continue;
-        }
-        hResult = OpenDeviceInterface(hDevInfo, &interfaceData, pszDevicePath, nSize);
-        TraceInterface(guidClass, nIndex, pszDevicePath, hResult);
-        if (hResult == INVALID_HANDLE_VALUE) {
-            if (MatchesSupportedDevice(pszDevicePath)) dwFailure = GetLastError();
-            continue;
-        }
-        if (MatchesSupportedDevice(pszDevicePath)) break;
-        CloseHandle(hResult);
-        hResult = nullptr;
-        memset(pszDevicePath, 0, static_cast<size_t>(nSize));
-    }
-    SetupDiDestroyDeviceInfoList(hDevInfo);
-    if (!IsOpenHandle(hResult)) SetLastError(dwFailure);
-    return hResult;
-}
-
-HANDLE CUsbComm::OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData,
-                                     char *pszDevicePath, int nSize) {
-    DWORD nRequired = 0;
-    SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, nullptr, 0, &nRequired, nullptr);
-
-    HGLOBAL hBlock = GlobalAlloc(GHND, nRequired);
-    if (hBlock == nullptr) return INVALID_HANDLE_VALUE;
-    auto *pDetail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(GlobalLock(hBlock));
-    if (pDetail == nullptr) {
-        GlobalFree(hBlock);
-        return INVALID_HANDLE_VALUE;
-    }
-
-    HANDLE hResult = INVALID_HANDLE_VALUE;
-    pDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    bool bDetail = nRequired >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) &&
-                   SetupDiGetDeviceInterfaceDetailA(hDevInfo, pInterfaceData, pDetail, nRequired, nullptr, nullptr);
-    // A path that leaves no room for a pipe name could never be opened as a pipe: such an interface is passed over
-    // like one whose detail record was not obtained, and nothing is written past the caller's buffer.
-    if (bDetail && InterfacePathFits(pDetail->DevicePath, nSize)) {
-        strcpy(pszDevicePath, pDetail->DevicePath);
-        hResult = OpenDeviceFile(pszDevicePath);
-    }
-    // GlobalUnlock of the last lock sets the last error to 0, as Windows documents; a failed open's code must
-    // survive it.
-    DWORD dwOpenError = GetLastError();
-    GlobalUnlock(hBlock);
-    GlobalFree(hBlock);
-    SetLastError(dwOpenError);
-    return hResult;
+HANDLE OpenPipe(int nUsbType, const char *pszPipeName, char *pszPipePath, int nSize) {
+    if (!FindDevicePath(nUsbType, pszPipePath, nSize)) return INVALID_HANDLE_VALUE;
+    if (!AppendPipeName(pszPipePath, nSize, pszPipeName)) return INVALID_HANDLE_VALUE;
+    return OpenDeviceFile(pszPipePath);
 }

@@ -16,9 +16,8 @@ void ReturnToLoadedState() {
     // The power thread goes first: a resume it is running could otherwise reopen the link after the close below.
     ShutdownPowerHandler();
     g_UsbComm.ClosePrinterClassPipe(0);
-    // With the power window gone no resume can arrive to end a suspension, so it ends here.
-    g_UsbComm.m_bSuspended = 0;
+    g_UsbComm.EndSuspensionForUnload();
     StopTraceWriter();
 }
 
-bool IsPowerSuspended() { return g_UsbComm.m_bSuspended != 0; }
+bool IsPowerSuspended() { return g_UsbComm.IsSuspended(); }

@@ -1,9 +1,9 @@
 // usbInitPipe and usbClosePipe: opening and closing the printer's pipes.
 #include <string.h>
 
-
-#include "discovery/DeviceFile.h"
-#include "discovery/PipePath.h"
+#include "discovery/Discovery.h"
+// Generated from UsbPort.java: an export that drifts from its Java declaration does not compile.
+#include "com_qel_usb_UsbPort.h"
 #include "jni/JavaBoundary.h"
 #include "jni/LastErrorKeeper.h"
 #include "port/UsbComm.h"
@@ -11,18 +11,6 @@
 #include "trace/ExportTrace.h"
 
 namespace {
-
-// The read pipe: a held read handle is handed out again; otherwise the printer-class transport brings up its
-// receive machinery, and the native transport opens a handle that only Java keeps.
-HANDLE ObtainReadHandle(int nUsbType, const char *pszPath) REQUIRES(g_UsbComm.m_guard.m_lifecycleLock) {
-    if (nUsbType == USB_TYPE_PRINTER_CLASS) return g_UsbComm.OpenPrinterClassReadPipe(pszPath);
-    CLockHolder lock(g_UsbComm.m_guard.m_replaceLock);
-    HANDLE hHeld = g_UsbComm.m_hReadPort.load();
-    if (hHeld != nullptr) return hHeld;
-    HANDLE hRead = OpenDeviceFile(pszPath);
-    g_UsbComm.m_guard.Adopt(hRead);
-    return hRead;
-}
 
 jfieldID FindHandleField(JNIEnv *env, jobject port, const char *pszFieldName) {
     jclass portClass = env->GetObjectClass(port);
@@ -35,7 +23,7 @@ jfieldID FindHandleField(JNIEnv *env, jobject port, const char *pszFieldName) {
 
 jint InitPipe(JNIEnv *env, jobject port, jint nAccess) {
     CLastErrorKeeper lastError;
-    if (g_UsbComm.m_bSuspended) {
+    if (g_UsbComm.IsSuspended()) {
         lastError.Set(ERROR_POWER_SUSPENDED_CODE);
         return -1;
     }
@@ -61,7 +49,7 @@ jint InitPipe(JNIEnv *env, jobject port, jint nAccess) {
 
     // Detection and the lookup leave the reason in the last error: the device is not there, or its open's own code.
     int nUsbType = DetectUsbType();
-    g_UsbComm.m_nUsbType = nUsbType;
+    g_UsbComm.RecordUsbType(nUsbType);
     if (nUsbType < 0) {
         lastError.Capture();
         return -1;
@@ -69,7 +57,7 @@ jint InitPipe(JNIEnv *env, jobject port, jint nAccess) {
 
     char szPath[DEVICE_PATH_SIZE];
     memset(szPath, 0, sizeof(szPath));
-    if (!g_UsbComm.FindDevicePath(nUsbType, szPath, DEVICE_PATH_SIZE)) {
+    if (!FindDevicePath(nUsbType, szPath, DEVICE_PATH_SIZE)) {
         lastError.Capture();
         return -1;
     }
@@ -78,12 +66,8 @@ jint InitPipe(JNIEnv *env, jobject port, jint nAccess) {
         return -1;
     }
 
-    HANDLE hPipe;
-    {
-        CLockHolder lifecycle(g_UsbComm.m_guard.m_lifecycleLock);
-        hPipe = pszPipeName == PIPE_NAME_READ ? ObtainReadHandle(nUsbType, szPath) : g_UsbComm.OpenWritePipe(szPath);
-        if (!IsOpenHandle(hPipe)) lastError.Capture();
-    }
+    HANDLE hPipe = g_UsbComm.OpenPipeForJava(nUsbType, pszPipeName == PIPE_NAME_READ, szPath);
+    if (!IsOpenHandle(hPipe)) lastError.Capture();
     // The power handler follows the link; a close that ran since the open above is answered here too.
     if (pszPipeName == PIPE_NAME_READ) SyncPowerHandler(&g_UsbComm);
     if (hPipe == nullptr || HandleToJava(hPipe) == HandleToJava(INVALID_HANDLE_VALUE)) return -1;
@@ -94,28 +78,10 @@ jint InitPipe(JNIEnv *env, jobject port, jint nAccess) {
 
 jint ClosePipe(jint nHandle) {
     CLastErrorKeeper lastError;
-    DWORD dwError = ERROR_SUCCESS;
-    bool bPrinterClass;
-    {
-        CLockHolder lifecycle(g_UsbComm.m_guard.m_lifecycleLock);
-        CLockHolder lock(g_UsbComm.m_guard.m_replaceLock);
-        // The printer-class read handle is used by the reader thread without a lease, so it may only go through the
-        // printer-class close, which stops the reader first. Decided under the replacement lock: a reconnect that
-        // reopened the device may have been given the very value Java holds.
-        bPrinterClass = g_UsbComm.IsPrinterClassHandle(nHandle);
-        if (!bPrinterClass) {
-            // Only handles the library opened and still holds are closed: a stale or foreign value (after a double
-            // close Windows may have given it to a file of the JVM) is answered as a handle that is not open.
-            HANDLE hWrite = g_UsbComm.m_hWritePort.load();
-            if (hWrite != nullptr && SameJavaHandle(hWrite, nHandle)) {
-                g_UsbComm.m_hWritePort = nullptr;
-                g_UsbComm.ForgetLinkForResume();
-            }
-            if (!g_UsbComm.m_guard.Retire(HandleFromJava(nHandle))) dwError = lastError.Capture();
-        }
-    }
+    bool bPrinterClass = false;
+    if (!g_UsbComm.CloseJavaHandle(nHandle, &bPrinterClass)) return static_cast<jint>(lastError.Capture());
     if (bPrinterClass) return g_UsbComm.ClosePrinterClassPipe(nHandle);
-    return static_cast<jint>(dwError);
+    return static_cast<jint>(ERROR_SUCCESS);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+// Generated from UsbPort.java: an export that drifts from its Java declaration does not compile.
+#include "com_qel_usb_UsbPort.h"
 #include "jni/JavaBoundary.h"
 #include "jni/LastErrorKeeper.h"
 #include "port/UsbComm.h"
@@ -17,20 +19,9 @@ namespace {
 // the reader thread fills, waiting for data at most this long.
 const DWORD PRINTER_CLASS_READ_TIMEOUT = 180000;
 
-// The road of a Java read or control request, decided with the lease the native road needs under the replacement
-// lock, so that a reconnect cannot slip between: *pbPrinterClass for the printer-class link's handles, whatever the
-// last detection recorded, otherwise a lease on the handle (empty, with ERROR_INVALID_HANDLE, for a value the library
-// does not hold).
-CHandleLease RouteJavaHandle(jint nHandle, bool *pbPrinterClass) {
-    CLockHolder lock(g_UsbComm.m_guard.m_replaceLock);
-    *pbPrinterClass = g_UsbComm.IsPrinterClassHandle(nHandle);
-    if (*pbPrinterClass) return CHandleLease();
-    return g_UsbComm.m_guard.Lease(HandleFromJava(nHandle));
-}
-
 // Fills the buffer from the ring buffer; false when nothing was delivered.
 bool ReadPrinterClass(BYTE *pBuffer, DWORD nLength, DWORD *pnRead) {
-    if (g_UsbComm.m_bSuspended) {
+    if (g_UsbComm.IsSuspended()) {
         SetLastError(ERROR_POWER_SUSPENDED_CODE);
         return false;
     }
@@ -82,7 +73,7 @@ jint ReadInputPipe(JNIEnv *env, jint nHandle, jbyteArray array) {
     bool bPrinterClass = false;
     bool bRead;
     {
-        CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+        CHandleLease lease = g_UsbComm.RouteJavaHandle(nHandle, &bPrinterClass);
         bRead = bPrinterClass ? ReadPrinterClass(buffer.get(), static_cast<DWORD>(nLength), &nRead)
                               : ReadNative(lease, buffer.get(), static_cast<DWORD>(nLength), &nRead);
         // Captured before the lease goes back: its return is a lock release.
@@ -91,7 +82,9 @@ jint ReadInputPipe(JNIEnv *env, jint nHandle, jbyteArray array) {
     if (!bRead) return -1;
     if (nRead > static_cast<DWORD>(nLength)) nRead = static_cast<DWORD>(nLength);
     TraceBytes("usbReadInputPipe.bytes", nHandle, buffer.get(), nRead);
-    if (nRead > 0) env->SetByteArrayRegion(array, 0, static_cast<jsize>(nRead), reinterpret_cast<jbyte *>(buffer.get()));
+    if (nRead > 0) {
+        env->SetByteArrayRegion(array, 0, static_cast<jsize>(nRead), reinterpret_cast<jbyte *>(buffer.get()));
+    }
     return static_cast<jint>(nRead);
 }
 
@@ -106,7 +99,7 @@ jint WriteOutputPipe(JNIEnv *env, jbyteArray array) {
     }
 
     DWORD dwError = ERROR_SUCCESS;
-    if (g_UsbComm.m_bSuspended) {
+    if (g_UsbComm.IsSuspended()) {
         dwError = lastError.Set(ERROR_POWER_SUSPENDED_CODE);
     } else {
         CHandleLease lease = g_UsbComm.LeaseWriteHandle();
@@ -123,7 +116,7 @@ jint WriteOutputPipe(JNIEnv *env, jbyteArray array) {
 jint GetCommTimeout(jint nHandle) {
     CLastErrorKeeper lastError;
     bool bPrinterClass = false;
-    CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+    CHandleLease lease = g_UsbComm.RouteJavaHandle(nHandle, &bPrinterClass);
     if (bPrinterClass) return 1;
     SERIAL_TIMEOUTS timeouts;
     memset(&timeouts, 0, sizeof(timeouts));
@@ -135,7 +128,7 @@ jint SetCommTimeout(jint nHandle, jint nReadInterval, jint nReadTotalMultiplier,
                     jint nWriteTotalMultiplier, jint nWriteTotalConstant) {
     CLastErrorKeeper lastError;
     bool bPrinterClass = false;
-    CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+    CHandleLease lease = g_UsbComm.RouteJavaHandle(nHandle, &bPrinterClass);
     if (bPrinterClass) return 1;
     if (!lease) return static_cast<jint>(lastError.Capture());
 
@@ -150,14 +143,14 @@ jint SetCommTimeout(jint nHandle, jint nReadInterval, jint nReadTotalMultiplier,
     MergeTimeout(timeouts.WriteTotalTimeoutConstant, nWriteTotalConstant);
 
     DWORD nReturned = 0;
-    return RequestResult(lastError, DeviceIoControl(lease.Get(), IOCTL_SERIAL_SET_TIMEOUTS, &timeouts,
-                                                    sizeof(timeouts), nullptr, 0, &nReturned, nullptr));
+    return RequestResult(lastError, DeviceIoControl(lease.Get(), IOCTL_SERIAL_SET_TIMEOUTS, &timeouts, sizeof(timeouts),
+                                                    nullptr, 0, &nReturned, nullptr));
 }
 
 jint PurgeRequest(jint nHandle) {
     CLastErrorKeeper lastError;
     bool bPrinterClass = false;
-    CHandleLease lease = RouteJavaHandle(nHandle, &bPrinterClass);
+    CHandleLease lease = g_UsbComm.RouteJavaHandle(nHandle, &bPrinterClass);
     if (bPrinterClass) return 1;
     if (!lease) return static_cast<jint>(lastError.Capture());
     return RequestResult(lastError, PurgeComm(lease.Get(), PURGE_RXABORT | PURGE_RXCLEAR));
@@ -165,17 +158,17 @@ jint PurgeRequest(jint nHandle) {
 
 jstring GetErrorString(JNIEnv *env, jint nCode) {
     char *pszSystemText = nullptr;
-    DWORD nLength = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                       FORMAT_MESSAGE_FROM_SYSTEM,
-                                   nullptr, static_cast<DWORD>(nCode), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                   reinterpret_cast<LPSTR>(&pszSystemText), 0, nullptr);
+    DWORD nLength =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                       nullptr, static_cast<DWORD>(nCode), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                       reinterpret_cast<LPSTR>(&pszSystemText), 0, nullptr);
     if (nLength > 0 && pszSystemText != nullptr) {
         jstring text = NewJavaStringFromAnsi(env, pszSystemText);
         LocalFree(pszSystemText);
         return text;
     }
     char szText[256];
-    if (g_UsbComm.m_bSuspended) {
+    if (g_UsbComm.IsSuspended()) {
         snprintf(szText, sizeof(szText), "Power Suspended\n");
     } else {
         snprintf(szText, sizeof(szText), "FormatMessage failed: %d\n", 0);
@@ -194,7 +187,7 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbReadInputPipe(JNIE
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbWriteOutputPipe(JNIEnv *env, jobject, jint nHandle,
-                                                                             jbyteArray array) {
+                                                                              jbyteArray array) {
     Trace("usbWriteOutputPipe.enter h=%d", nHandle);
     jint nResult = WriteOutputPipe(env, array);
     TraceExportResult("usbWriteOutputPipe", nResult, nResult != 0);
@@ -209,12 +202,9 @@ extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetCommTimeout(JNI
     return nResult;
 }
 
-extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(JNIEnv *, jobject, jint nHandle,
-                                                                            jint nReadInterval,
-                                                                            jint nReadTotalMultiplier,
-                                                                            jint nReadTotalConstant,
-                                                                            jint nWriteTotalMultiplier,
-                                                                            jint nWriteTotalConstant) {
+extern "C" JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbSetCommTimeout(
+    JNIEnv *, jobject, jint nHandle, jint nReadInterval, jint nReadTotalMultiplier, jint nReadTotalConstant,
+    jint nWriteTotalMultiplier, jint nWriteTotalConstant) {
     Trace("usbSetCommTimeout.enter h=%d", nHandle);
     jint nResult = SetCommTimeout(nHandle, nReadInterval, nReadTotalMultiplier, nReadTotalConstant,
                                   nWriteTotalMultiplier, nWriteTotalConstant);

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-
-#include "discovery/DeviceFile.h"
+#include "discovery/Discovery.h"
+#include "port/JavaHandle.h"
 
 CUsbComm g_UsbComm;
 
@@ -44,4 +44,45 @@ HANDLE CUsbComm::OpenWritePipe(const char *pszPipePath) {
     if (hWrite == INVALID_HANDLE_VALUE) return hWrite;
     m_hWritePort = AdoptHandle(hWrite);
     return hWrite;
+}
+
+HANDLE CUsbComm::OpenNativeReadPipe(const char *pszPipePath) {
+    CLockHolder lock(m_guard.m_replaceLock);
+    HANDLE hHeld = m_hReadPort.load();
+    if (hHeld != nullptr) return hHeld;
+    HANDLE hRead = OpenDeviceFile(pszPipePath);
+    m_guard.Adopt(hRead);
+    return hRead;
+}
+
+HANDLE CUsbComm::OpenPipeForJava(int nUsbType, bool bRead, const char *pszPipePath) {
+    CLockHolder lifecycle(m_guard.m_lifecycleLock);
+    if (!bRead) return OpenWritePipe(pszPipePath);
+    if (nUsbType == USB_TYPE_PRINTER_CLASS) return OpenPrinterClassReadPipe(pszPipePath);
+    return OpenNativeReadPipe(pszPipePath);
+}
+
+bool CUsbComm::CloseJavaHandle(jint nHandle, bool *pbPrinterClass) {
+    CLockHolder lifecycle(m_guard.m_lifecycleLock);
+    CLockHolder lock(m_guard.m_replaceLock);
+    // The printer-class read handle is used by the reader thread without a lease, so it may only go through the
+    // printer-class close, which stops the reader first. Decided under the replacement lock: a reconnect that
+    // reopened the device may have been given the very value Java holds.
+    *pbPrinterClass = IsPrinterClassHandle(nHandle);
+    if (*pbPrinterClass) return true;
+    // Only handles the library opened and still holds are closed: a stale or foreign value (after a double close
+    // Windows may have given it to a file of the JVM) is answered as a handle that is not open.
+    HANDLE hWrite = m_hWritePort.load();
+    if (hWrite != nullptr && SameJavaHandle(hWrite, nHandle)) {
+        m_hWritePort = nullptr;
+        ForgetLinkForResume();
+    }
+    return m_guard.Retire(HandleFromJava(nHandle)) != FALSE;
+}
+
+CHandleLease CUsbComm::RouteJavaHandle(jint nHandle, bool *pbPrinterClass) {
+    CLockHolder lock(m_guard.m_replaceLock);
+    *pbPrinterClass = IsPrinterClassHandle(nHandle);
+    if (*pbPrinterClass) return CHandleLease();
+    return m_guard.Lease(HandleFromJava(nHandle));
 }

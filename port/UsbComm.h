@@ -2,24 +2,16 @@
 #pragma once
 
 #include <windows.h>
-#include <setupapi.h>
 
 #include <jni.h>
 
 #include <atomic>
 
+#include "discovery/Discovery.h"
 #include "port/LinkGuard.h"
 #include "port/ThreadSafety.h"
 
 class CCircularBuffer;
-
-// Transport types.
-const int USB_TYPE_NATIVE = 0;
-const int USB_TYPE_PRINTER_CLASS = 1;
-const int USB_TYPE_NONE = -1;
-
-// Size of every device and pipe path buffer.
-const int DEVICE_PATH_SIZE = 256;
 
 // The last error that reads and writes report while the system is suspended.
 const DWORD ERROR_POWER_SUSPENDED_CODE = 0x100E0697;
@@ -33,12 +25,27 @@ public:
     // Releases nothing: Java closes the link before the library goes away.
     virtual ~CUsbComm();
 
-    // ---- Device discovery ----
-    HANDLE OpenPipe(int nUsbType, const char *pszPipeName);
-    int FindDevicePath(int nUsbType, char *pszDevicePath, int nSize);
-    HANDLE FindSupportedDevice(const GUID &guidClass, char *pszDevicePath, int nSize);
-    HANDLE OpenDeviceInterface(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA *pInterfaceData, char *pszDevicePath,
-                               int nSize);
+    // ---- What the exports ask of the port state: jni/ calls these and takes none of the locks itself ----
+    // The suspended state that Java calls are refused in.
+    bool IsSuspended() const { return m_bSuspended != 0; }
+    // With the power window gone no resume can arrive to end a suspension; the return to the loaded state ends it.
+    void EndSuspensionForUnload() { m_bSuspended = 0; }
+    // The transport the last detection found; the later calls branch on it.
+    void RecordUsbType(int nUsbType) { m_nUsbType = nUsbType; }
+    // The open of a pipe for Java, under the lifecycle lock. The read pipe: a held read handle is handed out again;
+    // otherwise the printer-class transport brings up its receive machinery, and the native transport opens a handle
+    // that only Java keeps. The write pipe: OpenWritePipe. A handle that is not open (null or INVALID_HANDLE_VALUE)
+    // when it failed, with the code in the last error.
+    HANDLE OpenPipeForJava(int nUsbType, bool bRead, const char *pszPipePath) EXCLUDES(m_guard.m_lifecycleLock);
+    // The first half of usbClosePipe, under both locks: *pbPrinterClass when the value is the printer-class link's,
+    // which only ClosePrinterClassPipe may close; otherwise the handle is retired, if the library holds it. False,
+    // with the code in the last error, for a value it does not hold.
+    bool CloseJavaHandle(jint nHandle, bool *pbPrinterClass) EXCLUDES(m_guard.m_lifecycleLock);
+    // The road of a Java read or control request, decided with the lease the native road needs under the
+    // replacement lock, so that a reconnect cannot slip between: *pbPrinterClass for the printer-class link's
+    // handles, otherwise a lease on the handle (empty, with ERROR_INVALID_HANDLE, for a value the library does not
+    // hold).
+    CHandleLease RouteJavaHandle(jint nHandle, bool *pbPrinterClass) EXCLUDES(m_guard.m_replaceLock);
 
     // ---- Printer-class transport ----
     int ReaderLoop();
@@ -124,20 +131,12 @@ private:
     HANDLE AdoptHandle(HANDLE hHandle);
     // Closes the handle held in a field and empties the field, after the handle's users have left.
     void ReleaseHandleField(std::atomic<HANDLE> &field);
-    void SendCommand(const BYTE *pbCommand, DWORD nLength);
+    void SendCommand(const BYTE *pCommand, DWORD nLength);
+    // The native transport's read pipe for Java: a held read handle, or a new one that only Java keeps.
+    HANDLE OpenNativeReadPipe(const char *pszPipePath) REQUIRES(m_guard.m_lifecycleLock);
     // Composes "<interface path>\<pipe name>" in the port state's own path buffer for a fresh detection.
     bool ComposeOwnPipePath(const char *pszPipeName);
 };
 
 // The one port state of the process.
 extern CUsbComm g_UsbComm;
-
-// Transport detection: 0 native, 1 printer class, -1 when no supported device's read pipe opens.
-int DetectUsbType();
-
-// Frees the reader's reads that ignored their cancel and have ended since; the teardown calls it once the read
-// handle's close has brought the driver's cleanup.
-void ReapOrphanedReads();
-
-// The reader thread's entry; the parameter is the port state.
-DWORD WINAPI ReaderThreadProc(LPVOID pParam);

@@ -4,16 +4,14 @@
 
 #include "port/Lock.h"
 
-
 #include "port/UsbComm.h"
+#include "power/PowerWindowClass.h"
 #include "trace/Trace.h"
 
 std::atomic<DWORD> g_nPowerThreadId(0);
-std::atomic<CUsbComm *> g_pPowerTarget(NULL);
+std::atomic<CUsbComm *> g_pPowerTarget(nullptr);
 
 namespace {
-
-const char POWER_WINDOW_CLASS[] = "JPOS Power Handler Window";
 
 // Serialises the start, the stop and the shutdown, the operations that may wait for a power thread to end. Never taken
 // on the power thread, so a wait under it cannot be a wait for its own holder.
@@ -22,7 +20,7 @@ CLock g_powerLifecycleLock;
 // Guards the kept thread handle, the quit flag, and the decision between a stop and the start of a suspend. Held only
 // for short steps: never across a handler or while a power thread is waited for.
 CLock g_powerStateLock ACQUIRED_AFTER(g_powerLifecycleLock);
-HANDLE g_hPowerThread GUARDED_BY(g_powerStateLock) = NULL;
+HANDLE g_hPowerThread GUARDED_BY(g_powerStateLock) = nullptr;
 bool g_bPowerQuitPosted GUARDED_BY(g_powerStateLock) = false;
 
 // Set once the kept power thread has been told to quit: a broadcast it still receives before the quit arrives finds
@@ -36,7 +34,7 @@ const DWORD POWER_THREAD_END_WAIT = 1000;
 const DWORD QUIT_RETRY_WAIT = 100;
 
 // The newest power thread reports here whether its window exists, then sets the ready event.
-std::atomic<HANDLE> g_hPowerReadyEvent(NULL);
+std::atomic<HANDLE> g_hPowerReadyEvent(nullptr);
 std::atomic<bool> g_bPowerWindowCreated(false);
 
 // A suspend begins only while the thread is not stopping: a thread that quits with the port state suspended leaves
@@ -58,14 +56,12 @@ void QuitUnlessLinkIsUp(CUsbComm *pTarget) {
     PostQuitToPowerThread();
 }
 
-bool IsThreadRunning(HANDLE hThread) {
-    return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT;
-}
+bool IsThreadRunning(HANDLE hThread) { return WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT; }
 
 // Thread ids are reused once a thread has ended, so the quit goes only to the kept thread while it still runs, and
 // only once.
 void PostQuitToPowerThread() REQUIRES(g_powerStateLock) {
-    if (g_hPowerThread == NULL || g_bPowerQuitPosted) return;
+    if (g_hPowerThread == nullptr || g_bPowerQuitPosted) return;
     if (!IsThreadRunning(g_hPowerThread)) return;
     g_bPowerStopping = true;
     // A post that failed is tried again by the next stop or by the end's wait below; marking it posted would leave
@@ -75,7 +71,7 @@ void PostQuitToPowerThread() REQUIRES(g_powerStateLock) {
 
 bool ReuseRunningPowerThread(CUsbComm *target) {
     CLockHolder lock(g_powerStateLock);
-    if (g_hPowerThread == NULL || g_bPowerQuitPosted || !g_bPowerWindowCreated) return false;
+    if (g_hPowerThread == nullptr || g_bPowerQuitPosted || !g_bPowerWindowCreated) return false;
     if (!IsThreadRunning(g_hPowerThread)) return false;
     g_pPowerTarget = target;
     return true;
@@ -88,7 +84,7 @@ void EndPowerThread() REQUIRES(g_powerLifecycleLock) {
     {
         CLockHolder lock(g_powerStateLock);
         hThread = g_hPowerThread;
-        if (hThread == NULL) return;
+        if (hThread == nullptr) return;
         PostQuitToPowerThread();
     }
     // As long as a handler runs; the quit is posted again while an earlier post failed.
@@ -99,25 +95,25 @@ void EndPowerThread() REQUIRES(g_powerLifecycleLock) {
 
     CLockHolder lock(g_powerStateLock);
     CloseHandle(hThread);
-    g_hPowerThread = NULL;
+    g_hPowerThread = nullptr;
     g_bPowerQuitPosted = false;
 }
 
 // Returns only once the new thread has its message queue (its window exists) or has ended, so that a stop right
 // after the start finds a thread that can receive its quit. Called with the lifecycle lock held.
 bool CreatePowerThread(CUsbComm *target) REQUIRES(g_powerLifecycleLock) {
-    g_pPowerTarget = NULL;
+    g_pPowerTarget = nullptr;
 
-    HANDLE hReady = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (hReady == NULL) return false;
+    HANDLE hReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (hReady == nullptr) return false;
     g_hPowerReadyEvent = hReady;
     g_bPowerWindowCreated = false;
 
     g_bPowerStopping = false;
     unsigned nThreadId = 0;
-    HANDLE hThread = (HANDLE)_beginthreadex(NULL, 0, PowerHandlerThread, NULL, 0, &nThreadId);
-    if (hThread == NULL) {
-        g_hPowerReadyEvent = NULL;
+    HANDLE hThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PowerHandlerThread, nullptr, 0, &nThreadId));
+    if (hThread == nullptr) {
+        g_hPowerReadyEvent = nullptr;
         CloseHandle(hReady);
         return false;
     }
@@ -131,7 +127,7 @@ bool CreatePowerThread(CUsbComm *target) REQUIRES(g_powerLifecycleLock) {
 
     HANDLE waits[2] = {hReady, hThread};
     WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    g_hPowerReadyEvent = NULL;
+    g_hPowerReadyEvent = nullptr;
     CloseHandle(hReady);
     return true;
 }
@@ -150,18 +146,18 @@ void StopPowerHandlerLocked(CUsbComm *pComm) REQUIRES(g_powerLifecycleLock) {
     HANDLE hThread;
     {
         CLockHolder lock(g_powerStateLock);
-        if (pComm != NULL && pComm->m_bSuspended) return;
+        if (pComm != nullptr && pComm->m_bSuspended) return;
         PostQuitToPowerThread();
         hThread = g_hPowerThread;
     }
-    if (hThread != NULL && WaitForSingleObject(hThread, POWER_THREAD_END_WAIT) == WAIT_OBJECT_0) {
+    if (hThread != nullptr && WaitForSingleObject(hThread, POWER_THREAD_END_WAIT) == WAIT_OBJECT_0) {
         CLockHolder lock(g_powerStateLock);
         CloseHandle(hThread);
-        g_hPowerThread = NULL;
+        g_hPowerThread = nullptr;
         g_bPowerQuitPosted = false;
     }
     // Fails while the window still exists; the next start then uses the class as it is.
-    UnregisterClassA(POWER_WINDOW_CLASS, NULL);
+    UnregisterClassA(POWER_WINDOW_CLASS, nullptr);
 }
 
 }  // namespace
@@ -171,7 +167,7 @@ bool StartPowerHandler(CUsbComm *target) {
     return StartPowerHandlerLocked(target);
 }
 
-void StopPowerHandler() { StopPowerHandlerUnlessSuspended(NULL); }
+void StopPowerHandler() { StopPowerHandlerUnlessSuspended(nullptr); }
 
 void StopPowerHandlerUnlessSuspended(CUsbComm *pComm) {
     CLockHolder lifecycle(g_powerLifecycleLock);
@@ -193,7 +189,7 @@ void ShutdownPowerHandler() {
     CLockHolder lifecycle(g_powerLifecycleLock);
     EndPowerThread();
     // The window has gone with its thread, so this succeeds and no class is left pointing into unloaded code.
-    UnregisterClassA(POWER_WINDOW_CLASS, NULL);
+    UnregisterClassA(POWER_WINDOW_CLASS, nullptr);
 }
 
 ATOM RegisterPowerWindowClass() {
@@ -203,35 +199,35 @@ ATOM RegisterPowerWindowClass() {
     wc.lpfnWndProc = PowerHandlerWndProc;
     wc.cbClsExtra = 0;
     wc.cbWndExtra = 0;
-    wc.hInstance = NULL;
-    wc.hIcon = NULL;
-    wc.hCursor = NULL;
-    wc.hbrBackground = (HBRUSH)(INT_PTR)(COLOR_WINDOW + 1);
-    wc.lpszMenuName = NULL;
+    wc.hInstance = nullptr;
+    wc.hIcon = nullptr;
+    wc.hCursor = nullptr;
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    wc.lpszMenuName = nullptr;
     wc.lpszClassName = POWER_WINDOW_CLASS;
-    wc.hIconSm = NULL;
+    wc.hIconSm = nullptr;
     return RegisterClassExA(&wc);
 }
 
 unsigned WINAPI PowerHandlerThread(void *pParam) {
     TraceSetRole(TRACE_ROLE_POWER);
     // Top-level and hidden: message-only windows do not receive the power broadcast.
-    HWND hWnd = CreateWindowExA(0, POWER_WINDOW_CLASS, NULL, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, NULL, NULL);
-    g_bPowerWindowCreated = (hWnd != NULL);
-    Trace("power.window created=%d", hWnd != NULL ? 1 : 0);
+    HWND hWnd = CreateWindowExA(0, POWER_WINDOW_CLASS, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+    g_bPowerWindowCreated = (hWnd != nullptr);
+    Trace("power.window created=%d", hWnd != nullptr ? 1 : 0);
     SetEvent(g_hPowerReadyEvent);
-    if (hWnd == NULL) return 0;
+    if (hWnd == nullptr) return 0;
 
     MSG msg;
-    BOOL bRet;
-    while ((bRet = GetMessageA(&msg, NULL, 0, 0)) != 0) {
+    BOOL nMessage;  // GetMessage gives -1 on an error, so not a boolean
+    while ((nMessage = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
         // On an error the message is not filled in; dispatching it would act on garbage.
-        if (bRet == -1) return 0;
+        if (nMessage == -1) return 0;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    return (unsigned)msg.wParam;
+    return static_cast<unsigned>(msg.wParam);
 }
 
 LRESULT CALLBACK PowerHandlerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -240,8 +236,8 @@ LRESULT CALLBACK PowerHandlerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM
     // Before the start has stored its target there is no port state to act on.
     CUsbComm *pTarget = g_pPowerTarget;
     Trace("power.broadcast event=%lu ignored=%d", static_cast<unsigned long>(wParam),
-          pTarget == NULL || g_bPowerStopping ? 1 : 0);
-    if (pTarget == NULL || g_bPowerStopping) return TRUE;
+          pTarget == nullptr || g_bPowerStopping ? 1 : 0);
+    if (pTarget == nullptr || g_bPowerStopping) return TRUE;
 
     if (wParam == PBT_APMSUSPEND) {
         if (BeginSuspend(pTarget)) pTarget->OnPowerSuspend();

@@ -1,5 +1,7 @@
-// The power handler: a hidden top-level window on a thread of its own that receives the system's power broadcasts
-// and hands suspend and resume to the port state.
+// The power handler, the front door of power/: a hidden top-level window on a thread of its own that receives the
+// system's power broadcasts and hands suspend and resume to the port state. The opens and closes of the link call
+// SyncPowerHandler, the unload ShutdownPowerHandler; the suspend and resume handling themselves are operations of
+// the port state (port/UsbComm.h), since they release and reopen its link.
 #pragma once
 
 #include <windows.h>

@@ -1,7 +1,7 @@
 // Suspend and resume: the printer is told, the link is released while the system is away, and reopened after.
 
-#include "discovery/DeviceFile.h"
-#include "discovery/PipePath.h"
+#include "discovery/Discovery.h"
+#include "port/KernelObject.h"
 #include "port/UsbComm.h"
 #include "trace/Trace.h"
 
@@ -43,20 +43,19 @@ DWORD WINAPI CancelWriteAfterBound(LPVOID pParam) {
 
 // A synchronous write that a helper thread cancels when it has not ended within the bound; the calling thread cannot
 // cancel its own blocked call. Without the helper's resources the write goes unbounded rather than not at all.
-BOOL WriteWithinBound(HANDLE hFile, const BYTE *pbBytes, DWORD nLength, DWORD dwBound) {
-    BoundedWrite write = {hFile, CreateEventA(nullptr, TRUE, FALSE, nullptr), dwBound};
-    HANDLE hCanceller = write.hDone == nullptr
-                            ? nullptr
-                            : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr);
+BOOL WriteWithinBound(HANDLE hFile, const BYTE *pBytes, DWORD nLength, DWORD dwBound) {
+    CKernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    BoundedWrite write = {hFile, done.Get(), dwBound};
+    CKernelHandle canceller(!done ? nullptr : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr));
     DWORD nWritten = 0;
-    BOOL bWritten = WriteFile(hFile, pbBytes, nLength, &nWritten, nullptr);
+    BOOL bWritten = WriteFile(hFile, pBytes, nLength, &nWritten, nullptr);
     DWORD dwWriteError = GetLastError();
-    if (hCanceller != nullptr) {
-        SetEvent(write.hDone);
-        WaitForSingleObject(hCanceller, INFINITE);
-        CloseHandle(hCanceller);
+    if (canceller) {
+        SetEvent(done.Get());
+        WaitForSingleObject(canceller.Get(), INFINITE);
+        canceller.Reset();
     }
-    if (write.hDone != nullptr) CloseHandle(write.hDone);
+    done.Reset();
     SetLastError(dwWriteError);
     return bWritten;
 }
@@ -72,7 +71,8 @@ void TraceCommand(const char *pszCommand, HANDLE hWrite, BOOL bWritten, DWORD nW
               static_cast<unsigned long>(nWritten));
 }
 
-template <class Operation> bool TryTwice(const char *pszStep, Operation operation) {
+template <class Operation>
+bool TryTwice(const char *pszStep, Operation operation) {
     if (operation()) return true;
     TraceFailure(GetLastError(), "resume.%s attempt=1 failed, retry in %lu ms", pszStep,
                  static_cast<unsigned long>(REOPEN_RETRY_PAUSE));
@@ -166,17 +166,17 @@ int CUsbComm::ReopenReadPipe() {
     }
 
     // The native transport keeps no read handle: the open only proves that the pipe is back.
-    HANDLE hProbe = OpenDeviceFile(m_szDevicePath);
-    if (!IsOpenHandle(hProbe)) return 0;
-    CloseHandle(hProbe);
+    CFileHandle probe(OpenDeviceFile(m_szDevicePath));
+    if (!probe) return 0;
+    probe.Reset();
     return 1;
 }
 
-void CUsbComm::SendCommand(const BYTE *pbCommand, DWORD nLength) {
+void CUsbComm::SendCommand(const BYTE *pCommand, DWORD nLength) {
     CHandleLease lease = LeaseWriteHandle();
     if (!lease) return;
     DWORD nWritten = 0;
-    BOOL bWritten = WriteFile(lease.Get(), pbCommand, nLength, &nWritten, nullptr);
+    BOOL bWritten = WriteFile(lease.Get(), pCommand, nLength, &nWritten, nullptr);
     TraceCommand("resume", lease.Get(), bWritten, nWritten);
 }
 

@@ -16,44 +16,42 @@ DWORD ClampSizeExponent(DWORD nSizeExponent) {
     return nSizeExponent;
 }
 
-DWORD Smaller(DWORD a, DWORD b) {
-    return a < b ? a : b;
-}
+DWORD Smaller(DWORD a, DWORD b) { return a < b ? a : b; }
 
 }  // namespace
 
 CCircularBuffer::CCircularBuffer(DWORD nSizeExponent)
-    : m_hMutex(NULL), m_hRoomEvent(NULL), m_nCount(0), m_nMask(0), m_nHead(0), m_nTail(0), m_pData(NULL) {
+    : m_hMutex(nullptr), m_hRoomEvent(nullptr), m_nCount(0), m_nMask(0), m_nHead(0), m_nTail(0), m_pData(nullptr) {
     DWORD nCapacity = 1u << ClampSizeExponent(nSizeExponent);
     m_nMask = nCapacity - 1;
 
     m_pData = new (std::nothrow) BYTE[nCapacity];
-    if (m_pData == NULL) throw 3L;
+    if (m_pData == nullptr) throw 3L;
 
-    m_hMutex = CreateMutexA(NULL, FALSE, NULL);
-    if (m_hMutex == NULL) {
+    m_hMutex = CreateMutexA(nullptr, FALSE, nullptr);
+    if (m_hMutex == nullptr) {
         // The destructor does not run for a throwing constructor, so the storage goes here.
         delete[] m_pData;
-        m_pData = NULL;
+        m_pData = nullptr;
         throw 4L;
     }
-    m_hRoomEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (m_hRoomEvent == NULL) {
+    m_hRoomEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (m_hRoomEvent == nullptr) {
         CloseHandle(m_hMutex);
-        m_hMutex = NULL;
+        m_hMutex = nullptr;
         delete[] m_pData;
-        m_pData = NULL;
+        m_pData = nullptr;
         throw 4L;
     }
 }
 
 CCircularBuffer::~CCircularBuffer() {
     CloseHandle(m_hRoomEvent);
-    m_hRoomEvent = NULL;
+    m_hRoomEvent = nullptr;
     CloseHandle(m_hMutex);
-    m_hMutex = NULL;
+    m_hMutex = nullptr;
     delete[] m_pData;
-    m_pData = NULL;
+    m_pData = nullptr;
 }
 
 DWORD CCircularBuffer::PutBytes(const BYTE *pSource, DWORD nCount) {
@@ -77,7 +75,7 @@ DWORD CCircularBuffer::BytesAvailable(BYTE *pDest, DWORD nWanted, DWORD *pnTaken
     // The out-count is left alone on an empty buffer; the timed read relies on what it put there.
     if (m_nCount != 0) {
         nTaken = GetBytes(pDest, nWanted);
-        if (pnTaken != NULL) *pnTaken = nTaken;
+        if (pnTaken != nullptr) *pnTaken = nTaken;
     }
     Unlock();
     if (nTaken > 0) SetEvent(m_hRoomEvent);
@@ -117,10 +115,6 @@ DWORD CCircularBuffer::GetBytes(BYTE *pDest, DWORD nWanted) {
     return nTaken;
 }
 
-void CCircularBuffer::Lock() {
-    WaitForSingleObject(m_hMutex, INFINITE);
-}
+void CCircularBuffer::Lock() { WaitForSingleObject(m_hMutex, INFINITE); }
 
-void CCircularBuffer::Unlock() {
-    ReleaseMutex(m_hMutex);
-}
+void CCircularBuffer::Unlock() { ReleaseMutex(m_hMutex); }

@@ -1,11 +1,12 @@
 // The printer-class transport's read-side open and its close, which tears the whole link down.
 #include <new>
 
-#include "discovery/DeviceFile.h"
-#include "jni/JavaBoundary.h"
+#include "discovery/Discovery.h"
+#include "port/JavaHandle.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 #include "printerclass/CircularBuffer.h"
+#include "printerclass/ReaderThread.h"
 #include "trace/TraceWait.h"
 
 namespace {
@@ -55,7 +56,8 @@ bool CUsbComm::IsPrinterClassHandle(jint nHandle) {
     if (!bPrinterClassLink) return false;
     HANDLE hRead = m_hReadPort.load();
     HANDLE hWrite = m_hWritePort.load();
-    if ((hRead != nullptr && SameJavaHandle(hRead, nHandle)) || (hWrite != nullptr && SameJavaHandle(hWrite, nHandle))) {
+    if ((hRead != nullptr && SameJavaHandle(hRead, nHandle)) ||
+        (hWrite != nullptr && SameJavaHandle(hWrite, nHandle))) {
         return true;
     }
     // A native handle the library opened and still holds goes by what it is, whatever the last detection recorded;
@@ -125,6 +127,8 @@ int CUsbComm::ClosePrinterClassPipe(jint nHandle) {
     return nResult;
 }
 
+// Java closes a handle it holds, so the reader is still running: it waits for both of the reader's signals (end of
+// loop, end of thread), and a failed first wait means the done event is missing, so nothing can be released safely.
 int CUsbComm::CloseMatchingHandle() {
     HANDLE hStop = m_hStopEvent.load();
     if (hStop != nullptr) {
@@ -148,12 +152,15 @@ int CUsbComm::CloseMatchingHandle() {
     return 0;
 }
 
+// The handles were replaced since Java got them, or a first close already released them: one wait is enough, and
+// only a reader still busy makes a failed wait a reason to release nothing.
 int CUsbComm::CloseOtherHandle() {
     if (!SignalStopAndWait(READER_SIGNAL_TIMEOUT)) return 1;
     Teardown();
     return 0;
 }
 
+// Shared with the suspend close, which runs on the power thread under the suspend budget and so takes its own bound.
 bool CUsbComm::SignalStopAndWait(DWORD dwTimeout) {
     HANDLE hStop = m_hStopEvent.load();
     if (hStop == nullptr) return true;

@@ -5,9 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "discovery/DeviceFile.h"
+#include "discovery/Discovery.h"
 #include "port/UsbComm.h"
 #include "printerclass/CircularBuffer.h"
+#include "printerclass/ReaderThread.h"
 #include "trace/Trace.h"
 
 namespace {

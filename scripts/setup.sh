@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ clang pkg-config
+  cmake make g++ clang clang-format pkg-config
   openjdk-17-jdk-headless
   libgtest-dev libgmock-dev libbenchmark-dev
   junit5

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds, runs the C++ and Java tests on Linux, the C++ tests again under
 # AddressSanitizer with UndefinedBehaviorSanitizer and under ThreadSanitizer, builds the library with clang's
-# thread-safety analysis, then builds the Windows DLL and runs
+# thread-safety analysis, checks the sources' layout, then builds the Windows DLL and runs
 # its checks and tests under Wine. Ends with one line that counts every test: "tests: N passed, N failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +25,7 @@ run_stage() {
 
 run_stage "Linux build" "$root/scripts/build.sh" "$root/build"
 run_stage "Linux tests" bash -c "cd '$root/build' && ctest --output-on-failure --timeout 900"
+run_stage "Source layout (clang-format)" "$root/tests/format.sh" "$root"
 run_stage "Clang thread-safety analysis" "$root/tests/thread_safety.sh" "$root" "$root/build-clang"
 if [ -x "$root/tests/sanitize.sh" ]; then
   run_stage "Sanitizers" "$root/tests/sanitize.sh" "$root" "$root/build-sanitize"

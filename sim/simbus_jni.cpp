@@ -1,5 +1,6 @@
 // The native methods of com.qel.usb.sim.SimBus, over the C control API.
-#include <jni.h>
+// The generated header declares each native as javac sees it: a definition that drifts from it does not compile.
+#include "com_qel_usb_sim_SimBus.h"
 
 #include <vector>
 

@@ -29,12 +29,14 @@ void TraceFailureLine(DWORD dwError, const char *pszFormat, ...);
 // A read's or write's byte count, and its first 16 bytes in hex when VIRIVOREZU_TRACE_BYTES=1.
 void TraceBytesLine(const char *pszEvent, int nHandle, const void *pBytes, DWORD nCount);
 
-template <class... Args> inline void Trace(const char *pszFormat, Args... args) {
+template <class... Args>
+inline void Trace(const char *pszFormat, Args... args) {
     if (!TraceOn()) return;
     TraceLine(pszFormat, args...);
 }
 
-template <class... Args> inline void TraceFailure(DWORD dwError, const char *pszFormat, Args... args) {
+template <class... Args>
+inline void TraceFailure(DWORD dwError, const char *pszFormat, Args... args) {
     if (!TraceOn()) return;
     TraceFailureLine(dwError, pszFormat, args...);
 }

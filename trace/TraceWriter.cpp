@@ -26,10 +26,10 @@ std::unique_ptr<CTraceFile> g_pDestination;
 // The system's text for a code, without its line end; empty when the system has none.
 void AppendSystemText(DWORD dwError, char *pszLine, size_t nSize) {
     char *pszText = nullptr;
-    DWORD nLength = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                       FORMAT_MESSAGE_FROM_SYSTEM,
-                                   nullptr, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                   reinterpret_cast<LPSTR>(&pszText), 0, nullptr);
+    DWORD nLength =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                       nullptr, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&pszText),
+                       0, nullptr);
     while (nLength > 0 && pszText != nullptr && (pszText[nLength - 1] == '\n' || pszText[nLength - 1] == '\r')) {
         pszText[--nLength] = '\0';
     }

@@ -1,6 +1,7 @@
 #include "user32/user_state.h"
 
 #include "kernel/thread_exit.h"
+#include "user32/power_events.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,14 +11,13 @@ namespace platform::user32 {
 
 namespace {
 
-// Windows destroys a thread's windows and drops its queue when the thread ends. The procedures are not called:
-// the thread that would run them is gone. Senders still waiting on the thread get 0.
-void onThreadExit(DWORD threadId)
+// Returns whether the thread owned windows.
+bool dropThreadWindows(DWORD threadId)
 {
     UserState &state = userState();
     std::lock_guard<std::mutex> guard(state.lock);
     auto queue = state.queues.find(threadId);
-    if (queue == state.queues.end()) return;
+    if (queue == state.queues.end()) return false;
     std::vector<HWND> owned;
     for (auto &entry : state.windows) {
         if (entry.second.ownerThread == threadId) owned.push_back(entry.second.handle);
@@ -26,6 +26,17 @@ void onThreadExit(DWORD threadId)
     for (auto &message : queue->second.sent) finishSentMessage(*message, 0, false);
     state.queues.erase(queue);
     state.changed.notify_all();
+    return !owned.empty();
+}
+
+// Windows destroys a thread's windows and drops its queue when the thread ends. The procedures are not called:
+// the thread that would run them is gone. Senders still waiting on the thread get 0.
+void onThreadExit(DWORD threadId)
+{
+    // Only a thread that had windows: the power source's own thread has none, and ends while its stop waits.
+    if (!dropThreadWindows(threadId)) return;
+    // Outside the state's lock: a power source's stop may wait for its thread, which may be waiting for that lock.
+    platform::syncPowerEventSource();
 }
 
 bool isAtom(LPCSTR name)

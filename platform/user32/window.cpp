@@ -5,6 +5,7 @@
 // Windows does; a window destroyed because its thread ended gets no message, since no thread is left to run
 // its procedure.
 #include "kernel/faults.h"
+#include "user32/power_events.h"
 #include "user32/user_state.h"
 
 namespace platform::user32 {
@@ -31,9 +32,12 @@ HWND addWindow(UserState &state, std::shared_ptr<WindowClass> windowClass, DWORD
 
 void discardWindow(HWND hwnd)
 {
-    UserState &state = userState();
-    std::lock_guard<std::mutex> guard(state.lock);
-    removeWindow(state, hwnd);
+    {
+        UserState &state = userState();
+        std::lock_guard<std::mutex> guard(state.lock);
+        removeWindow(state, hwnd);
+    }
+    platform::syncPowerEventSource();
 }
 
 // A procedure refuses its window by answering WM_NCCREATE with FALSE or WM_CREATE with -1.
@@ -84,7 +88,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     }
     CREATESTRUCTA create{lpParam, hInstance, hMenu, hWndParent, nHeight, nWidth, Y, X,
                          static_cast<LONG>(dwStyle), lpWindowName, lpClassName, dwExStyle};
-    return runCreationMessages(hwnd, procedure, create) ? hwnd : nullptr;
+    if (!runCreationMessages(hwnd, procedure, create)) return nullptr;
+    platform::syncPowerEventSource();
+    return hwnd;
 }
 
 BOOL WINAPI DestroyWindow(HWND hWnd)

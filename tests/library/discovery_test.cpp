@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/kernel/faults.h"
+#include "discovery/Discovery.h"
 #include "port/UsbComm.h"
 #include "sim/bus.h"
 
@@ -37,10 +38,11 @@ protected:
         return sim::attach(setup);
     }
 
-    int find(int usbType) { return comm_.FindDevicePath(usbType, buffer_, DEVICE_PATH_SIZE); }
+    int find(int usbType) { return FindDevicePath(usbType, buffer_, DEVICE_PATH_SIZE) ? 1 : 0; }
+    HANDLE openReadPipe(int usbType) { return OpenPipe(usbType, "PIPE00", pipePath_, DEVICE_PATH_SIZE); }
 
-    CUsbComm comm_;
     char buffer_[DEVICE_PATH_SIZE];
+    char pipePath_[DEVICE_PATH_SIZE] = {};
 };
 
 TEST_F(Discovery, aPresentSupportedDeviceIsFoundAndNoHandleStaysOpen) {
@@ -137,26 +139,26 @@ TEST_F(Discovery, identifiersMatchOnlyInTheLetterCasesTheTableLists) {
 
 TEST_F(Discovery, aPathWithNoRoomForAPipeNameIsPassedOverWithoutOverflow) {
     // A path of up to 248 characters leaves room for "\PIPE00" and the terminator in 256 bytes; one more does not.
-    size_t fixedPart = sim::interfacePath(attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, "i"))
-                           .size() - 1;
+    size_t fixedPart =
+        sim::interfacePath(attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, "i")).size() - 1;
     sim::removeAll();
-    int tooLong = attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower,
-                         std::string(249 - fixedPart, 'x'));
+    int tooLong =
+        attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, std::string(249 - fixedPart, 'x'));
     ASSERT_EQ(249u, sim::interfacePath(tooLong).size());
     char guarded[DEVICE_PATH_SIZE + 16];
     memset(guarded, 0x5A, sizeof(guarded));
     strcpy(guarded, "untouched");
-    EXPECT_EQ(0, comm_.FindDevicePath(USB_TYPE_PRINTER_CLASS, guarded, DEVICE_PATH_SIZE));
+    EXPECT_FALSE(FindDevicePath(USB_TYPE_PRINTER_CLASS, guarded, DEVICE_PATH_SIZE));
     EXPECT_STREQ("untouched", guarded);
     for (size_t i = DEVICE_PATH_SIZE; i < sizeof(guarded); ++i) EXPECT_EQ(0x5A, guarded[i]);
 
-    int longest = attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower,
-                         std::string(248 - fixedPart, 'y'));
+    int longest =
+        attach(sim::Transport::PrinterClass, VID, PID, sim::LetterCase::Lower, std::string(248 - fixedPart, 'y'));
     EXPECT_EQ(1, find(USB_TYPE_PRINTER_CLASS));
     EXPECT_EQ(sim::interfacePath(longest), buffer_);
-    HANDLE pipe = comm_.OpenPipe(USB_TYPE_PRINTER_CLASS, "PIPE00");
+    HANDLE pipe = openReadPipe(USB_TYPE_PRINTER_CLASS);
     EXPECT_NE(INVALID_HANDLE_VALUE, pipe) << "the longest path still opens as a pipe";
-    EXPECT_EQ(255u, strlen(comm_.m_szDevicePath));
+    EXPECT_EQ(255u, strlen(pipePath_));
     CloseHandle(pipe);
 }
 
@@ -178,11 +180,11 @@ TEST_F(Discovery, detectionNeverTouchesTheProcessPortState) {
 }
 
 TEST_F(Discovery, openPipeOpensTheReadPipeOfTheDevice) {
-    EXPECT_EQ(INVALID_HANDLE_VALUE, comm_.OpenPipe(USB_TYPE_NATIVE, "PIPE00"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, openReadPipe(USB_TYPE_NATIVE));
     int printer = attach(sim::Transport::Native);
-    HANDLE pipe = comm_.OpenPipe(USB_TYPE_NATIVE, "PIPE00");
+    HANDLE pipe = openReadPipe(USB_TYPE_NATIVE);
     ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
-    EXPECT_EQ(sim::interfacePath(printer) + "\\PIPE00", comm_.m_szDevicePath);
+    EXPECT_EQ(sim::interfacePath(printer) + "\\PIPE00", pipePath_);
     EXPECT_EQ(1, sim::openFiles(printer));
     CloseHandle(pipe);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "printer_class_java_fixture.h"
+#include "power/PowerWindowClass.h"
 #include "sim/simbus.h"
 
 namespace printer_class_test {
@@ -171,7 +172,7 @@ TEST_F(LinkFaults, aResumeDoesNotBringBackALinkJavaClosedWhileTheSystemWasAway) 
     EXPECT_EQ(0, sim::openFiles(printer_));
     ASSERT_TRUE(sim::takeAll(printer_, written));
     EXPECT_TRUE(written.empty()) << "the printer was not sent the resume command";
-    EXPECT_TRUE(waitUntil([] { return FindWindowA("JPOS Power Handler Window", nullptr) == nullptr; }))
+    EXPECT_TRUE(waitUntil([] { return FindWindowA(POWER_WINDOW_CLASS, nullptr) == nullptr; }))
         << "the power window outlived the link";
     platform::setTimeScale(1);
 }

@@ -44,8 +44,8 @@ TEST(LinkGuard, matchesHandlesByTheirLow32BitsAsJavaPassesThem) {
     CLinkGuard guard;
     HANDLE handle = newEvent();
     guard.Adopt(handle);
-    auto widened = reinterpret_cast<HANDLE>(static_cast<intptr_t>(static_cast<int32_t>(
-        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)))));
+    auto widened = reinterpret_cast<HANDLE>(
+        static_cast<intptr_t>(static_cast<int32_t>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)))));
     EXPECT_TRUE(guard.Lease(widened));
     EXPECT_TRUE(guard.Retire(widened));
     EXPECT_FALSE(guard.Lease(nullptr));

@@ -8,15 +8,12 @@
 #include "kernel/time_scale.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
+#include "power/PowerWindowClass.h"
 #include "sim/simbus.h"
 
 namespace {
 
-const char POWER_CLASS[] = "JPOS Power Handler Window";
-
-HWND powerWindow() {
-    return FindWindowA(POWER_CLASS, NULL);
-}
+HWND powerWindow() { return FindWindowA(POWER_WINDOW_CLASS, NULL); }
 
 // Stop does not wait for the power thread; its window goes when the thread has ended.
 bool waitForNoPowerWindow() {
@@ -223,7 +220,7 @@ TEST_F(PowerHandler, ShutdownEndsThePowerThreadAndUnregistersTheClass) {
     EXPECT_FALSE(PostThreadMessageA(threadId, WM_NULL, 0, 0));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_THREAD_ID);
     SetLastError(0);
-    EXPECT_FALSE(UnregisterClassA(POWER_CLASS, NULL));
+    EXPECT_FALSE(UnregisterClassA(POWER_WINDOW_CLASS, NULL));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_DOES_NOT_EXIST);
 
     // Nothing left to stop: a second shutdown returns at once.

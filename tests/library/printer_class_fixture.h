@@ -30,7 +30,8 @@ const DWORD GENEROUS_MS = 60000;
 const int VID = 0x0dd4;
 const int PID = 0x015d;
 
-template <class Condition> bool waitUntil(Condition condition, std::chrono::seconds bound = GENEROUS) {
+template <class Condition>
+bool waitUntil(Condition condition, std::chrono::seconds bound = GENEROUS) {
     auto end = std::chrono::steady_clock::now() + bound;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;

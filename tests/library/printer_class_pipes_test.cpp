@@ -112,9 +112,9 @@ TEST_F(PrinterClassPipes, theCloseStopsTheReaderAndReleasesEverythingWhicheverHa
     for (int closeWith = 0; closeWith < 3; ++closeWith) {
         SCOPED_TRACE(closeWith);
         HANDLE read = openLink();
-        HANDLE write = CreateFileA((sim::interfacePath(printer_) + "\\" + PIPE_NAME_WRITE).c_str(),
-                                   GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
+        HANDLE write =
+            CreateFileA((sim::interfacePath(printer_) + "\\" + PIPE_NAME_WRITE).c_str(), GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_TRUE(isUsableHandle(write));
         comm_.m_guard.Adopt(write);
         comm_.m_hWritePort = write;

@@ -42,9 +42,18 @@ TEST(RingBuffer, CapacityIsTwoToTheClampedUnsignedExponent) {
         DWORD capacity;
     };
     const Case cases[] = {
-        {0, 64},       {5, 64},           {6, 64},           {7, 128},          {12, 4096},
-        {16, 65536},   {17, 65536},       {31, 65536},       {32, 65536},       {0x80000000u, 65536},
-        {(DWORD)-1, 65536}, {(DWORD)-12, 65536},
+        {0, 64},
+        {5, 64},
+        {6, 64},
+        {7, 128},
+        {12, 4096},
+        {16, 65536},
+        {17, 65536},
+        {31, 65536},
+        {32, 65536},
+        {0x80000000u, 65536},
+        {(DWORD)-1, 65536},
+        {(DWORD)-12, 65536},
     };
     for (const Case &c : cases) {
         CCircularBuffer buffer(c.exponent);

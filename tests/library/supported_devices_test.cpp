@@ -6,9 +6,9 @@
 
 #include <string>
 
+#include "discovery/Discovery.h"
 #include "discovery/SupportedDevices.h"
 #include "kernel/faults.h"
-#include "port/UsbComm.h"
 #include "sim/bus.h"
 
 namespace {
@@ -25,15 +25,12 @@ using sim::LetterCase;
 const KnownPrinter KNOWN_PRINTERS[] = {
     {0x0dd4, 0x015d, LetterCase::Lower}, {0x0dd4, 0x0186, LetterCase::Lower}, {0x0dd4, 0x0195, LetterCase::Lower},
     {0x0dd4, 0x015d, LetterCase::Upper}, {0x0dd4, 0x0186, LetterCase::Upper}, {0x0dd4, 0x0195, LetterCase::Upper},
-    {0x1fc9, 0x2016, LetterCase::Upper}, {0x1fc9, 0x2016, LetterCase::Lower},
-    {0x1fc9, 0x2017, LetterCase::Upper}, {0x1fc9, 0x2017, LetterCase::Lower},
-    {0x0483, 0x5720, LetterCase::Upper}, {0x0483, 0x5720, LetterCase::Lower},
-    {0x0483, 0x5743, LetterCase::Upper}, {0x0483, 0x5743, LetterCase::Lower},
-    {0x154f, 0x154f, LetterCase::Upper}, {0x154f, 0x154f, LetterCase::Lower},
-    {0x1504, 0x0006, LetterCase::Upper}, {0x1504, 0x0006, LetterCase::Lower},
-    {0x0fe6, 0x811e, LetterCase::Lower}, {0x0fe6, 0x811e, LetterCase::Mixed},
-    {0x2d37, 0xdef4, LetterCase::Lower}, {0x2d37, 0xdef4, LetterCase::Mixed},
-    {0x28e9, 0x0289, LetterCase::Lower}, {0x28e9, 0x0289, LetterCase::Upper},
+    {0x1fc9, 0x2016, LetterCase::Upper}, {0x1fc9, 0x2016, LetterCase::Lower}, {0x1fc9, 0x2017, LetterCase::Upper},
+    {0x1fc9, 0x2017, LetterCase::Lower}, {0x0483, 0x5720, LetterCase::Upper}, {0x0483, 0x5720, LetterCase::Lower},
+    {0x0483, 0x5743, LetterCase::Upper}, {0x0483, 0x5743, LetterCase::Lower}, {0x154f, 0x154f, LetterCase::Upper},
+    {0x154f, 0x154f, LetterCase::Lower}, {0x1504, 0x0006, LetterCase::Upper}, {0x1504, 0x0006, LetterCase::Lower},
+    {0x0fe6, 0x811e, LetterCase::Lower}, {0x0fe6, 0x811e, LetterCase::Mixed}, {0x2d37, 0xdef4, LetterCase::Lower},
+    {0x2d37, 0xdef4, LetterCase::Mixed}, {0x28e9, 0x0289, LetterCase::Lower}, {0x28e9, 0x0289, LetterCase::Upper},
     {0x1a86, 0xe008, LetterCase::Lower}, {0x1a86, 0xe008, LetterCase::Upper},
 };
 const int KNOWN_PRINTER_COUNT = sizeof(KNOWN_PRINTERS) / sizeof(KNOWN_PRINTERS[0]);
@@ -76,9 +73,8 @@ TEST_F(SupportedDevices, everyEntryInItsOrderFindsAPrinterWithThoseIdentifiersOn
         EXPECT_STREQ(identifiersOf(path).c_str(), g_pszSupportedDevices[i]);
 
         EXPECT_EQ(usbType, DetectUsbType());
-        CUsbComm comm;
         char found[DEVICE_PATH_SIZE] = {};
-        EXPECT_EQ(1, comm.FindDevicePath(usbType, found, DEVICE_PATH_SIZE));
+        EXPECT_TRUE(FindDevicePath(usbType, found, DEVICE_PATH_SIZE));
         EXPECT_EQ(path, found);
         sim::removeAll();
     }

@@ -18,8 +18,8 @@ namespace trace_test {
 // A path of the test's own under the temporary folder; an earlier run's files are gone.
 inline std::string tracePath(const std::string &name) {
     const char *folder = getenv("TMPDIR");
-    std::string path = std::string(folder != nullptr ? folder : "/tmp") + "/viri-trace-" +
-                       std::to_string(getpid()) + "-" + name;
+    std::string path =
+        std::string(folder != nullptr ? folder : "/tmp") + "/viri-trace-" + std::to_string(getpid()) + "-" + name;
     unlink(path.c_str());
     unlink((path + ".1").c_str());
     return path;

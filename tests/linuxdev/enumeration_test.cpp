@@ -1,7 +1,7 @@
 // What SetupAPI and detection see over the usblp backend: every usblp printer under Windows' interface path for a
 // USB printer, the instance part stable for the same printer on the same port, and the supported one chosen.
 #include "discovery/SupportedDevices.h"
-#include "port/UsbComm.h"
+#include "discovery/Discovery.h"
 #include "usblp_fixture.h"
 
 namespace linuxdev_test {
@@ -34,9 +34,8 @@ TEST_F(Enumeration, printersAreListedUnderWindowsPathsAndDetectionPicksTheSuppor
     EXPECT_TRUE(listed(GUID_NATIVE_USB_INTERFACE).empty()) << "usblp serves only the printer class";
 
     EXPECT_EQ(USB_TYPE_PRINTER_CLASS, DetectUsbType());
-    CUsbComm scratch;
     char found[DEVICE_PATH_SIZE] = {};
-    ASSERT_TRUE(scratch.FindDevicePath(USB_TYPE_PRINTER_CLASS, found, DEVICE_PATH_SIZE));
+    ASSERT_TRUE(FindDevicePath(USB_TYPE_PRINTER_CLASS, found, DEVICE_PATH_SIZE));
     EXPECT_EQ(path_, found);
 
     other.unplug();

@@ -69,8 +69,8 @@ void openPipe(Worker &worker, DWORD access) {
     bool neighbourThere = worker.round.neighbour >= 0 || worker.round.neighbourArriving;
     bool eitherTransport = neighbourThere && (result == 0 || result == 1);
     if (result != -1 && result != worker.round.transport && !eitherTransport) {
-        worker.round.failures.add(formatText("chaotic phase: an open returned %d on transport %d", result,
-                                             worker.round.transport));
+        worker.round.failures.add(
+            formatText("chaotic phase: an open returned %d on transport %d", result, worker.round.transport));
     }
     if (result == -1) return;
     jint handle = access == GENERIC_READ ? worker.port.hReadPort() : worker.port.hWritePort();
@@ -267,10 +267,11 @@ void runChaoticPhase(RoundContext &round, uint64_t phaseSeed) {
             --workersLeft;
         });
     }
-    std::thread controller(runController, std::ref(round), RandomSource(phaseSeed, 99), flips,
-                           std::cref(workersLeft));
+    std::thread controller(runController, std::ref(round), RandomSource(phaseSeed, 99), flips, std::cref(workersLeft));
     std::thread powerStorm;
-    if (storm) powerStorm = std::thread(runPowerStorm, std::ref(round), mixSeed(phaseSeed ^ 98), std::cref(workersLeft));
+    if (storm) {
+        powerStorm = std::thread(runPowerStorm, std::ref(round), mixSeed(phaseSeed ^ 98), std::cref(workersLeft));
+    }
     for (std::thread &thread : threads) thread.join();
     controller.join();
     if (powerStorm.joinable()) powerStorm.join();

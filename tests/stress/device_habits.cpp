@@ -25,9 +25,9 @@ bool applyDeviceHabits(int printer, const DeviceHabits &habits) {
 }
 
 std::string describeDeviceHabits(const DeviceHabits &habits) {
-    return formatText("reads complete at once %d, zero-length read every %u, cancel delay %lu ms, cancels ignored "
-                      "%d, unplug code %lu",
-                      habits.completeAtOnce ? 1 : 0, habits.zeroLengthEvery,
-                      static_cast<unsigned long>(habits.cancelDelay), habits.ignoresCancels ? 1 : 0,
-                      static_cast<unsigned long>(habits.unplugCode));
+    return formatText(
+        "reads complete at once %d, zero-length read every %u, cancel delay %lu ms, cancels ignored "
+        "%d, unplug code %lu",
+        habits.completeAtOnce ? 1 : 0, habits.zeroLengthEvery, static_cast<unsigned long>(habits.cancelDelay),
+        habits.ignoresCancels ? 1 : 0, static_cast<unsigned long>(habits.unplugCode));
 }

@@ -12,6 +12,7 @@
 #include "kernel/thread_registry.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
+#include "power/PowerWindowClass.h"
 #include "sim/bus.h"
 #include "stress/stress_round.h"
 #include "stress/text_format.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-const char POWER_WINDOW_CLASS[] = "JPOS Power Handler Window";
 const auto RELEASE_BOUND = std::chrono::seconds(30);
 
 bool waitFor(const std::function<bool()> &condition, std::chrono::seconds bound) {
@@ -41,7 +41,6 @@ std::string describeOpenHandles() {
     return text;
 }
 
-
 void checkHandlesReleased(RoundContext &round) {
     // The close waits a (scaled) second for the idle power thread to end; when that runs out, the thread's handle
     // is kept until the next start or the unload. That one handle may outlast the close, nothing else may.
@@ -62,9 +61,10 @@ void checkHandlesReleased(RoundContext &round) {
     ShutdownPowerHandler();
     // Waited for, not read once: the trace writer, when the trace is on, replaces its file's handle as it rotates.
     if (!waitFor([baseline] { return platform::openHandleCount() == baseline; }, RELEASE_BOUND)) {
-        round.failures.add(formatText("after the unload's stop %zu handles are open, %zu before the link was "
-                                      "opened:%s",
-                                      platform::openHandleCount(), baseline, describeOpenHandles().c_str()));
+        round.failures.add(
+            formatText("after the unload's stop %zu handles are open, %zu before the link was "
+                       "opened:%s",
+                       platform::openHandleCount(), baseline, describeOpenHandles().c_str()));
     }
 }
 
@@ -73,9 +73,10 @@ void checkHandlesReleased(RoundContext &round) {
 void checkThreadsEnded(RoundContext &round) {
     size_t baseline = round.threadBaseline;
     if (waitFor([baseline] { return platform::liveThreadCount() <= baseline; }, RELEASE_BOUND)) return;
-    round.failures.add(formatText("after the close %zu threads of the platform layer still run, %zu before the "
-                                  "round",
-                                  platform::liveThreadCount(), baseline));
+    round.failures.add(
+        formatText("after the close %zu threads of the platform layer still run, %zu before the "
+                   "round",
+                   platform::liveThreadCount(), baseline));
 }
 
 void checkFieldEmpty(RoundContext &round, const char *name, const void *value) {
@@ -129,7 +130,9 @@ bool openLink(RoundContext &round) {
     jint read = round.port.initPipe(static_cast<jint>(GENERIC_READ));
     round.countOperation();
     round.countOperation();
-    if (round.transport == USB_TYPE_NATIVE && read == round.transport) round.keepNativeReadHandle(round.port.hReadPort());
+    if (round.transport == USB_TYPE_NATIVE && read == round.transport) {
+        round.keepNativeReadHandle(round.port.hReadPort());
+    }
     if (written == round.transport && read == round.transport) return true;
     round.failures.add(formatText("opening the link: the write open returned %d, the read open %d", written, read));
     return false;
@@ -162,9 +165,10 @@ void closeLinkAndCheckReleased(RoundContext &round) {
     checkThreadsEnded(round);
     if (sim::openFiles() != 0) {
         int onNeighbour = round.neighbour >= 0 ? sim::openFiles(round.neighbour) : 0;
-        round.failures.add(formatText("after the close %d files are open on the printers, %d of them on the "
-                                      "neighbour of the other transport",
-                                      sim::openFiles(), onNeighbour));
+        round.failures.add(
+            formatText("after the close %d files are open on the printers, %d of them on the "
+                       "neighbour of the other transport",
+                       sim::openFiles(), onNeighbour));
     }
     checkPortStateEmpty(round);
     checkJavaSide(round);
@@ -209,9 +213,10 @@ void suspendAndResume(RoundContext &round) {
     jint opened = round.port.initPipe(static_cast<jint>(GENERIC_WRITE));
     if (written != suspended || writeError != suspended || text != "Power Suspended\n" || read != -1 ||
         readError != suspended || opened != -1) {
-        round.failures.add(formatText("while suspended: write %d (last error %d), text \"%s\", read %d (last error "
-                                      "%d), open %d",
-                                      written, writeError, text.c_str(), read, readError, opened));
+        round.failures.add(
+            formatText("while suspended: write %d (last error %d), text \"%s\", read %d (last error "
+                       "%d), open %d",
+                       written, writeError, text.c_str(), read, readError, opened));
     }
 
     platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
@@ -220,8 +225,8 @@ void suspendAndResume(RoundContext &round) {
     sim::takeAll(round.printer, input);
     const std::vector<uint8_t> commands = {0x1D, 0xFF, 0x1D, 0x04, 0x02, 0x1B, 0x40};
     if (input != commands) {
-        round.failures.add(formatText("around the suspend the printer got %zu bytes, not its two commands",
-                                      input.size()));
+        round.failures.add(
+            formatText("around the suspend the printer got %zu bytes, not its two commands", input.size()));
     }
     for (int i = 0; i < 8; ++i) round.countOperation();
     // The resume opened new handles; Java gets them from its next open.

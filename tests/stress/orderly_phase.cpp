@@ -55,10 +55,11 @@ bool checkStreamBytes(RoundContext &round, StreamByte byteAt, const std::vector<
         uint8_t expected = byteAt(at + static_cast<uint64_t>(i));
         uint8_t got = static_cast<uint8_t>(bytes[static_cast<size_t>(i)]);
         if (got == expected) continue;
-        round.failures.add(formatText("orderly phase: stream byte %llu is 0x%02X, expected 0x%02X (read of %d bytes "
-                                      "starting at byte %llu)",
-                                      static_cast<unsigned long long>(at + static_cast<uint64_t>(i)), got, expected,
-                                      count, static_cast<unsigned long long>(at)));
+        round.failures.add(
+            formatText("orderly phase: stream byte %llu is 0x%02X, expected 0x%02X (read of %d bytes "
+                       "starting at byte %llu)",
+                       static_cast<unsigned long long>(at + static_cast<uint64_t>(i)), got, expected, count,
+                       static_cast<unsigned long long>(at)));
         return false;
     }
     return true;
@@ -69,8 +70,7 @@ void pauseLikeASlowReader(RandomSource &random) {
     if (random.percent(3)) std::this_thread::sleep_for(std::chrono::microseconds(random.below(3000)));
 }
 
-void readStream(RoundContext &round, RandomSource random, StreamProgress &progress, uint64_t total,
-                StreamByte byteAt) {
+void readStream(RoundContext &round, RandomSource random, StreamProgress &progress, uint64_t total, StreamByte byteAt) {
     ActivityBoard::Slot &slot = round.board.join("orderly reader");
     jint handle = round.port.hReadPort();
     auto lastProgress = std::chrono::steady_clock::now();
@@ -115,7 +115,10 @@ void writeFrames(RoundContext &round, RandomSource random, int writer, bool mayF
             round.ledger.recordWritten(writer, sequence);
             continue;
         }
-        if (!mayFail) round.failures.add(formatText("orderly phase: write #%d of writer %d returned %d", sequence, writer, result));
+        if (!mayFail) {
+            round.failures.add(
+                formatText("orderly phase: write #%d of writer %d returned %d", sequence, writer, result));
+        }
     }
     slot.leave();
 }
@@ -133,8 +136,8 @@ void askControlQuestions(RoundContext &round, RandomSource random, const std::at
         jint expectedSet = printerClass ? 1 : 0;
         jint expectedGot = printerClass ? 1 : constant;
         if (set != expectedSet || got != expectedGot) {
-            round.failures.add(formatText("orderly phase: time-out set %d returned %d, get returned %d", constant,
-                                          set, got));
+            round.failures.add(
+                formatText("orderly phase: time-out set %d returned %d, get returned %d", constant, set, got));
         }
         if (printerClass && round.port.purgeRequest(handle) != 1) {
             round.failures.add("orderly phase: a purge on the printer-class transport did not return 1");
@@ -159,8 +162,7 @@ void askControlQuestions(RoundContext &round, RandomSource random, const std::at
 // The printer's side: sends the stream in chunks, never more than the window ahead of the reader, and now and then
 // makes a read fail with a handle error. The printer keeps what it has not sent, so even the reconnect that
 // follows loses nothing. False when it could not send it all.
-bool sendStream(RoundContext &round, RandomSource &random, StreamProgress &progress, uint64_t total,
-                bool readErrors) {
+bool sendStream(RoundContext &round, RandomSource &random, StreamProgress &progress, uint64_t total, bool readErrors) {
     uint64_t sent = 0;
     std::vector<uint8_t> chunk;
     while (sent < total) {
@@ -212,9 +214,10 @@ bool streamWithoutPause(RoundContext &round, RandomSource &random, StreamProgres
     sim::stopStream(round.printer);
     uint64_t taken = sim::streamTaken(round.printer) - takenBefore;
     if (progress.received == total && taken != total) {
-        round.failures.add(formatText("orderly phase: the reader got the whole stream of %llu bytes, but the host "
-                                      "took %llu from the printer",
-                                      static_cast<unsigned long long>(total), static_cast<unsigned long long>(taken)));
+        round.failures.add(
+            formatText("orderly phase: the reader got the whole stream of %llu bytes, but the host "
+                       "took %llu from the printer",
+                       static_cast<unsigned long long>(total), static_cast<unsigned long long>(taken)));
     }
     return true;
 }

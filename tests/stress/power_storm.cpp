@@ -8,8 +8,7 @@
 namespace {
 
 void broadcastUntilDone(RoundContext &round, RandomSource random, int event, const std::atomic<int> &workersLeft) {
-    ActivityBoard::Slot &slot =
-        round.board.join(event == PBT_APMSUSPEND ? "storm suspender" : "storm resumer");
+    ActivityBoard::Slot &slot = round.board.join(event == PBT_APMSUSPEND ? "storm suspender" : "storm resumer");
     while (workersLeft > 0) {
         slot.doing(event == PBT_APMSUSPEND ? "suspend broadcast" : "resume broadcast");
         simbus_power(event);

@@ -14,6 +14,7 @@
 #include "kernel/time_scale.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
+#include "power/PowerWindowClass.h"
 #include "sim/bus.h"
 #include "sim/simbus.h"
 #include "support/fake_jni.h"
@@ -21,8 +22,6 @@
 #include "user32/broadcast.h"
 
 namespace {
-
-const char POWER_WINDOW_CLASS[] = "JPOS Power Handler Window";
 
 bool waitFor(const std::function<bool()> &condition) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

@@ -36,11 +36,11 @@ const char *transportName(int transport) { return transport == USB_TYPE_PRINTER_
 
 std::string describePortState() {
     const CUsbComm &comm = g_UsbComm;
-    return formatText("port state: type %d, suspended %d, connected %d, running %d, reader busy %d, read %p, "
-                      "write %p, reader thread %p",
-                      comm.m_nUsbType.load(), comm.m_bSuspended.load(), comm.m_bConnected.load() ? 1 : 0,
-                      comm.m_bRunning.load(), comm.m_bReaderBusy.load(), comm.m_hReadPort.load(),
-                      comm.m_hWritePort.load(), comm.m_hReaderThread.load());
+    return formatText(
+        "port state: type %d, suspended %d, connected %d, running %d, reader busy %d, read %p, "
+        "write %p, reader thread %p",
+        comm.m_nUsbType.load(), comm.m_bSuspended.load(), comm.m_bConnected.load() ? 1 : 0, comm.m_bRunning.load(),
+        comm.m_bReaderBusy.load(), comm.m_hReadPort.load(), comm.m_hWritePort.load(), comm.m_hReaderThread.load());
 }
 
 class Stress : public ::testing::Test {
@@ -87,12 +87,12 @@ TEST_F(Stress, randomSchedulesOnBothTransports) {
     StressCounters counters;
     ActivityBoard board;
     std::atomic<uint64_t> currentSeed{settings.seed};
-    Watchdog watchdog(counters.operations, board,
-                      [&currentSeed] {
-                          return formatText("replay with STRESS_SEED=0x%016" PRIx64 "\n", currentSeed.load()) +
-                                 describePortState();
-                      },
-                      STALL_LIMIT);
+    Watchdog watchdog(
+        counters.operations, board,
+        [&currentSeed] {
+            return formatText("replay with STRESS_SEED=0x%016" PRIx64 "\n", currentSeed.load()) + describePortState();
+        },
+        STALL_LIMIT);
 
     auto deadline = std::chrono::steady_clock::now() + settings.budget;
     uint64_t seed = settings.seed;
@@ -107,8 +107,8 @@ TEST_F(Stress, randomSchedulesOnBothTransports) {
         platform::clearFaults();
         RoundContext round(seed, platform::openHandleCount(), platform::liveThreadCount(), counters, board);
         // Printed before the round runs: a crash or a sanitizer report ends the process without a test failure.
-        std::printf("stress: round with STRESS_SEED=0x%016" PRIx64 " (%s; %s)\n", seed,
-                    transportName(round.transport), describeDeviceHabits(round.habits).c_str());
+        std::printf("stress: round with STRESS_SEED=0x%016" PRIx64 " (%s; %s)\n", seed, transportName(round.transport),
+                    describeDeviceHabits(round.habits).c_str());
         std::fflush(stdout);
         RandomSource shape(seed, 1000);
         runRound(round, shape.between(1, 4), deadline, settings.maxOperations);

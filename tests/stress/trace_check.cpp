@@ -8,7 +8,8 @@
 namespace {
 
 // Reads a run of characters that satisfy `accept` at `at`; false when there is none.
-template <class Accept> bool skipRun(const std::string &line, size_t &at, Accept accept) {
+template <class Accept>
+bool skipRun(const std::string &line, size_t &at, Accept accept) {
     size_t start = at;
     while (at < line.size() && accept(static_cast<unsigned char>(line[at]))) ++at;
     return at > start;

@@ -45,10 +45,11 @@ std::string compareWriter(int writer, const std::vector<int> &expected, const st
     size_t i = 0;
     while (i < expected.size() && i < arrived.size() && expected[i] == arrived[i]) ++i;
     if (i == expected.size() && i == arrived.size()) return "";
-    return formatText("writer %d: %zu writes reported done, %zu arrived; first difference at position %zu: done #%d, "
-                      "arrived #%d",
-                      writer, expected.size(), arrived.size(), i, i < expected.size() ? expected[i] : -1,
-                      i < arrived.size() ? arrived[i] : -1);
+    return formatText(
+        "writer %d: %zu writes reported done, %zu arrived; first difference at position %zu: done #%d, "
+        "arrived #%d",
+        writer, expected.size(), arrived.size(), i, i < expected.size() ? expected[i] : -1,
+        i < arrived.size() ? arrived[i] : -1);
 }
 
 // The frames in a printer's input, per writer in the order they arrived; what is wrong when the input is anything

@@ -20,7 +20,8 @@ jfieldID writeFieldId() { return reinterpret_cast<jfieldID>(&writeFieldTag); }
 
 // A call through a slot nobody implemented means the library uses JNI in a way no test has looked at: stopping at
 // once, with the slot's number, beats any made-up answer.
-template <std::size_t Slot> void JNICALL unimplementedSlot() {
+template <std::size_t Slot>
+void JNICALL unimplementedSlot() {
     std::fprintf(stderr, "fake JNI: the library called function table slot %u, which is not implemented\n",
                  static_cast<unsigned>(Slot));
     std::fflush(stderr);
@@ -29,7 +30,8 @@ template <std::size_t Slot> void JNICALL unimplementedSlot() {
 
 constexpr std::size_t SLOT_COUNT = sizeof(JNINativeInterface_) / sizeof(void *);
 
-template <std::size_t... Slots> void fillUnimplemented(void **slots, std::index_sequence<Slots...>) {
+template <std::size_t... Slots>
+void fillUnimplemented(void **slots, std::index_sequence<Slots...>) {
     ((slots[Slots] = reinterpret_cast<void *>(&unimplementedSlot<Slots>)), ...);
 }
 
@@ -308,9 +310,7 @@ void JNICALL FakeJvm::deleteLocalRef(JNIEnv *env, jobject object) {
     }
 }
 
-jboolean JNICALL FakeJvm::exceptionCheck(JNIEnv *env) {
-    return threadEnv(env).exceptionPending ? JNI_TRUE : JNI_FALSE;
-}
+jboolean JNICALL FakeJvm::exceptionCheck(JNIEnv *env) { return threadEnv(env).exceptionPending ? JNI_TRUE : JNI_FALSE; }
 
 void JNICALL FakeJvm::exceptionClear(JNIEnv *env) { threadEnv(env).exceptionPending = false; }
 

@@ -41,9 +41,9 @@ jint JavaUsbPort::getCommTimeout(jint handle) {
 
 jint JavaUsbPort::setCommTimeout(jint handle, jint readInterval, jint readTotalMultiplier, jint readTotalConstant,
                                  jint writeTotalMultiplier, jint writeTotalConstant) {
-    jint result = Java_com_qel_usb_UsbPort_usbSetCommTimeout(jvm_.env(), port_, handle, readInterval,
-                                                             readTotalMultiplier, readTotalConstant,
-                                                             writeTotalMultiplier, writeTotalConstant);
+    jint result =
+        Java_com_qel_usb_UsbPort_usbSetCommTimeout(jvm_.env(), port_, handle, readInterval, readTotalMultiplier,
+                                                   readTotalConstant, writeTotalMultiplier, writeTotalConstant);
     jvm_.nativeMethodReturned("usbSetCommTimeout");
     return result;
 }

@@ -21,5 +21,4 @@ JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericReadValue(JNIEnv *e
 JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetGenericWriteValue(JNIEnv *env, jobject thiz);
 JNIEXPORT jint JNICALL Java_com_qel_usb_UsbPort_usbGetLastError(JNIEnv *env, jobject thiz);
 JNIEXPORT jstring JNICALL Java_com_qel_usb_UsbPort_usbGetErrorString(JNIEnv *env, jobject thiz, jint code);
-
 }

@@ -31,8 +31,8 @@ std::string interfaceName(const DeviceIdentity &identity) {
 }
 
 bool createVolatileKey(const std::string &path, HKEY &key, std::string &error) {
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
         error = "RegCreateKeyEx(HKLM\\" + path + ") failed with " + std::to_string(status);
         return false;
@@ -79,9 +79,7 @@ std::string DeviceIdentity::devicePath() const {
 
 std::string DeviceIdentity::objectName() const { return "\\??\\" + lower(interfaceName(*this)); }
 
-std::string DeviceRegistration::enumKey() const {
-    return "SYSTEM\\CurrentControlSet\\Enum\\" + identity_.instanceId();
-}
+std::string DeviceRegistration::enumKey() const { return "SYSTEM\\CurrentControlSet\\Enum\\" + identity_.instanceId(); }
 
 std::string DeviceRegistration::interfaceKey() const {
     return "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\" + guidText(identity_.interfaceClass) + "\\##?#" +

@@ -12,10 +12,10 @@
 namespace winetest {
 
 struct DeviceIdentity {
-    std::string vidPid;      // as in the interface path, "vid_0dd4&pid_015d"
-    std::string instance;    // the instance part of the device instance id
+    std::string vidPid;    // as in the interface path, "vid_0dd4&pid_015d"
+    std::string instance;  // the instance part of the device instance id
     GUID interfaceClass{};
-    std::string reference;   // the interface's reference string
+    std::string reference;  // the interface's reference string
 
     // "USB\VID_0DD4&PID_015D\<instance>"
     std::string instanceId() const;
@@ -24,7 +24,6 @@ struct DeviceIdentity {
     // The object name that the DevicePath (without reference string) resolves through: "\??\usb#...#{guid}".
     std::string objectName() const;
 };
-
 
 class DeviceRegistration {
 public:

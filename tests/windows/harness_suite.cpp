@@ -146,8 +146,8 @@ void nativeInterfaceLimits(Checks &checks) {
     // A pipe is no serial driver: the native transport's time-out and purge requests fail with this code.
     unsigned char timeouts[20] = {};
     DWORD returned = 0;
-    checks.expect(!DeviceIoControl(readPipe, kIoctlSerialGetTimeouts, nullptr, 0, timeouts, sizeof(timeouts),
-                                   &returned, nullptr),
+    checks.expect(!DeviceIoControl(readPipe, kIoctlSerialGetTimeouts, nullptr, 0, timeouts, sizeof(timeouts), &returned,
+                                   nullptr),
                   "IOCTL_SERIAL_GET_TIMEOUTS fails on a pipe");
     checks.expectEqual(GetLastError(), ERROR_NOT_SUPPORTED, "its error");
     checks.expect(!PurgeComm(readPipe, PURGE_RXABORT | PURGE_RXCLEAR), "PurgeComm fails on a pipe");

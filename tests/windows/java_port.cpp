@@ -64,8 +64,7 @@ jint JavaPort::write(jint handle, const Bytes &data) {
 }
 
 jint JavaPort::read(jint handle, std::size_t arraySize, jbyte fill, Bytes &array) {
-    jbyteArray javaArray =
-        keepingLastError([&] { return jvm_.newByteArray(std::vector<jbyte>(arraySize, fill)); });
+    jbyteArray javaArray = keepingLastError([&] { return jvm_.newByteArray(std::vector<jbyte>(arraySize, fill)); });
     jint result = library_.usbReadInputPipe(env(), object_, handle, javaArray);
     returned("usbReadInputPipe");
     std::vector<jbyte> contents = keepingLastError([&] {

@@ -32,8 +32,8 @@ public:
     // Reads into a Java array of `arraySize` bytes that starts out as `fill`; `array` gets its contents after.
     jint read(jint handle, std::size_t arraySize, jbyte fill, Bytes &array);
     jint getCommTimeout(jint handle);
-    jint setCommTimeout(jint handle, jint interval, jint totalMultiplier, jint totalConstant,
-                        jint writeMultiplier, jint writeConstant);
+    jint setCommTimeout(jint handle, jint interval, jint totalMultiplier, jint totalConstant, jint writeMultiplier,
+                        jint writeConstant);
     jint purge(jint handle);
     jint genericReadValue();
     jint genericWriteValue();

@@ -68,8 +68,7 @@ Bytes PipeServer::received() {
 
 bool PipeServer::waitForReceived(std::size_t count, DWORD timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [&] { return received_.size() >= count; });
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return received_.size() >= count; });
 }
 
 void PipeServer::clearReceived() {

@@ -123,8 +123,8 @@ void suspendWhileThePrinterTakesNoData(Checks &checks, fakejni::FakeJvm &jvm, co
 
     DWORD_PTR answer = 0;
     const ULONGLONG start = GetTickCount64();
-    const bool returned = SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0, SMTO_NORMAL,
-                                              kSuspendHangBound, &answer) != 0;
+    const bool returned =
+        SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0, SMTO_NORMAL, kSuspendHangBound, &answer) != 0;
     std::printf("    the suspend handler took %llu ms\n", GetTickCount64() - start);
     checks.expect(returned, "the suspend handler returns although the printer takes no data");
     checks.expectEqual(static_cast<long long>(answer), 1, "PBT_APMSUSPEND");
@@ -141,8 +141,8 @@ void suspendWhileThePrinterTakesNoData(Checks &checks, fakejni::FakeJvm &jvm, co
     printer.writePipe().clearReceived();
     const int writeOpensBefore = printer.writePipe().totalConnections();
     answer = 0;
-    checks.expect(SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0, SMTO_NORMAL,
-                                      kResumeBound, &answer) != 0,
+    checks.expect(SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0, SMTO_NORMAL, kResumeBound,
+                                      &answer) != 0,
                   "the resume handling ends");
     checks.expectEqual(static_cast<long long>(answer), 1, "PBT_APMRESUMESUSPEND");
     checks.expectEqual(printer.writePipe().received(), Bytes(), "no resume command for a link Java closed");
@@ -163,9 +163,10 @@ void runPowerSuite(TestRunner &runner, const UsbPortLibrary &library) {
     fakejni::FakeJvm jvm;
     runner.run("suspend and resume through WM_POWERBROADCAST put 1D FF and 1D 04 02 1B 40 on the wire",
                [&](Checks &checks) { suspendAndResume(checks, jvm, library); });
-    runner.run("a suspend while the printer takes no data returns in time and closes the link; the resume after "
-               "Java closed it reopens nothing",
-               [&](Checks &checks) { suspendWhileThePrinterTakesNoData(checks, jvm, library); });
+    runner.run(
+        "a suspend while the printer takes no data returns in time and closes the link; the resume after "
+        "Java closed it reopens nothing",
+        [&](Checks &checks) { suspendWhileThePrinterTakesNoData(checks, jvm, library); });
 }
 
 }  // namespace winetest

@@ -55,8 +55,7 @@ bool Checks::expectEqual(long long actual, long long expected, const std::string
 }
 
 bool Checks::expectEqual(const std::string &actual, const std::string &expected, const std::string &what) {
-    return report(actual == expected, what + ": got " + quoted(actual) + ", expected " + quoted(expected),
-                  failures_);
+    return report(actual == expected, what + ": got " + quoted(actual) + ", expected " + quoted(expected), failures_);
 }
 
 bool Checks::expectEqual(const Bytes &actual, const Bytes &expected, const std::string &what) {

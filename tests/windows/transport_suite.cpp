@@ -46,8 +46,8 @@ void expectThreadsEnded(Checks &checks, const std::set<DWORD> &threads) {
 
 // Opens a path as the library does and tells how that went: "open" or the error code.
 std::string tryOpen(const std::string &path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return "error " + std::to_string(GetLastError());
     CloseHandle(file);
     return "open";
@@ -118,8 +118,7 @@ void withoutPrinter(Checks &checks, Context &context) {
     const jint code = lastErrorAfterTheJvmRan(port);
     checks.expectEqual(code, ERROR_DEVICE_NOT_CONNECTED, "usbGetLastError after the failed read open");
     const std::string text = port.errorString(code);
-    std::printf("    last error after the failed open: %ld, text %s\n", static_cast<long>(code),
-                quoted(text).c_str());
+    std::printf("    last error after the failed open: %ld, text %s\n", static_cast<long>(code), quoted(text).c_str());
     checks.expectEqual(text, expectedErrorString(code), "text of the failed open's error");
     checks.expect(!systemErrorText(ERROR_INVALID_HANDLE).empty(), "Wine has a text for error 6");
     checks.expectEqual(port.errorString(ERROR_INVALID_HANDLE), systemErrorText(ERROR_INVALID_HANDLE),

@@ -3,6 +3,8 @@
 #include <setupapi.h>
 #include <tlhelp32.h>
 
+#include "power/PowerWindowClass.h"
+
 namespace winetest {
 
 namespace {
@@ -26,9 +28,10 @@ bool waitUntil(const std::function<bool()> &condition, DWORD timeoutMs) {
 
 std::string systemErrorText(DWORD code) {
     char *buffer = nullptr;
-    DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&buffer), 0, nullptr);
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                       nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&buffer), 0,
+                       nullptr);
     if (length == 0 || buffer == nullptr) {
         return std::string();
     }
@@ -37,7 +40,7 @@ std::string systemErrorText(DWORD code) {
     return text;
 }
 
-HWND findPowerWindow() { return FindWindowA("JPOS Power Handler Window", nullptr); }
+HWND findPowerWindow() { return FindWindowA(POWER_WINDOW_CLASS, nullptr); }
 
 std::vector<std::string> listInterfacePaths(const GUID &interfaceClass) {
     std::vector<std::string> paths;

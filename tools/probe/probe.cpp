@@ -8,12 +8,12 @@
 #include <cstring>
 #include <string>
 
-#include "discovery/PipePath.h"
+#include "discovery/Discovery.h"
 #include "discovery/SupportedDevices.h"
-#include "port/UsbComm.h"
 #include "tools/guid_text.h"
 #include "tools/probe/device_interfaces.h"
 #include "tools/probe/devices_on_this_machine.h"
+#include "tools/probe/power_events.h"
 #include "tools/probe/status_exchange.h"
 #include "tools/probe/trace_summary.h"
 #include "tools/probe/virtual_printers.h"
@@ -117,14 +117,14 @@ std::string detect(int supported) {
     std::printf("  picks:       %d, %s\n", type, transportName(type));
     if (type < 0) {
         if (supported > 0) {
-            std::printf("  a supported printer is present but its read pipe did not open: another program may hold\n"
-                        "  it open, or it is being unplugged\n");
+            std::printf(
+                "  a supported printer is present but its read pipe did not open: another program may hold\n"
+                "  it open, or it is being unplugged\n");
         }
         return std::string();
     }
-    CUsbComm scratch;
     char interfacePath[DEVICE_PATH_SIZE] = {};
-    if (!scratch.FindDevicePath(type, interfacePath, DEVICE_PATH_SIZE)) {
+    if (!FindDevicePath(type, interfacePath, DEVICE_PATH_SIZE)) {
         std::printf("  lookup:      no supported device found on the second look (unplugged meanwhile?)\n");
         return std::string();
     }
@@ -145,7 +145,9 @@ bool exchange(const std::string &interfacePath) {
     }
     bool statusByte = (answer.status & 0x93) == 0x12;
     std::printf("  answer:      %02X, %s\n", answer.status,
-                !statusByte ? "not a status byte" : (answer.status & 0x08) != 0 ? "printer offline" : "printer online");
+                !statusByte                   ? "not a status byte"
+                : (answer.status & 0x08) != 0 ? "printer offline"
+                                              : "printer online");
     return statusByte;
 }
 
@@ -173,6 +175,7 @@ int main(int argc, char **argv) {
     supported += listClass("USB printer class interfaces", GUID_USBPRINT_INTERFACE);
     std::printf("  %d supported interface(s) in all\n", supported);
     probe::printDeviceNodes();
+    std::printf("\nSuspend and resume\n  %s\n", probe::describePowerEvents().c_str());
 
     std::string interfacePath = detect(supported);
     if (interfacePath.empty()) return 1;

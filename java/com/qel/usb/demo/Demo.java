@@ -14,6 +14,9 @@ import java.util.Locale;
  *
  * <p>Options: {@code --native} puts the printer behind the vendor's native USB driver instead of the USB printer
  * class driver; {@code --fast} runs the library's delays (the resume's 20 seconds) at a hundredth of real time.
+ * {@code --real} makes the same calls on the printer plugged into this machine, through the real-device library
+ * (no simulated bus, so {@link SimBus} is never touched): one receipt, the status, and the close; the system's own
+ * suspend and resume reach the library meanwhile.
  */
 public final class Demo {
     private static final int PBT_APMSUSPEND = 4;
@@ -28,30 +31,58 @@ public final class Demo {
     private final PrintStream out;
     private final int transport;
     private final double timeScale;
+    private final boolean real;
     private final UsbPort usb = new UsbPort();
     private UsbPort port = new UsbPort();
     private int printer;
     private int receiptShown;
 
-    private Demo(PrintStream out, int transport, double timeScale) {
+    private Demo(PrintStream out, int transport, double timeScale, boolean real) {
         this.out = out;
         this.transport = transport;
         this.timeScale = timeScale;
+        this.real = real;
     }
 
     public static void main(String[] args) throws Exception {
         int transport = SimBus.PRINTER_CLASS;
         double timeScale = 1.0;
+        boolean real = false;
         for (String arg : args) {
             if (arg.equals("--native")) {
                 transport = SimBus.NATIVE;
             } else if (arg.equals("--fast")) {
                 timeScale = FAST;
+            } else if (arg.equals("--real")) {
+                real = true;
             } else {
-                throw new IllegalArgumentException("unknown option " + arg + " (options: --native, --fast)");
+                throw new IllegalArgumentException("unknown option " + arg + " (options: --native, --fast, --real)");
             }
         }
-        new Demo(System.out, transport, timeScale).run();
+        Demo demo = new Demo(System.out, transport, timeScale, real);
+        if (!real) {
+            demo.run();
+            return;
+        }
+        try {
+            demo.runOnThisMachinesPrinter();
+        } catch (IllegalStateException failure) {
+            System.err.println(failure.getMessage());
+            System.err.println("viri_probe shows what the library finds on this machine, and what is missing.");
+            System.exit(1);
+        }
+    }
+
+    private void runOnThisMachinesPrinter() {
+        out.println("VIRIVOREzu demo: a JavaPOS driver's USB port and the receipt printer plugged into this machine");
+        out.println("  library:   " + System.getProperty("java.library.path"));
+        openPipes("Open both pipes (detection picks the transport)", port);
+        configure();
+        print("Print a receipt", firstReceipt());
+        askStatus();
+        closePipes();
+        out.println();
+        out.println("Done: a receipt printed through the library on this machine's printer.");
     }
 
     private void run() throws InterruptedException {
@@ -212,6 +243,12 @@ public final class Demo {
     }
 
     private void close() {
+        closePipes();
+        int detached = SimBus.detach(printer);
+        call("SimBus.detach(" + printer + ")", detached, "unplugged");
+    }
+
+    private void closePipes() {
         step("Close");
         int result = usb.usbClosePipe(port.hReadPort);
         call("usbClosePipe(hReadPort)", result, errorText(result));
@@ -220,8 +257,6 @@ public final class Demo {
         call("usbClosePipe(hWritePort)", result, transport == SimBus.PRINTER_CLASS && result == 0
                 ? "success (the first close already released the whole link)" : errorText(result));
         check(result == 0, "the write pipe did not close");
-        int detached = SimBus.detach(printer);
-        call("SimBus.detach(" + printer + ")", detached, "unplugged");
     }
 
     // ---- The two receipts ----
@@ -276,8 +311,11 @@ public final class Demo {
         out.println(String.format("    %-52s = %-10s %s", call, result, meaning));
     }
 
-    /** What the printer rendered since the last look, framed like paper. */
+    /** What the printer rendered since the last look, framed like paper; a real printer shows it on paper. */
     private void showReceipt() {
+        if (real) {
+            return;
+        }
         String text = SimBus.receiptText(printer);
         check(text != null, "the printer has no receipt");
         String fresh = text.length() >= receiptShown ? text.substring(receiptShown) : text;

@@ -1,0 +1,11 @@
+// The reader thread of the printer-class link; printerclass/ alone starts it and cleans up after it.
+#pragma once
+
+#include <windows.h>
+
+// The reader thread's entry; the parameter is the port state.
+DWORD WINAPI ReaderThreadProc(LPVOID pParam);
+
+// Frees the reader's reads that ignored their cancel and have ended since; the teardown calls it once the read
+// handle's close has brought the driver's cleanup.
+void ReapOrphanedReads();
