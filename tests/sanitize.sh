@@ -52,8 +52,8 @@ run() {
   start=$(date +%s)
   log="$dir/$test.log"
   local launch=()
-  # The usblp backend's tests emulate their printers through umockdev's preload library, which must come before
-  # the sanitizer's runtime.
+  # The real backends' tests (usblp and libusb) emulate their printers through umockdev's preload library, which
+  # must come before the sanitizer's runtime.
   if [ "$test" = linuxdev_tests ]; then
     launch=(env ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0" umockdev-wrapper)
   fi
