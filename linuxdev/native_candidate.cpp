@@ -96,6 +96,8 @@ std::vector<NativeCandidate> listNativeCandidates(libusb_context *context) {
         if (!isSupportedPair(descriptor.idVendor, descriptor.idProduct)) continue;
         NativeCandidate candidate;
         if (!findInterface(device, candidate)) continue;
+        int packetSize = libusb_get_max_packet_size(device, candidate.inEndpoint);
+        if (packetSize > 0) candidate.inPacketSize = packetSize;
         candidate.portPath = portPathOf(device);
         candidate.interfacePath = usbInterfacePath(GUID_NATIVE_USB_INTERFACE, descriptor.idVendor,
                                                    descriptor.idProduct,

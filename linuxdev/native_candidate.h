@@ -18,6 +18,8 @@ struct NativeCandidate {
     int interfaceNumber = 0;
     unsigned char inEndpoint = 0;
     unsigned char outEndpoint = 0;
+    // The IN endpoint's packet size: a read asks for whole packets, as a shorter buffer would overflow.
+    int inPacketSize = 512;
     // Bus and port path, as Linux names the device in sysfs (1-1.2).
     std::string portPath;
 };

@@ -16,12 +16,27 @@ size_t NativeDevice::pendingReads() const {
 }
 
 bool NativeDevice::submit(NativeTransfer &transfer, unsigned timeoutMs) {
-    unsigned char endpoint = transfer.isRead() ? candidate_.inEndpoint : candidate_.outEndpoint;
-    DWORD offset = transfer.isRead() ? transfer.got : 0;
-    libusb_fill_bulk_transfer(transfer.usb, handle_, endpoint, transfer.bytes.data() + offset,
-                              static_cast<int>(transfer.bytes.size() - offset), transferCameBack, &transfer,
-                              timeoutMs);
+    if (!transfer.isRead()) {
+        libusb_fill_bulk_transfer(transfer.usb, handle_, candidate_.outEndpoint, transfer.bytes.data(),
+                                  static_cast<int>(transfer.bytes.size()), transferCameBack, &transfer, timeoutMs);
+        return libusb_submit_transfer(transfer.usb) == 0;
+    }
+    // Whole packets for the rest: a packet that does not fit would overflow and be lost.
+    size_t packet = static_cast<size_t>(candidate_.inPacketSize);
+    size_t wanted = transfer.request->length() - transfer.got;
+    size_t asked = (wanted + packet - 1) / packet * packet;
+    transfer.bytes.resize(transfer.got + asked);
+    libusb_fill_bulk_transfer(transfer.usb, handle_, candidate_.inEndpoint, transfer.bytes.data() + transfer.got,
+                              static_cast<int>(asked), transferCameBack, &transfer, timeoutMs);
     return libusb_submit_transfer(transfer.usb) == 0;
+}
+
+void NativeDevice::deliver(NativeTransfer &transfer, Completions &done) {
+    DWORD length = transfer.request->length();
+    DWORD count = std::min(transfer.got, length);
+    std::memcpy(transfer.request->buffer(), transfer.bytes.data(), count);
+    if (transfer.got > length) held_.append(transfer.bytes.begin() + length, transfer.bytes.begin() + transfer.got);
+    end(transfer, ERROR_SUCCESS, count, done);
 }
 
 void NativeDevice::start(const std::shared_ptr<platform::IoRequest> &request, const void *file,
@@ -36,8 +51,20 @@ void NativeDevice::start(const std::shared_ptr<platform::IoRequest> &request, co
     unsigned timeoutMs = 0;
     if (transfer.isRead()) {
         transfer.limits = readLimits(timeouts, request->length());
+        // Bytes an earlier packet brought come first, and may be all this read needs.
+        DWORD taken = static_cast<DWORD>(std::min<size_t>(held_.size(), request->length()));
+        transfer.bytes.assign(held_.begin(), held_.begin() + taken);
+        held_.erase(0, taken);
+        transfer.got = taken;
+        bool enough = taken == request->length() ||
+                      (taken > 0 && (transfer.limits.endsAtOnce || transfer.limits.endsOnFirstBytes));
+        if (enough) {
+            std::memcpy(request->buffer(), transfer.bytes.data(), taken);
+            done.add(request, ERROR_SUCCESS, taken);
+            return;
+        }
         bool expired = false;
-        timeoutMs = nextReadTransferMs(transfer.limits, 0, 0, expired);
+        timeoutMs = nextReadTransferMs(transfer.limits, taken, 0, expired);
     } else {
         std::memcpy(transfer.bytes.data(), request->buffer(), request->length());
         timeoutMs = writeLimitMs(timeouts, request->length());
@@ -109,8 +136,11 @@ void NativeDevice::transferBack(NativeTransfer *transfer, Completions &done) {
             break;
         case LIBUSB_TRANSFER_TIMED_OUT:
             // A time-out is no error: the request succeeds with the bytes that came, or went, before it.
-            if (transfer->isRead()) std::memcpy(transfer->request->buffer(), transfer->bytes.data(), count);
-            end(*transfer, ERROR_SUCCESS, count, done);
+            if (transfer->isRead()) {
+                deliver(*transfer, done);
+            } else {
+                end(*transfer, ERROR_SUCCESS, count, done);
+            }
             break;
         case LIBUSB_TRANSFER_CANCELLED:
             end(*transfer, ERROR_OPERATION_ABORTED, 0, done);
@@ -126,13 +156,12 @@ void NativeDevice::transferBack(NativeTransfer *transfer, Completions &done) {
 // time-out says otherwise.
 void NativeDevice::continueRead(NativeTransfer &transfer, Completions &done) {
     DWORD length = transfer.request->length();
-    bool ends = transfer.got == length || transfer.limits.endsAtOnce ||
+    bool ends = transfer.got >= length || transfer.limits.endsAtOnce ||
                 (transfer.limits.endsOnFirstBytes && transfer.got > 0);
     bool expired = false;
     unsigned timeoutMs = ends ? 0 : nextReadTransferMs(transfer.limits, transfer.got, transfer.elapsedMs(), expired);
     if (!ends && !expired && submit(transfer, timeoutMs)) return;
-    std::memcpy(transfer.request->buffer(), transfer.bytes.data(), transfer.got);
-    end(transfer, ERROR_SUCCESS, transfer.got, done);
+    deliver(transfer, done);
     forget(&transfer);
 }
 

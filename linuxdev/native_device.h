@@ -8,6 +8,7 @@
 #include <libusb.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "files/io_request.h"
@@ -41,6 +42,8 @@ public:
     void endRequestsOf(const void *file, DWORD error, Completions &done);
     // PurgeComm's aborts: every read, or every write, of the device ends with ERROR_OPERATION_ABORTED.
     void abortAll(platform::IoKind kind, Completions &done);
+    // PurgeComm's RXCLEAR: drops what a packet brought beyond the read it came for.
+    void clearReceived() { held_.clear(); }
     // The printer went: requests in flight end with ERROR_DEVICE_NOT_CONNECTED.
     void unplug(Completions &done);
     // libusb handed the transfer back: continue a read, or end the request; frees the transfer once it is done.
@@ -54,12 +57,16 @@ private:
     void abort(NativeTransfer &transfer, DWORD error, Completions &done);
     void forget(NativeTransfer *transfer);
     void continueRead(NativeTransfer &transfer, Completions &done);
+    // Ends a read successfully: its bytes to the caller, a packet's surplus kept for the next read.
+    void deliver(NativeTransfer &transfer, Completions &done);
 
     const NativeCandidate candidate_;
     libusb_device_handle *const handle_;
     bool gone_ = false;
     int openFiles_ = 0;
     std::vector<std::unique_ptr<NativeTransfer>> transfers_;
+    // Bytes the printer sent beyond what the read they came for wanted, oldest first.
+    std::string held_;
 };
 
 }  // namespace linuxdev

@@ -75,7 +75,8 @@ DWORD NativeFile::purge(DWORD flags) {
         if (error == ERROR_SUCCESS) {
             if ((flags & PURGE_RXABORT) != 0) device_->abortAll(platform::IoKind::Read, done);
             if ((flags & PURGE_TXABORT) != 0) device_->abortAll(platform::IoKind::Write, done);
-            // The CLEAR flags: no byte waits in the driver between transfers, so no buffer is left to drop.
+            if ((flags & PURGE_RXCLEAR) != 0) device_->clearReceived();
+            // PURGE_TXCLEAR: a write is one transfer, sent or aborted; no output waits in the driver.
         }
     }
     done.run();

@@ -21,6 +21,7 @@ namespace {
 
 const unsigned char inEndpoint = 0x81;
 const unsigned char outEndpoint = 0x02;
+const int packetSize = 512;
 
 std::string hex4(int value) {
     char text[8];
@@ -230,17 +231,30 @@ void EmulatedNativePrinter::finish(std::shared_ptr<Urb> urb, int status, int act
     changed_.notify_all();
 }
 
+// As the wire delivers them: packets of up to 512 bytes until the buffer is full or a short packet ends the
+// transfer. A packet larger than the room left overflows: the kernel reports EOVERFLOW and the rest of it is lost.
+void EmulatedNativePrinter::fillIn(const std::shared_ptr<Urb> &urb) {
+    int taken = 0;
+    while (taken < urb->length && !in_.empty()) {
+        int packet = std::min(static_cast<int>(in_.size()), packetSize);
+        int room = urb->length - taken;
+        std::memcpy(urb->buffer->data + taken, in_.data(), static_cast<size_t>(std::min(packet, room)));
+        in_.erase(0, static_cast<size_t>(packet));
+        if (packet > room) return finish(urb, -EOVERFLOW, urb->length);
+        taken += packet;
+        if (packet < packetSize) break;
+    }
+    finish(urb, 0, taken);
+}
+
 // Moves URBs in flight as far as the printer's state allows; with the lock held.
 void EmulatedNativePrinter::progress() {
     for (auto it = pending_.begin(); it != pending_.end();) {
         std::shared_ptr<Urb> urb = *it;
         bool in = (urb->endpoint & 0x80) != 0;
         if (in && !in_.empty()) {
-            int count = std::min(static_cast<int>(in_.size()), urb->length);
-            std::memcpy(urb->buffer->data, in_.data(), static_cast<size_t>(count));
-            in_.erase(0, static_cast<size_t>(count));
             it = pending_.erase(it);
-            finish(urb, 0, count);
+            fillIn(urb);
         } else if (!in && !outPaused_) {
             if (urb->length > 0) out_.append(reinterpret_cast<const char *>(urb->buffer->data), urb->length);
             it = pending_.erase(it);

@@ -62,6 +62,7 @@ private:
     struct Urb;
     std::string usbSyspath() const;
     void progress();
+    void fillIn(const std::shared_ptr<Urb> &urb);
     void finish(std::shared_ptr<Urb> urb, int status, int actual);
     void blockPollOut();
     void raisePollOut();

@@ -110,6 +110,22 @@ TEST_F(NativeFile, aReadThatTimesOutReturnsTheBytesThatCame) {
     EXPECT_EQ("", result.bytes);
 }
 
+TEST_F(NativeFile, aReadShorterThanThePrintersPacketKeepsTheRestForTheNextReadUntilAPurge) {
+    ASSERT_TRUE(setTimeouts(readPipe_, 0, 0, 200));
+    printer_.send("ABCDE");
+    ReadResult first = readFrom(readPipe_, 2);
+    EXPECT_TRUE(first.ok) << first.error;
+    EXPECT_EQ("AB", first.bytes);
+    EXPECT_EQ("CDE", readFrom(readPipe_, 10).bytes) << "none of the packet is lost";
+
+    printer_.send("FGH");
+    EXPECT_EQ("F", readFrom(readPipe_, 1).bytes);
+    ASSERT_TRUE(PurgeComm(readPipe_, PURGE_RXCLEAR));
+    ReadResult after = readFrom(readPipe_, 10);
+    EXPECT_TRUE(after.ok);
+    EXPECT_EQ("", after.bytes) << "the purge dropped what the driver held";
+}
+
 TEST_F(NativeFile, theIntervalTimeoutEndsAReadAfterItsFirstBytes) {
     // No total time-out: the read waits for its first byte however long, then ends at the first gap.
     ASSERT_TRUE(setTimeouts(readPipe_, 50, 0, 0));
