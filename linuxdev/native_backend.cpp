@@ -71,6 +71,10 @@ libusb_context *NativeBackend::contextLocked() {
 std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &path, DWORD, DWORD &error) {
     std::string name = canonicalName(path);
     std::unique_lock<std::mutex> lock(mutex_);
+    // The interface a closing file still holds is let go at once; a claim before that would find it busy. And a
+    // thread stopping after the last close must be gone before the next starts. Waited for before anything else:
+    // from the lookup to the new device's listing, the lock is not let go, or a second open would claim again.
+    changed_.wait(lock, [this, &name] { return !eventsStop_ && !releasingPath(name); });
     Pipe pipe = Pipe::Device;
     // One handle and one claim per printer, whatever the number of files: detection's probes do not claim again.
     for (const auto &device : devices_) {
@@ -90,8 +94,6 @@ std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &pat
             error = errorForLibusb(result);
             return nullptr;
         }
-        // A thread stopping after the last close must be gone before the next starts.
-        changed_.wait(lock, [this] { return !eventsStop_; });
         auto device = std::make_shared<NativeDevice>(std::move(candidate), handle);
         devices_.push_back(device);
         ++handlesOpen_;
@@ -122,11 +124,14 @@ void NativeBackend::forget(const std::shared_ptr<NativeDevice> &device) {
     if (found != devices_.end()) devices_.erase(found);
 }
 
-void NativeBackend::fileClosed(const std::shared_ptr<NativeDevice> &device) {
+void NativeBackend::beginRelease(const std::shared_ptr<NativeDevice> &device) {
+    forget(device);
+    releasing_.push_back(device);
+}
+
+void NativeBackend::release(const std::shared_ptr<NativeDevice> &device) {
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (device->openFiles() != 0) return;
-        forget(device);
         // The transfers asked back must be back before the handle goes: libusb writes into their buffers.
         changed_.wait(lock, [&device] { return !device->hasTransfers(); });
     }
@@ -135,9 +140,19 @@ void NativeBackend::fileClosed(const std::shared_ptr<NativeDevice> &device) {
     bool last = false;
     {
         std::lock_guard<std::mutex> guard(mutex_);
+        releasing_.erase(std::find(releasing_.begin(), releasing_.end(), device));
         last = --handlesOpen_ == 0;
+        changed_.notify_all();
     }
     if (last) stopEventsThread();
+}
+
+bool NativeBackend::releasingPath(const std::string &name) {
+    Pipe pipe = Pipe::Device;
+    for (const auto &device : releasing_) {
+        if (pipeOf(name, device->candidate().interfacePath, pipe)) return true;
+    }
+    return false;
 }
 
 void NativeBackend::transferBack(NativeTransfer *transfer) {

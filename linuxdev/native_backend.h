@@ -35,9 +35,12 @@ public:
     std::mutex &mutex() { return mutex_; }
     // With the lock held. A printer that went is no longer shared with new opens.
     void forget(const std::shared_ptr<NativeDevice> &device);
-    // Without the lock, after a file of the device was closed: the last one waits for the device's transfers to
-    // come back, releases the interface and closes the handle, and stops the events thread with the last printer.
-    void fileClosed(const std::shared_ptr<NativeDevice> &device);
+    // With the lock held, as the device's last file closes: no open shares it any more, and opens of the same
+    // printer wait until release() has let the interface go.
+    void beginRelease(const std::shared_ptr<NativeDevice> &device);
+    // Without the lock, after beginRelease: waits for the device's transfers to come back, releases the interface,
+    // closes the handle, and stops the events thread with the last printer.
+    void release(const std::shared_ptr<NativeDevice> &device);
     // libusb's completion of a transfer, on the events thread.
     void transferBack(NativeTransfer *transfer);
     // libusb's hot-plug callback for a device that left, on the events thread.
@@ -57,6 +60,7 @@ private:
     NativeBackend();
     // With the lock held.
     libusb_context *contextLocked();
+    bool releasingPath(const std::string &name);
     void startEventsThread();
     void runEvents();
     void wakeEventsThread();
@@ -67,6 +71,8 @@ private:
     bool contextTried_ = false;
     // The printers open in this process and still present.
     std::vector<std::shared_ptr<NativeDevice>> devices_;
+    // Printers whose last file closed and whose interface is being released.
+    std::vector<std::shared_ptr<NativeDevice>> releasing_;
     // Printers whose handle is still open, gone ones included: the events thread serves them all.
     size_t handlesOpen_ = 0;
     const int wakeFd_;

@@ -85,6 +85,7 @@ DWORD NativeFile::purge(DWORD flags) {
 
 void NativeFile::close() {
     Completions done;
+    bool last = false;
     {
         std::lock_guard<std::mutex> guard(backend_.mutex());
         if (closed_) return;
@@ -92,9 +93,12 @@ void NativeFile::close() {
         // The cleanup: whatever the cancels before it did not end, ends now.
         device_->endRequestsOf(this, ERROR_OPERATION_ABORTED, done);
         device_->fileClosed();
+        // Decided under the lock, so that of two closes racing only one releases, and no open shares it meanwhile.
+        last = device_->openFiles() == 0;
+        if (last) backend_.beginRelease(device_);
     }
     done.run();
-    backend_.fileClosed(device_);
+    if (last) backend_.release(device_);
 }
 
 DWORD NativeFile::refusal() const {

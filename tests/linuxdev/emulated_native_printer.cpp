@@ -101,6 +101,8 @@ void EmulatedNativePrinter::plug() {
         in_.clear();
         out_.clear();
         unplugged_ = false;
+        // A device plugged in anew has no claim on it.
+        claimed_ = false;
     }
     devnum_ = nextDevnum++;
     std::string ids = hex4(identity_.vid) + "/" + hex4(identity_.pid);
@@ -338,13 +340,20 @@ bool EmulatedNativePrinter::handle(UMockdevIoctlClient *client) {
             USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
         g_object_unref(data);
     } else if (request == USBDEVFS_CLAIMINTERFACE) {
-        if (heldElsewhere_) {
+        // One claim at a time, as the kernel allows one file to hold an interface.
+        if (heldElsewhere_ || claimed_) {
             error = EBUSY;
         } else {
+            claimed_ = true;
             ++claims_;
         }
     } else if (request == USBDEVFS_RELEASEINTERFACE) {
-        ++releases_;
+        if (claimed_) {
+            claimed_ = false;
+            ++releases_;
+        } else {
+            error = EINVAL;
+        }
     } else if (request == USBDEVFS_GETDRIVER) {
         // No kernel driver bound.
         error = ENODATA;

@@ -85,6 +85,7 @@ private:
     std::string out_;
     bool outPaused_ = false;
     bool heldElsewhere_ = false;
+    bool claimed_ = false;
     bool unplugged_ = false;
     int claims_ = 0;
     int releases_ = 0;

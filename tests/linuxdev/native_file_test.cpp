@@ -220,6 +220,29 @@ TEST_F(NativeFile, anUnplugEndsAPendingReadWith1167ThenCallsFailWith5AndTheReplu
     CloseHandle(fresh);
 }
 
+TEST_F(NativeFile, opensAndClosesRacingOnTwoThreadsShareOneClaimAndReleaseItOnce) {
+    CloseHandle(readPipe_);
+    readPipe_ = INVALID_HANDLE_VALUE;
+    ASSERT_TRUE(waitUntil([] { return nativeBackend().openDevices() == 0; }));
+    auto openAndClose = [this] {
+        int failed = 0;
+        for (int i = 0; i < 500; ++i) {
+            HANDLE file = openNative(path_);
+            if (file == INVALID_HANDLE_VALUE) {
+                ++failed;
+                continue;
+            }
+            CloseHandle(file);
+        }
+        return failed;
+    };
+    auto other = std::async(std::launch::async, openAndClose);
+    EXPECT_EQ(0, openAndClose());
+    EXPECT_EQ(0, other.get());
+    ASSERT_TRUE(waitUntil([] { return nativeBackend().openDevices() == 0; }));
+    EXPECT_EQ(printer_.claims(), printer_.releases());
+}
+
 TEST_F(NativeFile, anInterfaceAnotherProgramClaimedIsAccessDenied) {
     CloseHandle(readPipe_);
     readPipe_ = INVALID_HANDLE_VALUE;
