@@ -106,16 +106,17 @@ void EmulatedNativePrinter::plug() {
     }
     devnum_ = nextDevnum++;
     std::string ids = hex4(identity_.vid) + "/" + hex4(identity_.pid);
+    // sysfs ends the values libusb reads with a newline, which it checks ("\\n" is umockdev's escape for it).
     std::string usb = "P: " + usbSyspath().substr(4) + "\nN: " + devnode().substr(5) + "\nE: DEVNAME=" + devnode() +
                       "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: DRIVER=usb\nE: PRODUCT=" + ids +
                       "/100\nE: BUSNUM=001\nE: DEVNUM=" + devnode().substr(17) + "\nE: MAJOR=189\nE: MINOR=" +
                       std::to_string(devnum_) + "\nA: idVendor=" + hex4(identity_.vid) +
                       "\nA: idProduct=" + hex4(identity_.pid) +
-                      "\nA: bcdDevice=0100\nA: busnum=1\nA: devnum=" + std::to_string(devnum_) +
-                      "\nA: devpath=" + identity_.port.substr(2) +
-                      "\nA: speed=480\nA: bConfigurationValue=1\nA: bNumConfigurations=1\nA: bNumInterfaces= 1"
-                      "\nA: bMaxPacketSize0=64\nA: dev=189:" + std::to_string(devnum_) + "\n";
-    if (!identity_.serial.empty()) usb += "A: serial=" + identity_.serial + "\n";
+                      "\nA: bcdDevice=0100\nA: busnum=1\\n\nA: devnum=" + std::to_string(devnum_) +
+                      "\\n\nA: devpath=" + identity_.port.substr(2) +
+                      "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\nA: bNumConfigurations=1"
+                      "\nA: bNumInterfaces= 1\nA: bMaxPacketSize0=64\nA: dev=189:" + std::to_string(devnum_) + "\n";
+    if (!identity_.serial.empty()) usb += "A: serial=" + identity_.serial + "\\n\n";
     usb += "H: descriptors=" + descriptors(identity_) + "\n";
     std::string interface = "\nP: " + usbSyspath().substr(4) + "/" + identity_.port +
                             ":1.0\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\nA: bInterfaceNumber=00\n"
