@@ -15,11 +15,11 @@ size_t NativeDevice::pendingReads() const {
                          [](const std::unique_ptr<NativeTransfer> &t) { return t->isRead() && !t->ended; });
 }
 
-bool NativeDevice::submit(NativeTransfer &transfer, unsigned timeoutMs) {
+int NativeDevice::submit(NativeTransfer &transfer, unsigned timeoutMs) {
     if (!transfer.isRead()) {
         libusb_fill_bulk_transfer(transfer.usb, handle_, candidate_.outEndpoint, transfer.bytes.data(),
                                   static_cast<int>(transfer.bytes.size()), transferCameBack, &transfer, timeoutMs);
-        return libusb_submit_transfer(transfer.usb) == 0;
+        return libusb_submit_transfer(transfer.usb);
     }
     // Whole packets for the rest: a packet that does not fit would overflow and be lost.
     size_t packet = static_cast<size_t>(candidate_.inPacketSize);
@@ -28,7 +28,7 @@ bool NativeDevice::submit(NativeTransfer &transfer, unsigned timeoutMs) {
     transfer.bytes.resize(transfer.got + asked);
     libusb_fill_bulk_transfer(transfer.usb, handle_, candidate_.inEndpoint, transfer.bytes.data() + transfer.got,
                               static_cast<int>(asked), transferCameBack, &transfer, timeoutMs);
-    return libusb_submit_transfer(transfer.usb) == 0;
+    return libusb_submit_transfer(transfer.usb);
 }
 
 void NativeDevice::deliver(NativeTransfer &transfer, Completions &done) {
@@ -69,10 +69,19 @@ void NativeDevice::start(const std::shared_ptr<platform::IoRequest> &request, co
         std::memcpy(transfer.bytes.data(), request->buffer(), request->length());
         timeoutMs = writeLimitMs(timeouts, request->length());
     }
-    if (!submit(transfer, timeoutMs)) {
-        // libusb refuses a transfer on a device that went; that is an unplug seen early.
+    int refused = submit(transfer, timeoutMs);
+    if (refused == LIBUSB_ERROR_NO_DEVICE) {
+        // An unplug seen before libusb's own notice of it.
         unplug(done);
         done.add(request, ERROR_DEVICE_NOT_CONNECTED, 0);
+        return;
+    }
+    if (refused != 0) {
+        // The bytes an earlier packet brought stay for the next read.
+        if (transfer.isRead()) {
+            held_.insert(held_.begin(), transfer.bytes.begin(), transfer.bytes.begin() + transfer.got);
+        }
+        done.add(request, ERROR_GEN_FAILURE, 0);
         return;
     }
     transfers_.push_back(std::move(owned));
@@ -160,7 +169,7 @@ void NativeDevice::continueRead(NativeTransfer &transfer, Completions &done) {
                 (transfer.limits.endsOnFirstBytes && transfer.got > 0);
     bool expired = false;
     unsigned timeoutMs = ends ? 0 : nextReadTransferMs(transfer.limits, transfer.got, transfer.elapsedMs(), expired);
-    if (!ends && !expired && submit(transfer, timeoutMs)) return;
+    if (!ends && !expired && submit(transfer, timeoutMs) == 0) return;
     deliver(transfer, done);
     forget(&transfer);
 }

@@ -50,7 +50,8 @@ public:
     void transferBack(NativeTransfer *transfer, Completions &done);
 
 private:
-    bool submit(NativeTransfer &transfer, unsigned timeoutMs);
+    // libusb's result: 0 or its error.
+    int submit(NativeTransfer &transfer, unsigned timeoutMs);
     // Ends the request now, once.
     void end(NativeTransfer &transfer, DWORD error, DWORD bytes, Completions &done);
     // Ends it before libusb handed the transfer back, and asks for it back.
