@@ -47,6 +47,9 @@ public:
     void deviceLeft(libusb_device *device);
     // Without the lock: ends the events thread; unless `always`, only when no printer is open.
     void stopEventsThread(bool always = false);
+    // At the library's unload: the events thread ends, and with no printer open libusb's context too, whose own
+    // hot-plug thread would otherwise run on in a libusb that the unload may unmap.
+    void shutDownAtUnload();
 
     // For the probe and the tests. Null when libusb cannot start here.
     libusb_context *context();

@@ -63,6 +63,16 @@ void NativeBackend::stopEventsThread(bool always) {
     if (thread != 0) platform::joinLayerThread(thread);
 }
 
+void NativeBackend::shutDownAtUnload() {
+    stopEventsThread(true);
+    std::lock_guard<std::mutex> guard(mutex_);
+    // Handles Java left open keep the context: libusb_exit would free what they still use.
+    if (handlesOpen_ != 0 || context_ == nullptr) return;
+    libusb_exit(context_);
+    context_ = nullptr;
+    contextTried_ = false;
+}
+
 void NativeBackend::runEvents() {
     std::unique_lock<std::mutex> lock(mutex_);
     libusb_context *context = context_;

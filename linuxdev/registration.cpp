@@ -45,7 +45,7 @@ public:
 
 void stopAtUnload() {
     UsblpBackend::instance().stopIoThread(true);
-    NativeBackend::instance().stopEventsThread(true);
+    NativeBackend::instance().shutDownAtUnload();
 }
 
 const bool installed = [] {
