@@ -25,10 +25,17 @@ std::string nativeAvailability(const NativeCandidate &candidate) {
     if (result != 0) return std::string("cannot be opened: ") + libusb_strerror(static_cast<libusb_error>(result));
     result = libusb_claim_interface(handle, candidate.interfaceNumber);
     if (result == 0) libusb_release_interface(handle, candidate.interfaceNumber);
+    // Linux tells whether a kernel driver holds it; a program that claimed it stays unnamed.
+    bool kernelDriver =
+        result == LIBUSB_ERROR_BUSY && libusb_kernel_driver_active(handle, candidate.interfaceNumber) == 1;
     libusb_close(handle);
+    if (kernelDriver) {
+        return "interface " + std::to_string(candidate.interfaceNumber) +
+               " held by a kernel driver (EBUSY): access denied";
+    }
     if (result == LIBUSB_ERROR_BUSY) {
         return "interface " + std::to_string(candidate.interfaceNumber) +
-               " claimed by another program or a kernel driver (EBUSY): access denied";
+               " claimed by another program (EBUSY): access denied";
     }
     if (result != 0) return std::string("cannot be claimed: ") + libusb_strerror(static_cast<libusb_error>(result));
     return "free: nothing else holds it, and this user may open it";

@@ -195,6 +195,11 @@ void EmulatedNativePrinter::holdInterfaceElsewhere(bool held) {
     heldElsewhere_ = held;
 }
 
+void EmulatedNativePrinter::bindKernelDriver(const std::string &name) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    kernelDriver_ = name;
+}
+
 int EmulatedNativePrinter::claims() {
     std::lock_guard<std::mutex> guard(mutex_);
     return claims_;
@@ -305,6 +310,18 @@ int EmulatedNativePrinter::discard(UMockdevIoctlClient *client) {
     return EINVAL;
 }
 
+int EmulatedNativePrinter::nameDriver(UMockdevIoctlClient *client) {
+    GError *error = nullptr;
+    UMockdevIoctlData *data = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
+                                                          sizeof(usbdevfs_getdriver), &error);
+    g_clear_error(&error);
+    if (data == nullptr) return EFAULT;
+    auto *record = static_cast<usbdevfs_getdriver *>(static_cast<void *>(data->data));
+    std::snprintf(record->driver, sizeof record->driver, "%s", kernelDriver_.c_str());
+    g_object_unref(data);
+    return 0;
+}
+
 bool EmulatedNativePrinter::reap(UMockdevIoctlClient *client) {
     progress();
     if (done_.empty()) {
@@ -342,7 +359,7 @@ bool EmulatedNativePrinter::handle(UMockdevIoctlClient *client) {
         g_object_unref(data);
     } else if (request == USBDEVFS_CLAIMINTERFACE) {
         // One claim at a time, as the kernel allows one file to hold an interface.
-        if (heldElsewhere_ || claimed_) {
+        if (heldElsewhere_ || claimed_ || !kernelDriver_.empty()) {
             error = EBUSY;
         } else {
             claimed_ = true;
@@ -356,8 +373,7 @@ bool EmulatedNativePrinter::handle(UMockdevIoctlClient *client) {
             error = EINVAL;
         }
     } else if (request == USBDEVFS_GETDRIVER) {
-        // No kernel driver bound.
-        error = ENODATA;
+        error = kernelDriver_.empty() ? ENODATA : nameDriver(client);
     } else if (request == USBDEVFS_SUBMITURB) {
         error = submit(client);
     } else if (request == USBDEVFS_DISCARDURB) {

@@ -49,6 +49,8 @@ public:
     void pauseOut(bool paused);
     // Another program holds the interface: a claim fails with EBUSY.
     void holdInterfaceElsewhere(bool held);
+    // A kernel driver is bound to the interface (usbdevfs names it): a claim fails with EBUSY too.
+    void bindKernelDriver(const std::string &name);
 
     int claims();
     int releases();
@@ -69,6 +71,7 @@ private:
     bool reap(_UMockdevIoctlClient *client);
     int submit(_UMockdevIoctlClient *client);
     int discard(_UMockdevIoctlClient *client);
+    int nameDriver(_UMockdevIoctlClient *client);
 
     NativeIdentity identity_;
     int devnum_ = 0;
@@ -86,6 +89,7 @@ private:
     bool outPaused_ = false;
     bool heldElsewhere_ = false;
     bool claimed_ = false;
+    std::string kernelDriver_;
     bool unplugged_ = false;
     int claims_ = 0;
     int releases_ = 0;

@@ -243,7 +243,7 @@ TEST_F(NativeFile, opensAndClosesRacingOnTwoThreadsShareOneClaimAndReleaseItOnce
     EXPECT_EQ(printer_.claims(), printer_.releases());
 }
 
-TEST_F(NativeFile, anInterfaceAnotherProgramClaimedIsAccessDenied) {
+TEST_F(NativeFile, anInterfaceAnotherProgramOrAKernelDriverHoldsIsAccessDeniedAndTheProbeSaysWhich) {
     CloseHandle(readPipe_);
     readPipe_ = INVALID_HANDLE_VALUE;
     ASSERT_TRUE(waitUntil([] { return nativeBackend().openDevices() == 0; }));
@@ -253,6 +253,12 @@ TEST_F(NativeFile, anInterfaceAnotherProgramClaimedIsAccessDenied) {
     EXPECT_NE(std::string::npos, probeSays().find("claimed by another program")) << probeSays();
     printer_.holdInterfaceElsewhere(false);
     EXPECT_EQ(0u, probeSays().find("free")) << probeSays();
+
+    printer_.bindKernelDriver("usblp");
+    EXPECT_EQ(INVALID_HANDLE_VALUE, openNative(path_));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_NE(std::string::npos, probeSays().find("held by a kernel driver")) << probeSays();
+    printer_.bindKernelDriver("");
     HANDLE file = openNative(path_);
     EXPECT_NE(INVALID_HANDLE_VALUE, file);
     CloseHandle(file);
