@@ -19,29 +19,6 @@
 namespace linuxdev {
 namespace {
 
-// Windows accepts the \\.\ prefix for the same device names.
-std::string canonicalName(const std::string &path) {
-    if (path.compare(0, 4, "\\\\.\\") == 0) return "\\\\?\\" + path.substr(4);
-    return path;
-}
-
-// Whether `name` opens a pipe of the interface at `interfacePath`, and which.
-bool pipeOf(const std::string &name, const std::string &interfacePath, Pipe &pipe) {
-    if (name.size() < interfacePath.size()) return false;
-    if (!equalsIgnoringCase(name.substr(0, interfacePath.size()), interfacePath)) return false;
-    std::string rest = name.substr(interfacePath.size());
-    if (rest.empty()) {
-        pipe = Pipe::Device;
-    } else if (equalsIgnoringCase(rest, "\\PIPE00")) {
-        pipe = Pipe::Read;
-    } else if (equalsIgnoringCase(rest, "\\PIPE01")) {
-        pipe = Pipe::Write;
-    } else {
-        return false;
-    }
-    return true;
-}
-
 bool isWithin(const std::string &syspath, const std::string &removed) {
     return syspath == removed || syspath.compare(0, removed.size() + 1, removed + "/") == 0;
 }

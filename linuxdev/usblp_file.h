@@ -6,14 +6,12 @@
 #include <memory>
 
 #include "files/device_file.h"
+#include "linuxdev/interface_path.h"
 #include "linuxdev/usblp_device.h"
 
 namespace linuxdev {
 
 class UsblpBackend;
-
-// The bare interface path reads and writes; PIPE00 only reads, PIPE01 only writes, as on Windows.
-enum class Pipe { Device, Read, Write };
 
 class UsblpFile : public platform::DeviceFile {
 public:

@@ -53,8 +53,9 @@ run() {
   start=$(date +%s)
   log="$dir/$test.log"
   local launch=()
-  # The usblp backend's tests emulate their printers through umockdev's preload library, which must come before
-  # the sanitizer's runtime; ThreadSanitizer's reports from inside the emulation and libudev are suppressed.
+  # The real backends' tests (usblp and libusb) emulate their printers through umockdev's preload library, which
+  # must come before the sanitizer's runtime; ThreadSanitizer's reports from inside the emulation and libudev are
+  # suppressed.
   if [ "$test" = linuxdev_tests ]; then
     launch=(env ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
                 TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$source/tests/linuxdev/tsan.supp" umockdev-wrapper)

@@ -1,0 +1,112 @@
+#include "linuxdev/native_candidate.h"
+
+#include <libudev.h>
+
+#include <cstdio>
+
+#include "discovery/SupportedDevices.h"
+#include "linuxdev/interface_path.h"
+
+namespace linuxdev {
+namespace {
+
+const unsigned char vendorSpecificClass = 0xFF;
+
+std::string portPathOf(libusb_device *device) {
+    uint8_t ports[8];
+    int count = libusb_get_port_numbers(device, ports, sizeof ports);
+    std::string path = std::to_string(libusb_get_bus_number(device));
+    if (count <= 0) return path + "-0";
+    for (int i = 0; i < count; ++i) path += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    return path;
+}
+
+// The serial number as sysfs has it: libusb could read it only by opening the device, which another program may
+// hold, and the path must not change with that.
+std::string serialOf(const std::string &portPath) {
+    std::string serial;
+    udev *context = udev_new();
+    if (context == nullptr) return serial;
+    udev_device *usb = udev_device_new_from_subsystem_sysname(context, "usb", portPath.c_str());
+    if (usb != nullptr) {
+        const char *value = udev_device_get_sysattr_value(usb, "serial");
+        if (value != nullptr) serial = value;
+        while (!serial.empty() && (serial.back() == '\n' || serial.back() == ' ')) serial.pop_back();
+        udev_device_unref(usb);
+    }
+    udev_unref(context);
+    return serial;
+}
+
+// One bulk IN and one bulk OUT endpoint, nothing else that moves data.
+bool bulkPair(const libusb_interface_descriptor &setting, unsigned char &in, unsigned char &out) {
+    int ins = 0;
+    int outs = 0;
+    for (int e = 0; e < setting.bNumEndpoints; ++e) {
+        const libusb_endpoint_descriptor &endpoint = setting.endpoint[e];
+        if ((endpoint.bmAttributes & 0x03) != LIBUSB_TRANSFER_TYPE_BULK) continue;
+        if ((endpoint.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0) {
+            in = endpoint.bEndpointAddress;
+            ++ins;
+        } else {
+            out = endpoint.bEndpointAddress;
+            ++outs;
+        }
+    }
+    return ins == 1 && outs == 1;
+}
+
+bool findInterface(libusb_device *device, NativeCandidate &candidate) {
+    libusb_config_descriptor *config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0) return false;
+    bool found = false;
+    for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
+        const libusb_interface &interface = config->interface[i];
+        if (interface.num_altsetting < 1) continue;
+        const libusb_interface_descriptor &setting = interface.altsetting[0];
+        if (setting.bInterfaceClass != vendorSpecificClass) continue;
+        if (!bulkPair(setting, candidate.inEndpoint, candidate.outEndpoint)) continue;
+        candidate.interfaceNumber = setting.bInterfaceNumber;
+        found = true;
+    }
+    libusb_free_config_descriptor(config);
+    return found;
+}
+
+}  // namespace
+
+bool isSupportedPair(int vid, int pid) {
+    char ids[32];
+    std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", vid & 0xFFFF, pid & 0xFFFF);
+    for (const char *const *entry = g_pszSupportedDevices; *entry != nullptr; ++entry) {
+        if (equalsIgnoringCase(*entry, ids)) return true;
+    }
+    return false;
+}
+
+std::vector<NativeCandidate> listNativeCandidates(libusb_context *context) {
+    std::vector<NativeCandidate> found;
+    if (context == nullptr) return found;
+    libusb_device **list = nullptr;
+    ssize_t count = libusb_get_device_list(context, &list);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device *device = list[i];
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(device, &descriptor) != 0) continue;
+        if (!isSupportedPair(descriptor.idVendor, descriptor.idProduct)) continue;
+        NativeCandidate candidate;
+        if (!findInterface(device, candidate)) continue;
+        int packetSize = libusb_get_max_packet_size(device, candidate.inEndpoint);
+        if (packetSize > 0) candidate.inPacketSize = packetSize;
+        candidate.portPath = portPathOf(device);
+        candidate.interfacePath = usbInterfacePath(GUID_NATIVE_USB_INTERFACE, descriptor.idVendor,
+                                                   descriptor.idProduct,
+                                                   instanceName(serialOf(candidate.portPath), candidate.portPath));
+        candidate.device.reset(libusb_ref_device(device), libusb_unref_device);
+        found.push_back(std::move(candidate));
+    }
+    if (list != nullptr) libusb_free_device_list(list, 1);
+    return found;
+}
+
+}  // namespace linuxdev
