@@ -22,14 +22,14 @@ int LIBUSB_CALL onHotplug(libusb_context *, libusb_device *device, libusb_hotplu
 
 DWORD errorForLibusb(int error) {
     switch (error) {
-        case LIBUSB_ERROR_ACCESS:
-        case LIBUSB_ERROR_BUSY:
-            return ERROR_ACCESS_DENIED;
-        case LIBUSB_ERROR_NO_DEVICE:
-        case LIBUSB_ERROR_NOT_FOUND:
-            return ERROR_FILE_NOT_FOUND;
-        default:
-            return ERROR_GEN_FAILURE;
+    case LIBUSB_ERROR_ACCESS:
+    case LIBUSB_ERROR_BUSY:
+        return ERROR_ACCESS_DENIED;
+    case LIBUSB_ERROR_NO_DEVICE:
+    case LIBUSB_ERROR_NOT_FOUND:
+        return ERROR_FILE_NOT_FOUND;
+    default:
+        return ERROR_GEN_FAILURE;
     }
 }
 
@@ -62,8 +62,8 @@ libusb_context *NativeBackend::contextLocked() {
     }
     if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
         libusb_hotplug_register_callback(context_, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT, LIBUSB_HOTPLUG_NO_FLAGS,
-                                         LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
-                                         LIBUSB_HOTPLUG_MATCH_ANY, onHotplug, nullptr, nullptr);
+                                         LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                                         onHotplug, nullptr, nullptr);
     }
     return context_;
 }

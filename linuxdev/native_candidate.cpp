@@ -99,8 +99,7 @@ std::vector<NativeCandidate> listNativeCandidates(libusb_context *context) {
         int packetSize = libusb_get_max_packet_size(device, candidate.inEndpoint);
         if (packetSize > 0) candidate.inPacketSize = packetSize;
         candidate.portPath = portPathOf(device);
-        candidate.interfacePath = usbInterfacePath(GUID_NATIVE_USB_INTERFACE, descriptor.idVendor,
-                                                   descriptor.idProduct,
+        candidate.interfacePath = usbInterfacePath(GUID_NATIVE_USB_INTERFACE, descriptor.idVendor, descriptor.idProduct,
                                                    instanceName(serialOf(candidate.portPath), candidate.portPath));
         candidate.device.reset(libusb_ref_device(device), libusb_unref_device);
         found.push_back(std::move(candidate));

@@ -139,24 +139,24 @@ void NativeDevice::transferBack(NativeTransfer *transfer, Completions &done) {
     if (transfer->isRead()) transfer->got += actual;
     DWORD count = transfer->isRead() ? transfer->got : actual;
     switch (status) {
-        case LIBUSB_TRANSFER_COMPLETED:
-            if (transfer->isRead()) return continueRead(*transfer, done);
+    case LIBUSB_TRANSFER_COMPLETED:
+        if (transfer->isRead()) return continueRead(*transfer, done);
+        end(*transfer, ERROR_SUCCESS, count, done);
+        break;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+        // A time-out is no error: the request succeeds with the bytes that came, or went, before it.
+        if (transfer->isRead()) {
+            deliver(*transfer, done);
+        } else {
             end(*transfer, ERROR_SUCCESS, count, done);
-            break;
-        case LIBUSB_TRANSFER_TIMED_OUT:
-            // A time-out is no error: the request succeeds with the bytes that came, or went, before it.
-            if (transfer->isRead()) {
-                deliver(*transfer, done);
-            } else {
-                end(*transfer, ERROR_SUCCESS, count, done);
-            }
-            break;
-        case LIBUSB_TRANSFER_CANCELLED:
-            end(*transfer, ERROR_OPERATION_ABORTED, 0, done);
-            break;
-        default:
-            end(*transfer, ERROR_GEN_FAILURE, 0, done);
-            break;
+        }
+        break;
+    case LIBUSB_TRANSFER_CANCELLED:
+        end(*transfer, ERROR_OPERATION_ABORTED, 0, done);
+        break;
+    default:
+        end(*transfer, ERROR_GEN_FAILURE, 0, done);
+        break;
     }
     forget(transfer);
 }
@@ -165,8 +165,8 @@ void NativeDevice::transferBack(NativeTransfer *transfer, Completions &done) {
 // time-out says otherwise.
 void NativeDevice::continueRead(NativeTransfer &transfer, Completions &done) {
     DWORD length = transfer.request->length();
-    bool ends = transfer.got >= length || transfer.limits.endsAtOnce ||
-                (transfer.limits.endsOnFirstBytes && transfer.got > 0);
+    bool ends =
+        transfer.got >= length || transfer.limits.endsAtOnce || (transfer.limits.endsOnFirstBytes && transfer.got > 0);
     bool expired = false;
     unsigned timeoutMs = ends ? 0 : nextReadTransferMs(transfer.limits, transfer.got, transfer.elapsedMs(), expired);
     if (!ends && !expired && submit(transfer, timeoutMs) == 0) return;

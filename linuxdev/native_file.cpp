@@ -43,25 +43,24 @@ void NativeFile::cancel(platform::IoRequest &request) {
     done.run();
 }
 
-DWORD NativeFile::control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize,
-                          DWORD &bytesReturned) {
+DWORD NativeFile::control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD &bytesReturned) {
     std::lock_guard<std::mutex> guard(backend_.mutex());
     DWORD error = refusal();
     if (error != ERROR_SUCCESS) return error;
     switch (code) {
-        case IOCTL_SERIAL_GET_TIMEOUTS:
-            if (outSize < sizeof(SERIAL_TIMEOUTS)) return ERROR_INSUFFICIENT_BUFFER;
-            if (out == nullptr) return ERROR_NOACCESS;
-            std::memcpy(out, &timeouts_, sizeof(SERIAL_TIMEOUTS));
-            bytesReturned = sizeof(SERIAL_TIMEOUTS);
-            return ERROR_SUCCESS;
-        case IOCTL_SERIAL_SET_TIMEOUTS:
-            if (inSize < sizeof(SERIAL_TIMEOUTS)) return ERROR_INVALID_PARAMETER;
-            if (in == nullptr) return ERROR_NOACCESS;
-            std::memcpy(&timeouts_, in, sizeof(SERIAL_TIMEOUTS));
-            return ERROR_SUCCESS;
-        default:
-            return ERROR_INVALID_FUNCTION;
+    case IOCTL_SERIAL_GET_TIMEOUTS:
+        if (outSize < sizeof(SERIAL_TIMEOUTS)) return ERROR_INSUFFICIENT_BUFFER;
+        if (out == nullptr) return ERROR_NOACCESS;
+        std::memcpy(out, &timeouts_, sizeof(SERIAL_TIMEOUTS));
+        bytesReturned = sizeof(SERIAL_TIMEOUTS);
+        return ERROR_SUCCESS;
+    case IOCTL_SERIAL_SET_TIMEOUTS:
+        if (inSize < sizeof(SERIAL_TIMEOUTS)) return ERROR_INVALID_PARAMETER;
+        if (in == nullptr) return ERROR_NOACCESS;
+        std::memcpy(&timeouts_, in, sizeof(SERIAL_TIMEOUTS));
+        return ERROR_SUCCESS;
+    default:
+        return ERROR_INVALID_FUNCTION;
     }
 }
 

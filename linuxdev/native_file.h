@@ -21,8 +21,7 @@ public:
     void startIo(const std::shared_ptr<platform::IoRequest> &request) override;
     void cancel(platform::IoRequest &request) override;
     // IOCTL_SERIAL_GET_TIMEOUTS and IOCTL_SERIAL_SET_TIMEOUTS, with the 20-byte SERIAL_TIMEOUTS record.
-    DWORD control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize,
-                  DWORD &bytesReturned) override;
+    DWORD control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD &bytesReturned) override;
     DWORD purge(DWORD flags) override;
     void close() override;
 

@@ -20,8 +20,12 @@ class NativeDevice;
 
 struct NativeTransfer {
     NativeTransfer(NativeDevice &owner, std::shared_ptr<platform::IoRequest> ioRequest, const void *ownerFile)
-        : device(owner), request(std::move(ioRequest)), file(ownerFile), usb(libusb_alloc_transfer(0)),
-          bytes(request->length()), started(std::chrono::steady_clock::now()) {}
+        : device(owner),
+          request(std::move(ioRequest)),
+          file(ownerFile),
+          usb(libusb_alloc_transfer(0)),
+          bytes(request->length()),
+          started(std::chrono::steady_clock::now()) {}
     ~NativeTransfer() { libusb_free_transfer(usb); }
     NativeTransfer(const NativeTransfer &) = delete;
     NativeTransfer &operator=(const NativeTransfer &) = delete;

@@ -35,16 +35,16 @@ std::string groupName(gid_t gid) {
 
 DWORD errorForOpen(int error) {
     switch (error) {
-        case EBUSY:
-        case EACCES:
-        case EPERM:
-            return ERROR_ACCESS_DENIED;
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            return ERROR_FILE_NOT_FOUND;
-        default:
-            return ERROR_GEN_FAILURE;
+    case EBUSY:
+    case EACCES:
+    case EPERM:
+        return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return ERROR_FILE_NOT_FOUND;
+    default:
+        return ERROR_GEN_FAILURE;
     }
 }
 

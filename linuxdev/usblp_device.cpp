@@ -32,16 +32,14 @@ void UsblpDevice::fileClosed() {
     if (--openFiles_ == 0) closeDescriptor();
 }
 
-void UsblpDevice::startRead(const std::shared_ptr<platform::IoRequest> &request, const void *file,
-                            Completions &done) {
+void UsblpDevice::startRead(const std::shared_ptr<platform::IoRequest> &request, const void *file, Completions &done) {
     // A read behind others waits its turn, so that bytes reach the requests in the order they were issued.
     reads_.push_back(Pending{request, file, 0});
     if (reads_.size() == 1) serveReads(done);
     if (!reads_.empty() && reads_.back().request == request) pendOrAbort(reads_, done);
 }
 
-void UsblpDevice::startWrite(const std::shared_ptr<platform::IoRequest> &request, const void *file,
-                             Completions &done) {
+void UsblpDevice::startWrite(const std::shared_ptr<platform::IoRequest> &request, const void *file, Completions &done) {
     writes_.push_back(Pending{request, file, 0});
     if (writes_.size() == 1) serveWrites(done);
     if (!writes_.empty() && writes_.back().request == request) pendOrAbort(writes_, done);

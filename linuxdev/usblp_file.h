@@ -19,8 +19,7 @@ public:
 
     void startIo(const std::shared_ptr<platform::IoRequest> &request) override;
     void cancel(platform::IoRequest &request) override;
-    DWORD control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize,
-                  DWORD &bytesReturned) override;
+    DWORD control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD &bytesReturned) override;
     DWORD purge(DWORD flags) override;
     void close() override;
 

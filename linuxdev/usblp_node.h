@@ -8,8 +8,8 @@
 namespace linuxdev {
 
 struct UsblpNode {
-    std::string devnode;          // /dev/usb/lp0
-    std::string syspath;          // the usbmisc device's sysfs path
+    std::string devnode;           // /dev/usb/lp0
+    std::string syspath;           // the usbmisc device's sysfs path
     std::string usbDeviceSyspath;  // its parent usb_device's
     int vid = 0;
     int pid = 0;

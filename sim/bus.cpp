@@ -12,7 +12,8 @@ using platform::Clock;
 
 // Runs `change` on a known printer with the bus's lock held, then carries out its effects; false for an
 // unknown id.
-template <class Change> bool changePrinter(int id, Change change) {
+template <class Change>
+bool changePrinter(int id, Change change) {
     BusState &bus = BusState::instance();
     Effects effects;
     {
@@ -27,7 +28,8 @@ template <class Change> bool changePrinter(int id, Change change) {
 }
 
 // Reads from a known printer with the bus's lock held; `fallback` for an unknown id.
-template <class Result, class Read> Result readPrinter(int id, Result fallback, Read read) {
+template <class Result, class Read>
+Result readPrinter(int id, Result fallback, Read read) {
     BusState &bus = BusState::instance();
     std::lock_guard<std::mutex> guard(bus.mutex());
     auto printer = bus.find(id);
@@ -211,11 +213,13 @@ COMMTIMEOUTS timeouts(int id) {
 }
 
 size_t pendingReads(int id) {
-    return readPrinter(id, size_t{0}, [](const Printer &printer) { return printer.heldRequests(platform::IoKind::Read); });
+    return readPrinter(id, size_t{0},
+                       [](const Printer &printer) { return printer.heldRequests(platform::IoKind::Read); });
 }
 
 size_t pendingWrites(int id) {
-    return readPrinter(id, size_t{0}, [](const Printer &printer) { return printer.heldRequests(platform::IoKind::Write); });
+    return readPrinter(id, size_t{0},
+                       [](const Printer &printer) { return printer.heldRequests(platform::IoKind::Write); });
 }
 
 int openFiles(int id) {

@@ -8,9 +8,7 @@ void Effects::complete(std::shared_ptr<platform::IoRequest> request, DWORD error
     completions_.push_back(Completion{std::move(request), error, bytes});
 }
 
-void Effects::feedModel(std::shared_ptr<Printer> printer) {
-    models_.push_back(std::move(printer));
-}
+void Effects::feedModel(std::shared_ptr<Printer> printer) { models_.push_back(std::move(printer)); }
 
 void Effects::run() {
     for (Completion &completion : completions_) completion.request->complete(completion.error, completion.bytes);

@@ -48,8 +48,7 @@ public:
             return;
         }
         read.interval = t.ReadIntervalTimeout;
-        read.deadline = totalDeadline(t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
-                                      read.request->length());
+        read.deadline = totalDeadline(t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant, read.request->length());
     }
 
     // Only the oldest read sees the bytes there; the ones behind it can end only by a time-out, with nothing.

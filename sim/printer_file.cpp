@@ -34,8 +34,7 @@ void PrinterFile::cancel(platform::IoRequest &request) {
     effects.run();
 }
 
-DWORD PrinterFile::control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize,
-                           DWORD &bytesReturned) {
+DWORD PrinterFile::control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD &bytesReturned) {
     std::lock_guard<std::mutex> guard(bus_.mutex());
     DWORD error = refusal();
     if (error != ERROR_SUCCESS) return error;

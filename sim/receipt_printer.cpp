@@ -15,9 +15,7 @@ const uint8_t GS = 0x1D;
 // Bits every status byte carries: bits 1 and 4 set, bits 0 and 7 clear.
 const uint8_t STATUS_FIXED = 0x12;
 
-bool isPrintable(uint8_t byte) {
-    return byte >= 0x20 && byte <= 0x7E;
-}
+bool isPrintable(uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
 // Bytes that end a run of unknown bytes, because they start something the printer understands.
 bool startsSomething(uint8_t byte) {
@@ -272,9 +270,7 @@ bool ReceiptPrinter::acceptsWrite(const uint8_t *bytes, size_t count) const {
     return true;
 }
 
-std::string ReceiptPrinter::closedLine() const {
-    return markerOpen_ ? line_ + '*' : line_;
-}
+std::string ReceiptPrinter::closedLine() const { return markerOpen_ ? line_ + '*' : line_; }
 
 std::string ReceiptPrinter::aligned(const std::string &line) const {
     int room = lineWidth - static_cast<int>(line.size());

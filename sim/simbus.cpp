@@ -23,17 +23,13 @@ bool IsPowerSuspended() __attribute__((weak));
 
 namespace {
 
-int result(bool ok) {
-    return ok ? 0 : -1;
-}
+int result(bool ok) { return ok ? 0 : -1; }
 
 void returnLibraryToLoadedState() {
     if (ReturnToLoadedState != nullptr) ReturnToLoadedState();
 }
 
-bool librarySuspended() {
-    return IsPowerSuspended != nullptr && IsPowerSuspended();
-}
+bool librarySuspended() { return IsPowerSuspended != nullptr && IsPowerSuspended(); }
 
 }  // namespace
 
@@ -55,13 +51,9 @@ SIMBUS_API int simbus_attach_default(int transport) {
     return simbus_attach(transport, static_cast<int>(vid), static_cast<int>(pid));
 }
 
-SIMBUS_API int simbus_detach(int id) {
-    return result(sim::unplug(id));
-}
+SIMBUS_API int simbus_detach(int id) { return result(sim::unplug(id)); }
 
-SIMBUS_API int simbus_replug(int id) {
-    return result(sim::replug(id));
-}
+SIMBUS_API int simbus_replug(int id) { return result(sim::replug(id)); }
 
 SIMBUS_API int simbus_send(int id, const void *bytes, int n) {
     if (n < 0) return -1;
@@ -73,9 +65,7 @@ SIMBUS_API int simbus_take(int id, void *buf, int cap) {
     return static_cast<int>(sim::take(id, buf, static_cast<size_t>(cap)));
 }
 
-SIMBUS_API int simbus_stall_writes(int id, int on) {
-    return result(sim::stallWrites(id, on != 0));
-}
+SIMBUS_API int simbus_stall_writes(int id, int on) { return result(sim::stallWrites(id, on != 0)); }
 
 SIMBUS_API int simbus_pending_reads(int id) {
     if (sim::interfacePath(id).empty()) return -1;
@@ -87,9 +77,7 @@ SIMBUS_API int simbus_pending_writes(int id) {
     return static_cast<int>(sim::pendingWrites(id));
 }
 
-SIMBUS_API int simbus_suspended(void) {
-    return librarySuspended() ? 1 : 0;
-}
+SIMBUS_API int simbus_suspended(void) { return librarySuspended() ? 1 : 0; }
 
 SIMBUS_API int simbus_await_resumed(int milliseconds) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds);
@@ -109,17 +97,11 @@ SIMBUS_API int simbus_fail(const char *operation, int times, unsigned error) {
     return result(platform::armFault(operation, times, error));
 }
 
-SIMBUS_API const char *simbus_fault_name(int index) {
-    return platform::faultName(index);
-}
+SIMBUS_API const char *simbus_fault_name(int index) { return platform::faultName(index); }
 
-SIMBUS_API void simbus_time_scale(double factor) {
-    platform::setTimeScale(factor);
-}
+SIMBUS_API void simbus_time_scale(double factor) { platform::setTimeScale(factor); }
 
-SIMBUS_API int simbus_open_handles(void) {
-    return static_cast<int>(platform::openHandleCount());
-}
+SIMBUS_API int simbus_open_handles(void) { return static_cast<int>(platform::openHandleCount()); }
 
 SIMBUS_API void simbus_reset(void) {
     // Faults first, so that the library's close is not failed by one a test left armed; the test's time scale
@@ -132,8 +114,6 @@ SIMBUS_API void simbus_reset(void) {
     platform::setTimeScale(1.0);
 }
 
-SIMBUS_API int simbus_live_threads(void) {
-    return static_cast<int>(platform::liveThreadCount());
-}
+SIMBUS_API int simbus_live_threads(void) { return static_cast<int>(platform::liveThreadCount()); }
 
 }  // extern "C"

@@ -7,17 +7,13 @@
 
 namespace {
 
-int result(bool ok) {
-    return ok ? 0 : -1;
-}
+int result(bool ok) { return ok ? 0 : -1; }
 
 }  // namespace
 
 extern "C" {
 
-SIMBUS_API int simbus_complete_at_once(int id, int on) {
-    return result(sim::setCompleteAtOnce(id, on != 0));
-}
+SIMBUS_API int simbus_complete_at_once(int id, int on) { return result(sim::setCompleteAtOnce(id, on != 0)); }
 
 SIMBUS_API int simbus_stream(int id, const void *pattern, int n, long long total) {
     if (n < 0 || (pattern == nullptr && n != 0) || total < 0) return -1;
@@ -28,9 +24,7 @@ SIMBUS_API int simbus_stream(int id, const void *pattern, int n, long long total
     return result(sim::startStream(id, setup));
 }
 
-SIMBUS_API int simbus_stop_stream(int id) {
-    return result(sim::stopStream(id));
-}
+SIMBUS_API int simbus_stop_stream(int id) { return result(sim::stopStream(id)); }
 
 SIMBUS_API long long simbus_stream_taken(int id) {
     if (sim::interfacePath(id).empty()) return -1;
@@ -47,9 +41,7 @@ SIMBUS_API int simbus_cancel_delay(int id, int milliseconds) {
     return result(sim::setCancelDelay(id, static_cast<DWORD>(milliseconds)));
 }
 
-SIMBUS_API int simbus_ignore_cancel(int id, int on) {
-    return result(sim::ignoreCancels(id, on != 0));
-}
+SIMBUS_API int simbus_ignore_cancel(int id, int on) { return result(sim::ignoreCancels(id, on != 0)); }
 
 SIMBUS_API int simbus_set_unplug_code(int id, unsigned code) {
     // A request that fails must not report success.

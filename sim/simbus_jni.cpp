@@ -17,13 +17,9 @@ JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_attachDefault(JNIEnv *, jclas
     return simbus_attach_default(transport);
 }
 
-JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_detach(JNIEnv *, jclass, jint id) {
-    return simbus_detach(id);
-}
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_detach(JNIEnv *, jclass, jint id) { return simbus_detach(id); }
 
-JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_replug(JNIEnv *, jclass, jint id) {
-    return simbus_replug(id);
-}
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_replug(JNIEnv *, jclass, jint id) { return simbus_replug(id); }
 
 JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_send(JNIEnv *env, jclass, jint id, jbyteArray bytes) {
     if (bytes == nullptr) return -1;
@@ -51,9 +47,7 @@ JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_stallWrites(JNIEnv *, jclass,
     return simbus_stall_writes(id, on == JNI_TRUE ? 1 : 0);
 }
 
-JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_power(JNIEnv *, jclass, jint event) {
-    return simbus_power(event);
-}
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_power(JNIEnv *, jclass, jint event) { return simbus_power(event); }
 
 JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_pendingWrites(JNIEnv *, jclass, jint id) {
     return simbus_pending_writes(id);
@@ -90,13 +84,9 @@ JNIEXPORT void JNICALL Java_com_qel_usb_sim_SimBus_timeScale(JNIEnv *, jclass, j
     simbus_time_scale(factor);
 }
 
-JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_openHandles(JNIEnv *, jclass) {
-    return simbus_open_handles();
-}
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_openHandles(JNIEnv *, jclass) { return simbus_open_handles(); }
 
-JNIEXPORT void JNICALL Java_com_qel_usb_sim_SimBus_reset(JNIEnv *, jclass) {
-    simbus_reset();
-}
+JNIEXPORT void JNICALL Java_com_qel_usb_sim_SimBus_reset(JNIEnv *, jclass) { simbus_reset(); }
 
 JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_attachReceiptPrinter(JNIEnv *, jclass, jint transport) {
     return simbus_attach_receipt_printer(transport);
@@ -112,9 +102,7 @@ JNIEXPORT jstring JNICALL Java_com_qel_usb_sim_SimBus_receiptText(JNIEnv *env, j
     return env->NewStringUTF(text.data());
 }
 
-JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawOpen(JNIEnv *, jclass, jint id) {
-    return simbus_raw_open(id);
-}
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawOpen(JNIEnv *, jclass, jint id) { return simbus_raw_open(id); }
 
 JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawWrite(JNIEnv *env, jclass, jint id, jbyteArray bytes) {
     if (bytes == nullptr) return -1;
@@ -135,9 +123,7 @@ JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawRead(JNIEnv *env, jclass, 
     return read;
 }
 
-JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawClose(JNIEnv *, jclass, jint id) {
-    return simbus_raw_close(id);
-}
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawClose(JNIEnv *, jclass, jint id) { return simbus_raw_close(id); }
 
 JNIEXPORT jlong JNICALL Java_com_qel_usb_sim_SimBus_discardWritten(JNIEnv *, jclass, jint id) {
     return simbus_discard_written(id);
@@ -182,8 +168,6 @@ JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_setUnplugCode(JNIEnv *, jclas
     return simbus_set_unplug_code(id, static_cast<unsigned>(code));
 }
 
-JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_liveThreads(JNIEnv *, jclass) {
-    return simbus_live_threads();
-}
+JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_liveThreads(JNIEnv *, jclass) { return simbus_live_threads(); }
 
 }  // extern "C"

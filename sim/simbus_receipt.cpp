@@ -64,7 +64,8 @@ SIMBUS_API int simbus_attach_receipt_printer(int transport) {
         std::vector<uint8_t> answers = printer->receive(bytes, count);
         if (!answers.empty()) sim::send(id, answers.data(), answers.size());
     });
-    sim::setWriteGate(id, [printer](const uint8_t *bytes, size_t count) { return printer->acceptsWrite(bytes, count); });
+    sim::setWriteGate(id,
+                      [printer](const uint8_t *bytes, size_t count) { return printer->acceptsWrite(bytes, count); });
     std::lock_guard<std::mutex> guard(registryLock);
     registry[id] = printer;
     return id;

@@ -17,17 +17,15 @@ void Stream::start(std::vector<uint8_t> pattern, uint64_t total) {
     position_ = 0;
 }
 
-void Stream::stop() {
-    on_ = false;
-}
+void Stream::stop() { on_ = false; }
 
 size_t Stream::produce(std::deque<uint8_t> &out, size_t count) {
     if (!on_) return 0;
     uint64_t allowed = count;
     if (total_ != 0) allowed = std::min<uint64_t>(allowed, total_ - position_);
     for (uint64_t i = 0; i < allowed; ++i, ++position_) {
-        uint8_t byte = pattern_.empty() ? static_cast<uint8_t>(position_ % counterModulus)
-                                        : pattern_[position_ % pattern_.size()];
+        uint8_t byte =
+            pattern_.empty() ? static_cast<uint8_t>(position_ % counterModulus) : pattern_[position_ % pattern_.size()];
         out.push_back(byte);
     }
     produced_ += allowed;

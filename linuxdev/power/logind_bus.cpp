@@ -14,16 +14,14 @@ namespace {
 // A probe's question should not hang on a bus that does not answer.
 constexpr uint64_t checkTimeoutMicroseconds = 2'000'000;
 
-std::string systemBusAddress()
-{
+std::string systemBusAddress() {
     const char *address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
     return address != nullptr ? address : "the default system bus socket";
 }
 
 }  // namespace
 
-sd_bus *openSystemBus(std::string &reason)
-{
+sd_bus *openSystemBus(std::string &reason) {
     sd_bus *bus = nullptr;
     int result = sd_bus_open_system(&bus);
     if (result >= 0) return bus;
@@ -31,8 +29,7 @@ sd_bus *openSystemBus(std::string &reason)
     return nullptr;
 }
 
-std::string checkLogind()
-{
+std::string checkLogind() {
     std::string reason;
     sd_bus *bus = openSystemBus(reason);
     if (bus == nullptr) return "off: " + reason;

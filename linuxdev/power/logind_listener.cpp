@@ -18,21 +18,18 @@ namespace {
 const char inhibitorWho[] = "VIRIVOREzu";
 const char inhibitorWhy[] = "The receipt printer is sent its suspend command first";
 
-std::string errorText(const sd_bus_error *error, int result)
-{
+std::string errorText(const sd_bus_error *error, int result) {
     if (error != nullptr && error->message != nullptr) return error->message;
     return std::strerror(result < 0 ? -result : result);
 }
 
-bool logindAbsent(const sd_bus_error *error)
-{
+bool logindAbsent(const sd_bus_error *error) {
     return sd_bus_error_has_name(error, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
            sd_bus_error_has_name(error, SD_BUS_ERROR_NAME_HAS_NO_OWNER);
 }
 
 // sd-bus gives its deadlines (only while a method call waits for its reply) on the monotonic clock.
-int pollTimeout(sd_bus *bus)
-{
+int pollTimeout(sd_bus *bus) {
     uint64_t deadline = 0;
     if (sd_bus_get_timeout(bus, &deadline) < 0 || deadline == UINT64_MAX) return -1;
     timespec now{};
@@ -44,8 +41,7 @@ int pollTimeout(sd_bus *bus)
 
 }  // namespace
 
-std::shared_ptr<LogindListener> LogindListener::open(std::string &reason)
-{
+std::shared_ptr<LogindListener> LogindListener::open(std::string &reason) {
     sd_bus *bus = openSystemBus(reason);
     if (bus == nullptr) return nullptr;
     int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -59,8 +55,7 @@ std::shared_ptr<LogindListener> LogindListener::open(std::string &reason)
 
 LogindListener::LogindListener(sd_bus *bus, int wakeFd) : bus_(bus), wakeFd_(wakeFd) {}
 
-LogindListener::~LogindListener()
-{
+LogindListener::~LogindListener() {
     sd_bus_slot_unref(inhibitCall_);
     sd_bus_slot_unref(matchSlot_);
     if (inhibitorFd_ >= 0) close(inhibitorFd_);
@@ -68,8 +63,7 @@ LogindListener::~LogindListener()
     close(wakeFd_);
 }
 
-void LogindListener::run()
-{
+void LogindListener::run() {
     // Subscribed before the lock is asked for, on the same connection: the bus installs the match first, so no
     // PrepareForSleep can pass between the two.
     if (subscribe() && requestInhibitor()) loop();
@@ -77,15 +71,13 @@ void LogindListener::run()
     releaseInhibitor();
 }
 
-void LogindListener::markEnded()
-{
+void LogindListener::markEnded() {
     std::lock_guard<std::mutex> guard(lock_);
     ended_ = true;
     changed_.notify_all();
 }
 
-bool LogindListener::requestStop()
-{
+bool LogindListener::requestStop() {
     std::lock_guard<std::mutex> guard(lock_);
     stopRequested_ = true;
     uint64_t one = 1;
@@ -94,38 +86,32 @@ bool LogindListener::requestStop()
     return !broadcasting_;
 }
 
-void LogindListener::waitUntilEnded()
-{
+void LogindListener::waitUntilEnded() {
     std::unique_lock<std::mutex> lock(lock_);
     changed_.wait(lock, [this] { return ended_; });
 }
 
-std::string LogindListener::state()
-{
+std::string LogindListener::state() {
     std::lock_guard<std::mutex> guard(lock_);
     return state_;
 }
 
-void LogindListener::setState(const std::string &state)
-{
+void LogindListener::setState(const std::string &state) {
     std::lock_guard<std::mutex> guard(lock_);
     state_ = state;
 }
 
-void LogindListener::end(const std::string &reason)
-{
+void LogindListener::end(const std::string &reason) {
     done_ = true;
     setState("off: " + reason);
 }
 
-bool LogindListener::stopping()
-{
+bool LogindListener::stopping() {
     std::lock_guard<std::mutex> guard(lock_);
     return stopRequested_;
 }
 
-bool LogindListener::subscribe()
-{
+bool LogindListener::subscribe() {
     int result = sd_bus_match_signal_async(bus_, &matchSlot_, logindService, logindPath, logindManager,
                                            "PrepareForSleep", onPrepareForSleep, onMatchInstalled, this);
     if (result >= 0) return true;
@@ -133,8 +119,7 @@ bool LogindListener::subscribe()
     return false;
 }
 
-bool LogindListener::requestInhibitor()
-{
+bool LogindListener::requestInhibitor() {
     inhibitCall_ = sd_bus_slot_unref(inhibitCall_);
     int result = sd_bus_call_method_async(bus_, &inhibitCall_, logindService, logindPath, logindManager, "Inhibit",
                                           onInhibitReply, this, "ssss", "sleep", inhibitorWho, inhibitorWhy, "delay");
@@ -143,15 +128,15 @@ bool LogindListener::requestInhibitor()
     return false;
 }
 
-void LogindListener::takeInhibitor(sd_bus_message *reply)
-{
+void LogindListener::takeInhibitor(sd_bus_message *reply) {
     int fd = -1;
     int result = sd_bus_message_read(reply, "h", &fd);
     // The descriptor belongs to the reply, which goes when this returns.
     int kept = result >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 3) : -1;
     if (kept < 0) {
-        setState("on, without a delay lock (logind's answer carried no descriptor): the suspend command may race "
-                 "the sleep");
+        setState(
+            "on, without a delay lock (logind's answer carried no descriptor): the suspend command may race "
+            "the sleep");
         return;
     }
     // A suspend that began while the answer was on its way has had its broadcast already: the lock would only
@@ -164,15 +149,13 @@ void LogindListener::takeInhibitor(sd_bus_message *reply)
     setState("on: listening for logind's PrepareForSleep, delay lock held");
 }
 
-void LogindListener::releaseInhibitor()
-{
+void LogindListener::releaseInhibitor() {
     if (inhibitorFd_ < 0) return;
     close(inhibitorFd_);
     inhibitorFd_ = -1;
 }
 
-int LogindListener::onMatchInstalled(sd_bus_message *message, void *self, sd_bus_error *)
-{
+int LogindListener::onMatchInstalled(sd_bus_message *message, void *self, sd_bus_error *) {
     const sd_bus_error *error = sd_bus_message_get_error(message);
     if (error == nullptr) return 0;
     static_cast<LogindListener *>(self)->end("the system bus refused the PrepareForSleep match (" +
@@ -180,8 +163,7 @@ int LogindListener::onMatchInstalled(sd_bus_message *message, void *self, sd_bus
     return 0;
 }
 
-int LogindListener::onInhibitReply(sd_bus_message *message, void *self, sd_bus_error *)
-{
+int LogindListener::onInhibitReply(sd_bus_message *message, void *self, sd_bus_error *) {
     auto *listener = static_cast<LogindListener *>(self);
     const sd_bus_error *error = sd_bus_message_get_error(message);
     if (error == nullptr) {
@@ -198,8 +180,7 @@ int LogindListener::onInhibitReply(sd_bus_message *message, void *self, sd_bus_e
     return 0;
 }
 
-int LogindListener::onPrepareForSleep(sd_bus_message *message, void *self, sd_bus_error *)
-{
+int LogindListener::onPrepareForSleep(sd_bus_message *message, void *self, sd_bus_error *) {
     int start = 0;
     if (sd_bus_message_read(message, "b", &start) < 0) return 0;
     static_cast<LogindListener *>(self)->prepareForSleep(start != 0);
@@ -208,8 +189,7 @@ int LogindListener::onPrepareForSleep(sd_bus_message *message, void *self, sd_bu
 
 // As Windows: the suspend is sent to the windows and waited for; after a resume that a person started, the
 // automatic resume comes first and then the resume from suspend.
-void LogindListener::prepareForSleep(bool start)
-{
+void LogindListener::prepareForSleep(bool start) {
     sleeping_ = start;
     if (start) {
         broadcast(PBT_APMSUSPEND);
@@ -222,8 +202,7 @@ void LogindListener::prepareForSleep(bool start)
 
 // False, without broadcasting, once a stop was asked for: the window that would receive it may be the one whose
 // destruction asked.
-bool LogindListener::broadcast(WPARAM event)
-{
+bool LogindListener::broadcast(WPARAM event) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (stopRequested_) return false;
@@ -235,8 +214,7 @@ bool LogindListener::broadcast(WPARAM event)
     return true;
 }
 
-void LogindListener::loop()
-{
+void LogindListener::loop() {
     for (;;) {
         int result = sd_bus_process(bus_, nullptr);
         if (result < 0) {
@@ -249,8 +227,7 @@ void LogindListener::loop()
     }
 }
 
-bool LogindListener::waitForTraffic()
-{
+bool LogindListener::waitForTraffic() {
     int events = sd_bus_get_events(bus_);
     if (events < 0) {
         end(std::string("the system bus connection was lost (") + std::strerror(-events) + ")");

@@ -10,8 +10,7 @@ namespace linuxdev {
 
 // Connected here, on the thread that created the window, so that a missing bus starts no thread at all; the
 // slower exchanges with logind happen on the listener's thread.
-void LogindPowerSource::start()
-{
+void LogindPowerSource::start() {
     std::lock_guard<std::mutex> guard(lock_);
     failure_.clear();
     std::shared_ptr<LogindListener> listener = LogindListener::open(failure_);
@@ -30,8 +29,7 @@ void LogindPowerSource::start()
     listener_ = std::move(listener);
 }
 
-void LogindPowerSource::stop()
-{
+void LogindPowerSource::stop() {
     std::shared_ptr<LogindListener> listener;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -42,8 +40,7 @@ void LogindPowerSource::stop()
     if (listener->requestStop()) listener->waitUntilEnded();
 }
 
-std::string LogindPowerSource::describe()
-{
+std::string LogindPowerSource::describe() {
     std::lock_guard<std::mutex> guard(lock_);
     if (listener_) return listener_->state();
     if (!failure_.empty()) return "off: " + failure_;
@@ -52,8 +49,7 @@ std::string LogindPowerSource::describe()
 
 namespace {
 
-LogindPowerSource &source()
-{
+LogindPowerSource &source() {
     // Never destroyed: windows still go, and stop it, while the process exits.
     static auto *instance = new LogindPowerSource;
     return *instance;
@@ -61,14 +57,8 @@ LogindPowerSource &source()
 
 }  // namespace
 
-void installLogindPowerEvents()
-{
-    platform::installPowerEventSource(&source());
-}
+void installLogindPowerEvents() { platform::installPowerEventSource(&source()); }
 
-void uninstallLogindPowerEvents()
-{
-    platform::installPowerEventSource(nullptr);
-}
+void uninstallLogindPowerEvents() { platform::installPowerEventSource(nullptr); }
 
 }  // namespace linuxdev

@@ -5,9 +5,9 @@
 #include "kernel/faults.h"
 #include "kernel/misuse.h"
 
-extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
-                                       DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
-                                       LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                                       LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                                       LPOVERLAPPED lpOverlapped) {
     if (platform::injectedFault("DeviceIoControl")) return FALSE;
     auto file = platform::lookupHandleAs<platform::FileObject>(hDevice);
     if (!file) return FALSE;
@@ -24,8 +24,8 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
     platform::checkBufferInUse("DeviceIoControl", hDevice, lpOutBuffer, nOutBufferSize);
     if (lpOverlapped != nullptr && !platform::beginOverlapped(lpOverlapped)) return FALSE;
     DWORD returned = 0;
-    DWORD error = file->device().control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
-                                         returned);
+    DWORD error =
+        file->device().control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, returned);
     if (lpOverlapped != nullptr) platform::finishOverlapped(lpOverlapped, lpOverlapped->hEvent, error, returned);
     if (lpBytesReturned != nullptr) *lpBytesReturned = returned;
     if (error != ERROR_SUCCESS) {

@@ -36,8 +36,7 @@ public:
     virtual void cancel(IoRequest &request) = 0;
     // A device I/O control request, answered at once: ERROR_SUCCESS or the error code. Thread: the caller of
     // DeviceIoControl. A driver without such requests (the USB printer class) answers ERROR_INVALID_FUNCTION.
-    virtual DWORD control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize,
-                          DWORD &bytesReturned) = 0;
+    virtual DWORD control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD &bytesReturned) = 0;
     // PurgeComm: ERROR_SUCCESS or the error code. Thread: its caller.
     virtual DWORD purge(DWORD flags) = 0;
     // The file's last handle was closed, after each of its requests in flight was given a cancel. Called once, on

@@ -50,13 +50,9 @@ bool FileObject::cancel(IoRequest &request) {
     return true;
 }
 
-bool FileObject::isSignalled(DWORD) const {
-    return signalled_;
-}
+bool FileObject::isSignalled(DWORD) const { return signalled_; }
 
-bool FileObject::consume(DWORD) {
-    return false;
-}
+bool FileObject::consume(DWORD) { return false; }
 
 void FileObject::onLastHandleClosed() {
     std::vector<std::shared_ptr<IoRequest>> requests;

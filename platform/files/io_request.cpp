@@ -6,8 +6,7 @@
 
 namespace platform {
 
-IoRequest::IoRequest(std::shared_ptr<FileObject> file, IoKind kind, void *buffer, DWORD length,
-                     LPOVERLAPPED overlapped)
+IoRequest::IoRequest(std::shared_ptr<FileObject> file, IoKind kind, void *buffer, DWORD length, LPOVERLAPPED overlapped)
     : file_(std::move(file)),
       kind_(kind),
       buffer_(buffer),

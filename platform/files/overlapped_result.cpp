@@ -28,8 +28,8 @@ bool waitForCompletion(HANDLE file, LPOVERLAPPED overlapped) {
 }  // namespace
 }  // namespace platform
 
-extern "C" BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
-                                           LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
+extern "C" BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
+                                           BOOL bWait) {
     if (platform::injectedFault("GetOverlappedResult")) return FALSE;
     if (lpOverlapped == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);

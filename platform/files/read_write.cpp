@@ -62,8 +62,8 @@ BOOL transfer(const char *operation, IoKind kind, HANDLE file, void *buffer, DWO
 }  // namespace
 }  // namespace platform
 
-extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                                LPOVERLAPPED lpOverlapped) {
     return platform::transfer("ReadFile", platform::IoKind::Read, hFile, lpBuffer, nNumberOfBytesToRead,
                               lpNumberOfBytesRead, lpOverlapped);
 }

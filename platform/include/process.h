@@ -8,7 +8,7 @@ extern "C" {
 #endif
 
 // Returns the new thread's handle as an integer, 0 on failure (with errno set on Windows; the last error here).
-PLATFORM_API uintptr_t _beginthreadex(void *security, unsigned stack_size, unsigned(*start_address)(void *),
+PLATFORM_API uintptr_t _beginthreadex(void *security, unsigned stack_size, unsigned (*start_address)(void *),
                                       void *arglist, unsigned initflag, unsigned *thrdaddr);
 
 #ifdef __cplusplus

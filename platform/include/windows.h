@@ -267,8 +267,7 @@ typedef struct _COMMTIMEOUTS {
 #define WS_MINIMIZEBOX 0x00020000u
 #define WS_MAXIMIZEBOX 0x00010000u
 #define WS_VISIBLE 0x10000000u
-#define WS_OVERLAPPEDWINDOW \
-    (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
+#define WS_OVERLAPPEDWINDOW (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
 #define CW_USEDEFAULT ((int)0x80000000)
 #define COLOR_WINDOW 5
 #define HWND_MESSAGE ((HWND)(LONG_PTR)-3)
@@ -353,12 +352,11 @@ PLATFORM_API DWORD WINAPI GetLastError(void);
 PLATFORM_API void WINAPI SetLastError(DWORD dwErrCode);
 PLATFORM_API BOOL WINAPI CloseHandle(HANDLE hObject);
 
-PLATFORM_API HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
-                                        BOOL bInitialState, LPCSTR lpName);
+PLATFORM_API HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                                        LPCSTR lpName);
 PLATFORM_API BOOL WINAPI SetEvent(HANDLE hEvent);
 PLATFORM_API BOOL WINAPI ResetEvent(HANDLE hEvent);
-PLATFORM_API HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
-                                        LPCSTR lpName);
+PLATFORM_API HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
 PLATFORM_API BOOL WINAPI ReleaseMutex(HANDLE hMutex);
 PLATFORM_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 PLATFORM_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
@@ -389,9 +387,9 @@ PLATFORM_API BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverla
                                              LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
 PLATFORM_API BOOL WINAPI CancelIo(HANDLE hFile);
 PLATFORM_API BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped);
-PLATFORM_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
-                                         DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
-                                         LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped);
+PLATFORM_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                                         LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                                         LPOVERLAPPED lpOverlapped);
 PLATFORM_API BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags);
 PLATFORM_API BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
 PLATFORM_API BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
@@ -415,16 +413,15 @@ PLATFORM_API int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR
 // ---- USER32 ----
 PLATFORM_API ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *lpwcx);
 PLATFORM_API BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
-PLATFORM_API HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
-                                         int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+PLATFORM_API HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X,
+                                         int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                                          HINSTANCE hInstance, LPVOID lpParam);
 PLATFORM_API BOOL WINAPI DestroyWindow(HWND hWnd);
 PLATFORM_API BOOL WINAPI IsWindow(HWND hWnd);
 PLATFORM_API BOOL WINAPI IsWindowVisible(HWND hWnd);
 PLATFORM_API HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 PLATFORM_API BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
-PLATFORM_API BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
-                                      UINT wRemoveMsg);
+PLATFORM_API BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 PLATFORM_API BOOL WINAPI TranslateMessage(const MSG *lpMsg);
 PLATFORM_API LRESULT WINAPI DispatchMessageA(const MSG *lpMsg);
 PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);

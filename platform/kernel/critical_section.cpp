@@ -16,9 +16,7 @@ namespace {
 #endif
 constexpr bool junkErrorOnRelease = VIRI_JUNK_ERROR_ON_RELEASE != 0;
 
-std::recursive_mutex &lockOf(LPCRITICAL_SECTION section) {
-    return *static_cast<std::recursive_mutex *>(section->Impl);
-}
+std::recursive_mutex &lockOf(LPCRITICAL_SECTION section) { return *static_cast<std::recursive_mutex *>(section->Impl); }
 
 }  // namespace
 

@@ -20,9 +20,7 @@ void Event::reset() {
     signalled_ = false;
 }
 
-bool Event::isSignalled(DWORD) const {
-    return signalled_;
-}
+bool Event::isSignalled(DWORD) const { return signalled_; }
 
 bool Event::consume(DWORD) {
     if (!manualReset_) signalled_ = false;
@@ -31,8 +29,8 @@ bool Event::consume(DWORD) {
 
 }  // namespace platform
 
-extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
-                                      BOOL bInitialState, LPCSTR lpName) {
+extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                                      LPCSTR lpName) {
     if (platform::injectedFault("CreateEventA")) return nullptr;
     // Named events would be shared between callers; the layer has no namespace for them.
     if (lpName != nullptr) {

@@ -128,6 +128,4 @@ size_t handleReuseCount() {
 
 }  // namespace platform
 
-extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
-    return platform::removeHandle(hObject) ? TRUE : FALSE;
-}
+extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) { return platform::removeHandle(hObject) ? TRUE : FALSE; }

@@ -55,7 +55,8 @@ HANDLE insertHandle(std::shared_ptr<KernelObject> object);
 // The object a handle names, or null (the last error is then ERROR_INVALID_HANDLE).
 std::shared_ptr<KernelObject> lookupHandle(HANDLE handle);
 // The object a handle names if it is of type T, or null with ERROR_INVALID_HANDLE.
-template <class T> std::shared_ptr<T> lookupHandleAs(HANDLE handle) {
+template <class T>
+std::shared_ptr<T> lookupHandleAs(HANDLE handle) {
     auto object = std::dynamic_pointer_cast<T>(lookupHandle(handle));
     if (!object) SetLastError(ERROR_INVALID_HANDLE);
     return object;

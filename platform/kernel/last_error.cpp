@@ -5,10 +5,6 @@ namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 }
 
-extern "C" DWORD WINAPI GetLastError(void) {
-    return lastError;
-}
+extern "C" DWORD WINAPI GetLastError(void) { return lastError; }
 
-extern "C" void WINAPI SetLastError(DWORD dwErrCode) {
-    lastError = dwErrCode;
-}
+extern "C" void WINAPI SetLastError(DWORD dwErrCode) { lastError = dwErrCode; }

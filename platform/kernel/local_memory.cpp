@@ -112,9 +112,7 @@ HANDLE freeBlock(HANDLE handle) {
 
 }  // namespace
 
-HLOCAL allocateLocal(SIZE_T bytes) {
-    return allocate(false, true, bytes);
-}
+HLOCAL allocateLocal(SIZE_T bytes) { return allocate(false, true, bytes); }
 
 }  // namespace platform
 
@@ -129,14 +127,8 @@ extern "C" LPVOID WINAPI GlobalLock(HGLOBAL hMem) {
     return platform::lockBlock(hMem);
 }
 
-extern "C" BOOL WINAPI GlobalUnlock(HGLOBAL hMem) {
-    return platform::unlockBlock(hMem);
-}
+extern "C" BOOL WINAPI GlobalUnlock(HGLOBAL hMem) { return platform::unlockBlock(hMem); }
 
-extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
-    return platform::freeBlock(hMem);
-}
+extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) { return platform::freeBlock(hMem); }
 
-extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem) {
-    return platform::freeBlock(hMem);
-}
+extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem) { return platform::freeBlock(hMem); }

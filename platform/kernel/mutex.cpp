@@ -31,8 +31,7 @@ void track(const std::shared_ptr<Mutex> &mutex) {
     std::call_once(hookAdded, [] { addThreadExitHook(abandonMutexesOf); });
     std::lock_guard<std::mutex> guard(waitLock());
     auto &list = liveMutexes();
-    list.erase(std::remove_if(list.begin(), list.end(), [](const auto &entry) { return entry.expired(); }),
-               list.end());
+    list.erase(std::remove_if(list.begin(), list.end(), [](const auto &entry) { return entry.expired(); }), list.end());
     list.push_back(mutex);
 }
 
@@ -58,9 +57,7 @@ void Mutex::abandonIfOwnedBy(DWORD threadId) {
     wakeWaiters();
 }
 
-bool Mutex::isSignalled(DWORD threadId) const {
-    return owner_ == 0 || owner_ == threadId;
-}
+bool Mutex::isSignalled(DWORD threadId) const { return owner_ == 0 || owner_ == threadId; }
 
 bool Mutex::consume(DWORD threadId) {
     if (owner_ == threadId) {

@@ -53,13 +53,9 @@ void Thread::markEnded(DWORD exitCode) {
     wakeWaiters();
 }
 
-bool Thread::isSignalled(DWORD) const {
-    return ended_;
-}
+bool Thread::isSignalled(DWORD) const { return ended_; }
 
-bool Thread::consume(DWORD) {
-    return false;
-}
+bool Thread::consume(DWORD) { return false; }
 
 HANDLE startThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspended, DWORD *threadId) {
     if (start == nullptr) {
@@ -89,8 +85,8 @@ HANDLE startThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspende
 }  // namespace platform
 
 extern "C" HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
-                                      LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
-                                      DWORD dwCreationFlags, LPDWORD lpThreadId) {
+                                      LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
+                                      LPDWORD lpThreadId) {
     if (platform::injectedFault("CreateThread")) return nullptr;
     return platform::startThread(lpStartAddress, lpParameter, (dwCreationFlags & CREATE_SUSPENDED) != 0, lpThreadId);
 }

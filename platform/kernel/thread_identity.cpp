@@ -88,21 +88,13 @@ void takeOwnership(DWORD id) {
 
 }  // namespace
 
-DWORD reserveThreadId() {
-    return takeId();
-}
+DWORD reserveThreadId() { return takeId(); }
 
-void releaseReservedThreadId(DWORD threadId) {
-    giveBack(threadId);
-}
+void releaseReservedThreadId(DWORD threadId) { giveBack(threadId); }
 
-void adoptThreadId(DWORD threadId) {
-    takeOwnership(threadId);
-}
+void adoptThreadId(DWORD threadId) { takeOwnership(threadId); }
 
-void endCurrentThread() {
-    finish();
-}
+void endCurrentThread() { finish(); }
 
 DWORD currentThreadId() {
     if (currentId == 0) takeOwnership(takeId());
@@ -118,6 +110,4 @@ void addThreadExitHook(void (*hook)(DWORD threadId)) {
 
 }  // namespace platform
 
-extern "C" DWORD WINAPI GetCurrentThreadId(void) {
-    return platform::currentThreadId();
-}
+extern "C" DWORD WINAPI GetCurrentThreadId(void) { return platform::currentThreadId(); }

@@ -20,9 +20,7 @@ void setTimeScale(double factor) {
     scale.store(factor);
 }
 
-double timeScale() {
-    return scale.load();
-}
+double timeScale() { return scale.load(); }
 
 Clock::time_point deadlineAfter(DWORD milliseconds) {
     if (milliseconds == INFINITE) return Clock::time_point::max();
@@ -30,7 +28,8 @@ Clock::time_point deadlineAfter(DWORD milliseconds) {
     Clock::time_point now = Clock::now();
     double room = static_cast<double>((Clock::time_point::max() - now).count());
     if (nanoseconds >= longestScaledNanoseconds || nanoseconds >= room) return Clock::time_point::max();
-    return now + std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(static_cast<int64_t>(nanoseconds)));
+    return now +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(static_cast<int64_t>(nanoseconds)));
 }
 
 }  // namespace platform

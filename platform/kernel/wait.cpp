@@ -142,6 +142,5 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds
 extern "C" DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
                                                DWORD dwMilliseconds) {
     if (platform::injectedFault("WaitForMultipleObjects")) return WAIT_FAILED;
-    return platform::waitForObjects("WaitForMultipleObjects", nCount, lpHandles, bWaitAll != FALSE,
-                                   dwMilliseconds);
+    return platform::waitForObjects("WaitForMultipleObjects", nCount, lpHandles, bWaitAll != FALSE, dwMilliseconds);
 }

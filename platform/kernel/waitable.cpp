@@ -6,9 +6,7 @@
 
 namespace platform {
 
-void Waitable::addWaiter(Waiter &waiter) {
-    waiters_.push_back(&waiter);
-}
+void Waitable::addWaiter(Waiter &waiter) { waiters_.push_back(&waiter); }
 
 void Waitable::removeWaiter(Waiter &waiter) {
     auto found = std::find(waiters_.begin(), waiters_.end(), &waiter);
@@ -18,9 +16,7 @@ void Waitable::removeWaiter(Waiter &waiter) {
     waiters_.pop_back();
 }
 
-size_t Waitable::waiterCount() const {
-    return waiters_.size();
-}
+size_t Waitable::waiterCount() const { return waiters_.size(); }
 
 void Waitable::wakeWaiters() {
     for (Waiter *waiter : waiters_) waiter->wake();

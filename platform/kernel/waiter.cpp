@@ -9,9 +9,7 @@ thread_local uint64_t wakeUpsHere = 0;
 }  // namespace
 
 // A Waiter lives on its thread's stack for one wait, and it is no longer registered anywhere when it goes.
-Waiter::~Waiter() {
-    wakeUpsHere += wakeUps_;
-}
+Waiter::~Waiter() { wakeUpsHere += wakeUps_; }
 
 void Waiter::sleep(std::unique_lock<std::mutex> &lock, Clock::time_point deadline) {
     if (deadline == Clock::time_point::max()) {
@@ -27,8 +25,6 @@ void Waiter::wake() {
     wakeUp_.notify_one();
 }
 
-uint64_t wakeUpsOfCurrentThread() {
-    return wakeUpsHere;
-}
+uint64_t wakeUpsOfCurrentThread() { return wakeUpsHere; }
 
 }  // namespace platform

@@ -11,9 +11,7 @@ namespace {
 constexpr DWORD interfaceActive = 0x00000001;  // SPINT_ACTIVE
 constexpr DWORD detailFixedPart = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
 
-bool sameGuid(const GUID &a, const GUID &b) {
-    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
-}
+bool sameGuid(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 // The set's entry that an SP_DEVICE_INTERFACE_DATA record from SetupDiEnumDeviceInterfaces names, or null.
 const DeviceInterface *namedInterface(const DeviceInfoSet &set, const SP_DEVICE_INTERFACE_DATA &data) {
@@ -33,8 +31,7 @@ BOOL fail(DWORD error) {
 
 using platform::fail;
 
-extern "C" HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent,
-                                                DWORD Flags) {
+extern "C" HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags) {
     if (platform::injectedFault("SetupDiGetClassDevsA")) return INVALID_HANDLE_VALUE;
     bool allClasses = (Flags & DIGCF_ALLCLASSES) != 0;
     if (ClassGuid == nullptr && !allClasses) {

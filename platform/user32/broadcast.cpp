@@ -15,8 +15,7 @@ struct Target {
     DWORD ownerThread;
 };
 
-std::vector<Target> topLevelWindows()
-{
+std::vector<Target> topLevelWindows() {
     using namespace user32;
     std::vector<Target> targets;
     UserState &state = userState();
@@ -29,8 +28,7 @@ std::vector<Target> topLevelWindows()
 
 }  // namespace
 
-int broadcastMessage(UINT msg, WPARAM wParam, LPARAM lParam)
-{
+int broadcastMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     using namespace user32;
     int handled = 0;
     for (const Target &target : topLevelWindows()) {

@@ -20,12 +20,9 @@ constexpr std::chrono::milliseconds unscaledFloor{500};
 }  // namespace
 
 SuspendHandlerBudget::SuspendHandlerBudget(HWND window, DWORD ownerThread)
-    : watcher_([this, window, ownerThread] { watch(window, ownerThread); })
-{
-}
+    : watcher_([this, window, ownerThread] { watch(window, ownerThread); }) {}
 
-SuspendHandlerBudget::~SuspendHandlerBudget()
-{
+SuspendHandlerBudget::~SuspendHandlerBudget() {
     {
         std::lock_guard<std::mutex> guard(lock_);
         done_ = true;
@@ -34,8 +31,7 @@ SuspendHandlerBudget::~SuspendHandlerBudget()
     watcher_.join();
 }
 
-void SuspendHandlerBudget::watch(HWND window, DWORD ownerThread)
-{
+void SuspendHandlerBudget::watch(HWND window, DWORD ownerThread) {
     Clock::time_point deadline = std::max(deadlineAfter(suspendBudgetMilliseconds), Clock::now() + unscaledFloor);
     std::unique_lock<std::mutex> lock(lock_);
     if (returned_.wait_until(lock, deadline, [this] { return done_; })) return;
@@ -44,8 +40,7 @@ void SuspendHandlerBudget::watch(HWND window, DWORD ownerThread)
                  reinterpret_cast<HANDLE>(window));
 }
 
-bool isSuspendBroadcast(UINT message, WPARAM wParam)
-{
+bool isSuspendBroadcast(UINT message, WPARAM wParam) {
     return message == WM_POWERBROADCAST && wParam == PBT_APMSUSPEND;
 }
 

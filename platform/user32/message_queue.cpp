@@ -11,42 +11,34 @@ namespace {
 // Windows refuses more than this many posted messages waiting in one queue.
 constexpr size_t postedMessageLimit = 10000;
 
-HWND threadMessagesOnly()
-{
-    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
-}
+HWND threadMessagesOnly() { return reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1)); }
 
-DWORD tickCount()
-{
+DWORD tickCount() {
     auto elapsed = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
-bool inRange(UINT message, UINT filterMin, UINT filterMax)
-{
+bool inRange(UINT message, UINT filterMin, UINT filterMax) {
     if (message == WM_QUIT) return true;  // retrieved whatever the range
     if (filterMin == 0 && filterMax == 0) return true;
     return message >= filterMin && message <= filterMax;
 }
 
-bool forFilterWindow(HWND messageWindow, HWND filter)
-{
+bool forFilterWindow(HWND messageWindow, HWND filter) {
     if (!filter) return true;
     if (filter == threadMessagesOnly()) return messageWindow == nullptr;
     return messageWindow == filter;
 }
 
 // A filter window must exist and belong to the caller; it can be destroyed while GetMessageA waits.
-bool validFilter(UserState &state, HWND filter, DWORD self)
-{
+bool validFilter(UserState &state, HWND filter, DWORD self) {
     if (!filter || filter == threadMessagesOnly()) return true;
     Window *window = findWindow(state, filter);
     return window && window->ownerThread == self;
 }
 
 // The first posted message that passes the filters; once none is left, the quit request.
-bool nextMessage(MessageQueue &queue, HWND filter, UINT filterMin, UINT filterMax, bool remove, MSG &msg)
-{
+bool nextMessage(MessageQueue &queue, HWND filter, UINT filterMin, UINT filterMax, bool remove, MSG &msg) {
     for (auto posted = queue.posted.begin(); posted != queue.posted.end(); ++posted) {
         if (!forFilterWindow(posted->hwnd, filter) || !inRange(posted->message, filterMin, filterMax)) continue;
         msg = *posted;
@@ -68,8 +60,7 @@ bool nextMessage(MessageQueue &queue, HWND filter, UINT filterMin, UINT filterMa
 
 using namespace platform::user32;
 
-BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
-{
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
     if (!lpMsg) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
@@ -91,8 +82,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     }
 }
 
-BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
-{
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
     if (!lpMsg) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -110,8 +100,7 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     return nextMessage(queue, hWnd, wMsgFilterMin, wMsgFilterMax, remove, *lpMsg) ? TRUE : FALSE;
 }
 
-BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
+BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
     if (platform::injectedFault("PostThreadMessageA")) return FALSE;
     UserState &state = userState();
     std::lock_guard<std::mutex> guard(state.lock);
@@ -134,8 +123,7 @@ BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM l
     return TRUE;
 }
 
-void WINAPI PostQuitMessage(int nExitCode)
-{
+void WINAPI PostQuitMessage(int nExitCode) {
     UserState &state = userState();
     DWORD self = GetCurrentThreadId();
     std::lock_guard<std::mutex> guard(state.lock);
@@ -146,13 +134,9 @@ void WINAPI PostQuitMessage(int nExitCode)
 }
 
 // No keyboard input reaches this layer, so there is never a key message to turn into a character message.
-BOOL WINAPI TranslateMessage(const MSG *lpMsg)
-{
-    return FALSE;
-}
+BOOL WINAPI TranslateMessage(const MSG *lpMsg) { return FALSE; }
 
-LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
-{
+LRESULT WINAPI DispatchMessageA(const MSG *lpMsg) {
     if (!lpMsg) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;

@@ -15,15 +15,13 @@ struct PowerEvents {
 };
 
 // Never destroyed: windows still go as threads end while the process exits.
-PowerEvents &powerEvents()
-{
+PowerEvents &powerEvents() {
     static auto *instance = new PowerEvents;
     return *instance;
 }
 
 // Message-only windows do not receive broadcasts, so they do not keep a source running.
-bool topLevelWindowsExist()
-{
+bool topLevelWindowsExist() {
     user32::UserState &state = user32::userState();
     std::lock_guard<std::mutex> guard(state.lock);
     for (const auto &entry : state.windows) {
@@ -34,8 +32,7 @@ bool topLevelWindowsExist()
 
 // Decided from the windows as they are now, under the one lock that orders every start and stop: a creation and
 // a removal that race each call this after their own change, so the last call sees the last change.
-void syncLocked(PowerEvents &events)
-{
+void syncLocked(PowerEvents &events) {
     if (events.source == nullptr) return;
     bool wanted = topLevelWindowsExist();
     if (wanted == events.started) return;
@@ -48,8 +45,7 @@ void syncLocked(PowerEvents &events)
 }
 
 // No thread of the source may run on once the library's code is gone, whatever windows are left.
-void stopAtUnload()
-{
+void stopAtUnload() {
     PowerEvents &events = powerEvents();
     std::lock_guard<std::mutex> guard(events.lock);
     if (events.source != nullptr && events.started) events.source->stop();
@@ -58,8 +54,7 @@ void stopAtUnload()
 
 }  // namespace
 
-void installPowerEventSource(PowerEventSource *source)
-{
+void installPowerEventSource(PowerEventSource *source) {
     static bool unloadHookAdded = (addUnloadHook(stopAtUnload), true);
     (void)unloadHookAdded;
     PowerEvents &events = powerEvents();
@@ -70,18 +65,17 @@ void installPowerEventSource(PowerEventSource *source)
     syncLocked(events);
 }
 
-void syncPowerEventSource()
-{
+void syncPowerEventSource() {
     PowerEvents &events = powerEvents();
     std::lock_guard<std::mutex> guard(events.lock);
     syncLocked(events);
 }
 
-std::string describePowerEvents()
-{
+std::string describePowerEvents() {
     PowerEvents &events = powerEvents();
     std::lock_guard<std::mutex> guard(events.lock);
-    if (events.source == nullptr) return "off: no power event source in this build (events come from the simulated bus)";
+    if (events.source == nullptr)
+        return "off: no power event source in this build (events come from the simulated bus)";
     return events.source->describe();
 }
 

@@ -2,8 +2,7 @@
 
 namespace platform::user32 {
 
-void runSentMessages(UserState &state, std::unique_lock<std::mutex> &lock, DWORD threadId)
-{
+void runSentMessages(UserState &state, std::unique_lock<std::mutex> &lock, DWORD threadId) {
     for (;;) {
         MessageQueue *queue = findQueue(state, threadId);
         if (!queue || queue->sent.empty()) return;
@@ -24,8 +23,7 @@ void runSentMessages(UserState &state, std::unique_lock<std::mutex> &lock, DWORD
     }
 }
 
-bool deliverSentMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result)
-{
+bool deliverSentMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result) {
     UserState &state = userState();
     DWORD self = GetCurrentThreadId();
     std::unique_lock<std::mutex> lock(state.lock);
@@ -56,8 +54,7 @@ bool deliverSentMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, L
 
 }  // namespace platform::user32
 
-LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     using namespace platform::user32;
     UserState &state = userState();
     DWORD self = GetCurrentThreadId();

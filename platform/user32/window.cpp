@@ -12,9 +12,8 @@ namespace platform::user32 {
 
 namespace {
 
-HWND addWindow(UserState &state, std::shared_ptr<WindowClass> windowClass, DWORD owner, DWORD style,
-               bool messageOnly, LPCSTR title)
-{
+HWND addWindow(UserState &state, std::shared_ptr<WindowClass> windowClass, DWORD owner, DWORD style, bool messageOnly,
+               LPCSTR title) {
     Window window;
     window.handle = reinterpret_cast<HWND>(state.nextWindow);
     state.nextWindow += 2;
@@ -30,8 +29,7 @@ HWND addWindow(UserState &state, std::shared_ptr<WindowClass> windowClass, DWORD
     return handle;
 }
 
-void discardWindow(HWND hwnd)
-{
+void discardWindow(HWND hwnd) {
     {
         UserState &state = userState();
         std::lock_guard<std::mutex> guard(state.lock);
@@ -41,8 +39,7 @@ void discardWindow(HWND hwnd)
 }
 
 // A procedure refuses its window by answering WM_NCCREATE with FALSE or WM_CREATE with -1.
-bool runCreationMessages(HWND hwnd, WNDPROC procedure, CREATESTRUCTA &create)
-{
+bool runCreationMessages(HWND hwnd, WNDPROC procedure, CREATESTRUCTA &create) {
     LPARAM lParam = reinterpret_cast<LPARAM>(&create);
     if (!procedure(hwnd, WM_NCCREATE, 0, lParam)) {
         discardWindow(hwnd);
@@ -63,8 +60,7 @@ using namespace platform::user32;
 
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
                             int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
-                            LPVOID lpParam)
-{
+                            LPVOID lpParam) {
     if (platform::injectedFault("CreateWindowExA")) return nullptr;
     bool messageOnly = hWndParent == HWND_MESSAGE;
     if (hWndParent && !messageOnly) {
@@ -86,15 +82,15 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         procedure = windowClass->procedure;
         hwnd = addWindow(state, std::move(windowClass), self, dwStyle, messageOnly, lpWindowName);
     }
-    CREATESTRUCTA create{lpParam, hInstance, hMenu, hWndParent, nHeight, nWidth, Y, X,
-                         static_cast<LONG>(dwStyle), lpWindowName, lpClassName, dwExStyle};
+    CREATESTRUCTA create{
+        lpParam,      hInstance,   hMenu,    hWndParent, nHeight, nWidth, Y, X, static_cast<LONG>(dwStyle),
+        lpWindowName, lpClassName, dwExStyle};
     if (!runCreationMessages(hwnd, procedure, create)) return nullptr;
     platform::syncPowerEventSource();
     return hwnd;
 }
 
-BOOL WINAPI DestroyWindow(HWND hWnd)
-{
+BOOL WINAPI DestroyWindow(HWND hWnd) {
     UserState &state = userState();
     DWORD self = GetCurrentThreadId();
     WNDPROC procedure = nullptr;
@@ -119,15 +115,13 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
     return TRUE;
 }
 
-BOOL WINAPI IsWindow(HWND hWnd)
-{
+BOOL WINAPI IsWindow(HWND hWnd) {
     UserState &state = userState();
     std::lock_guard<std::mutex> guard(state.lock);
     return findWindow(state, hWnd) ? TRUE : FALSE;
 }
 
-BOOL WINAPI IsWindowVisible(HWND hWnd)
-{
+BOOL WINAPI IsWindowVisible(HWND hWnd) {
     UserState &state = userState();
     std::lock_guard<std::mutex> guard(state.lock);
     Window *window = findWindow(state, hWnd);
@@ -137,8 +131,7 @@ BOOL WINAPI IsWindowVisible(HWND hWnd)
 // Searches top-level windows from the top of the z-order, where each new window goes; both names compare
 // without regard to case. An unknown class fails with ERROR_CANNOT_FIND_WND_CLASS; no matching window
 // returns null and leaves the last error alone.
-HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
-{
+HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
     UserState &state = userState();
     std::lock_guard<std::mutex> guard(state.lock);
     std::shared_ptr<WindowClass> windowClass;
@@ -162,8 +155,7 @@ HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 
 // Only what this layer's windows meet: WM_NCCREATE lets creation go on, WM_CLOSE destroys the window, and
 // every other message is answered with 0.
-LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     switch (Msg) {
     case WM_NCCREATE:
         return TRUE;

@@ -14,16 +14,14 @@ namespace {
 constexpr size_t maxClassNameLength = 256;
 constexpr ATOM lastAtom = 0xFFFF;
 
-bool validClassName(LPCSTR name)
-{
+bool validClassName(LPCSTR name) {
     if (reinterpret_cast<uintptr_t>(name) <= 0xFFFF) return false;  // null, or an integer atom
     size_t length = strlen(name);
     return length > 0 && length <= maxClassNameLength;
 }
 
 // A name keeps its atom across unregistration, as a string in an atom table does; 0 once atoms run out.
-ATOM atomFor(UserState &state, const std::string &key)
-{
+ATOM atomFor(UserState &state, const std::string &key) {
     auto known = state.atoms.find(key);
     if (known != state.atoms.end()) return known->second;
     if (state.atoms.size() > static_cast<size_t>(lastAtom - 0xC000)) return 0;
@@ -38,8 +36,7 @@ ATOM atomFor(UserState &state, const std::string &key)
 
 using namespace platform::user32;
 
-ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *lpwcx)
-{
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *lpwcx) {
     if (platform::injectedFault("RegisterClassExA")) return 0;
     if (!lpwcx || lpwcx->cbSize != sizeof(WNDCLASSEXA) || !lpwcx->lpfnWndProc ||
         !validClassName(lpwcx->lpszClassName)) {
@@ -66,8 +63,7 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *lpwcx)
     return atom;
 }
 
-BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance)
-{
+BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance) {
     UserState &state = userState();
     std::lock_guard<std::mutex> guard(state.lock);
     std::shared_ptr<WindowClass> windowClass = findClass(state, lpClassName);

@@ -71,11 +71,14 @@ public:
         int toChild[2];
         int fromChild[2];
         if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return;
-        std::string script = "import fcntl, os, sys, termios\n"
-                             "fd = os.open('" + node + "', os.O_RDWR | os.O_NOCTTY)\n"
-                             "fcntl.ioctl(fd, termios.TIOCEXCL)\n"
-                             "print('held', flush=True)\n"
-                             "sys.stdin.read()\n";
+        std::string script =
+            "import fcntl, os, sys, termios\n"
+            "fd = os.open('" +
+            node +
+            "', os.O_RDWR | os.O_NOCTTY)\n"
+            "fcntl.ioctl(fd, termios.TIOCEXCL)\n"
+            "print('held', flush=True)\n"
+            "sys.stdin.read()\n";
         child_ = fork();
         if (child_ == 0) {
             dup2(toChild[0], 0);

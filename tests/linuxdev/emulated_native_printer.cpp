@@ -41,8 +41,15 @@ std::string hexLe16(int value) {
 std::string descriptors(const NativeIdentity &identity) {
     char interfaceClass[4];
     std::snprintf(interfaceClass, sizeof interfaceClass, "%02X", identity.interfaceClass & 0xFF);
-    return "12010002000000" "40" + hexLe16(identity.vid) + hexLe16(identity.pid) + "0001" "010203" "01" +
-           "09022000010100803209040000" "02" + interfaceClass + "000000" + "0705810200020007050202000200";
+    return "12010002000000"
+           "40" +
+           hexLe16(identity.vid) + hexLe16(identity.pid) +
+           "0001"
+           "010203"
+           "01" +
+           "09022000010100803209040000"
+           "02" +
+           interfaceClass + "000000" + "0705810200020007050202000200";
 }
 
 gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer self) {
@@ -109,13 +116,14 @@ void EmulatedNativePrinter::plug() {
     // sysfs ends the values libusb reads with a newline, which it checks ("\\n" is umockdev's escape for it).
     std::string usb = "P: " + usbSyspath().substr(4) + "\nN: " + devnode().substr(5) + "\nE: DEVNAME=" + devnode() +
                       "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: DRIVER=usb\nE: PRODUCT=" + ids +
-                      "/100\nE: BUSNUM=001\nE: DEVNUM=" + devnode().substr(17) + "\nE: MAJOR=189\nE: MINOR=" +
-                      std::to_string(devnum_) + "\nA: idVendor=" + hex4(identity_.vid) +
+                      "/100\nE: BUSNUM=001\nE: DEVNUM=" + devnode().substr(17) +
+                      "\nE: MAJOR=189\nE: MINOR=" + std::to_string(devnum_) + "\nA: idVendor=" + hex4(identity_.vid) +
                       "\nA: idProduct=" + hex4(identity_.pid) +
                       "\nA: bcdDevice=0100\nA: busnum=1\\n\nA: devnum=" + std::to_string(devnum_) +
                       "\\n\nA: devpath=" + identity_.port.substr(2) +
                       "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\nA: bNumConfigurations=1"
-                      "\nA: bNumInterfaces= 1\nA: bMaxPacketSize0=64\nA: dev=189:" + std::to_string(devnum_) + "\n";
+                      "\nA: bNumInterfaces= 1\nA: bMaxPacketSize0=64\nA: dev=189:" +
+                      std::to_string(devnum_) + "\n";
     if (!identity_.serial.empty()) usb += "A: serial=" + identity_.serial + "\\n\n";
     usb += "H: descriptors=" + descriptors(identity_) + "\n";
     std::string interface = "\nP: " + usbSyspath().substr(4) + "/" + identity_.port +
@@ -312,8 +320,8 @@ int EmulatedNativePrinter::discard(UMockdevIoctlClient *client) {
 
 int EmulatedNativePrinter::nameDriver(UMockdevIoctlClient *client) {
     GError *error = nullptr;
-    UMockdevIoctlData *data = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
-                                                          sizeof(usbdevfs_getdriver), &error);
+    UMockdevIoctlData *data =
+        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_getdriver), &error);
     g_clear_error(&error);
     if (data == nullptr) return EFAULT;
     auto *record = static_cast<usbdevfs_getdriver *>(static_cast<void *>(data->data));
@@ -331,8 +339,8 @@ bool EmulatedNativePrinter::reap(UMockdevIoctlClient *client) {
     std::shared_ptr<Urb> urb = done_.front();
     done_.pop_front();
     GError *error = nullptr;
-    UMockdevIoctlData *arg = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void *),
-                                                         &error);
+    UMockdevIoctlData *arg =
+        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void *), &error);
     g_clear_error(&error);
     // Hands the client its own URB back; umockdev copies the record and its buffer into the client.
     umockdev_ioctl_data_set_ptr(arg, 0, urb->urb);

@@ -42,8 +42,8 @@ std::string hex4(int value) {
 
 _UMockdevTestbed *testbed() {
     static UMockdevTestbed *bed = [] {
-        if (std::getenv("LD_PRELOAD") == nullptr || std::string(std::getenv("LD_PRELOAD")).find("umockdev") ==
-                                                         std::string::npos) {
+        if (std::getenv("LD_PRELOAD") == nullptr ||
+            std::string(std::getenv("LD_PRELOAD")).find("umockdev") == std::string::npos) {
             throw std::runtime_error("run under umockdev-wrapper");
         }
         return umockdev_testbed_new();
@@ -98,8 +98,9 @@ void EmulatedPrinter::plug() {
                             "\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\nE: DRIVER=usblp\n"
                             "A: bInterfaceClass=07\nA: bInterfaceSubClass=01\nA: bInterfaceProtocol=02\n";
     std::string misc = "\nP: " + miscSyspath().substr(4) + "\nN: usb/lp" + std::to_string(number) +
-                       "\nE: DEVNAME=" + devnode() + "\nE: SUBSYSTEM=usbmisc\nE: MAJOR=180\nE: MINOR=" +
-                       std::to_string(number) + "\nA: dev=180:" + std::to_string(number) + "\n";
+                       "\nE: DEVNAME=" + devnode() +
+                       "\nE: SUBSYSTEM=usbmisc\nE: MAJOR=180\nE: MINOR=" + std::to_string(number) +
+                       "\nA: dev=180:" + std::to_string(number) + "\n";
     GError *error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed(), (usb + interface + misc).c_str(), &error)) {
         throw std::runtime_error(std::string("add_from_string: ") + error->message);

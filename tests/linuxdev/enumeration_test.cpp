@@ -26,10 +26,10 @@ TEST_F(Enumeration, printersAreListedUnderWindowsPathsAndDetectionPicksTheSuppor
 
     std::vector<std::string> paths = listed(GUID_USBPRINT_INTERFACE);
     std::sort(paths.begin(), paths.end());
-    EXPECT_EQ((std::vector<std::string>{
-                  "\\\\?\\usb#vid_04b8&pid_0202#1-2.3#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}",
-                  "\\\\?\\usb#vid_1fc9&pid_2016#MOCK0001#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}"}),
-              paths)
+    EXPECT_EQ(
+        (std::vector<std::string>{"\\\\?\\usb#vid_04b8&pid_0202#1-2.3#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}",
+                                  "\\\\?\\usb#vid_1fc9&pid_2016#MOCK0001#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}"}),
+        paths)
         << "the serial number when there is one, else the port path";
     EXPECT_TRUE(listed(GUID_NATIVE_USB_INTERFACE).empty()) << "usblp serves only the printer class";
 

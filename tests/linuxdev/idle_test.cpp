@@ -57,13 +57,16 @@ TEST_F(IdleLink, theLinksThreadsWakeNoTimesWhileNothingHappens) {
 
     // The open's own work may still be settling: start counting once a quarter second passes without a switch.
     long settled = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        long now = switchesOf(started);
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        bool quiet = now == switchesOf(started);
-        settled = switchesOf(started);
-        return quiet;
-    }, std::chrono::seconds(10))) << "the link's threads never went quiet: they wake periodically";
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            long now = switchesOf(started);
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            bool quiet = now == switchesOf(started);
+            settled = switchesOf(started);
+            return quiet;
+        },
+        std::chrono::seconds(10)))
+        << "the link's threads never went quiet: they wake periodically";
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(0, switchesOf(started) - settled) << "a thread of the link woke while it was idle";
 

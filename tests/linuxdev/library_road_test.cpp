@@ -55,7 +55,9 @@ TEST_F(LibraryRoad, aReceiptArrivesByteForByteAndTheStatusComesBackThroughTheRea
     EXPECT_EQ(1, printer_.descriptorsOnNode()) << "detection's probes, the read and the write handle share it";
 
     // With the zero bytes a receipt's commands carry (a full cut), and a byte of every high bit.
-    std::string receipt = "\x1b@Coffee          2.50\nCake           3.10\n\x1b" "d\x03\x1dV\x00\xff"s;
+    std::string receipt =
+        "\x1b@Coffee          2.50\nCake           3.10\n\x1b"
+        "d\x03\x1dV\x00\xff"s;
     EXPECT_EQ(0, write(receipt));
     std::string printed;
     ASSERT_TRUE(printer_.receive(printed, receipt.size()));

@@ -58,8 +58,7 @@ TEST_F(NativeIdle, theLinksThreadsWakeNoTimesWhileAReadWaits) {
     HANDLE reader = openNative(path_ + "\\PIPE00", GENERIC_READ);
     SERIAL_TIMEOUTS none{};
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_SET_TIMEOUTS, &none, sizeof none, nullptr, 0, &returned,
-                                nullptr));
+    ASSERT_TRUE(DeviceIoControl(reader, IOCTL_SERIAL_SET_TIMEOUTS, &none, sizeof none, nullptr, 0, &returned, nullptr));
     auto read = std::async(std::launch::async, [reader] {
         char byte = 0;
         DWORD got = 0;
@@ -75,12 +74,15 @@ TEST_F(NativeIdle, theLinksThreadsWakeNoTimesWhileAReadWaits) {
 
     // The open's own work may still be settling: start counting once a quarter second passes without a switch.
     long settled = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        long now = switchesOf(watched);
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        settled = switchesOf(watched);
-        return now == settled;
-    }, std::chrono::seconds(10))) << "the link's threads never went quiet: they wake periodically";
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            long now = switchesOf(watched);
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            settled = switchesOf(watched);
+            return now == settled;
+        },
+        std::chrono::seconds(10)))
+        << "the link's threads never went quiet: they wake periodically";
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(0, switchesOf(watched) - settled) << "a thread of the link woke while it was idle";
 

@@ -41,7 +41,9 @@ TEST_F(NativeRoad, aReceiptArrivesByteForByteAndTheStatusComesBack) {
     ASSERT_EQ(USB_TYPE_NATIVE, port_.initPipe(GENERIC_READ));
     EXPECT_EQ(claims, printer_.claims()) << "the read side's probes and pipe share the write pipe's claim";
 
-    std::string receipt = "\x1b@Coffee          2.50\nCake           3.10\n\x1b" "d\x03\x1dV\x00\xff"s;
+    std::string receipt =
+        "\x1b@Coffee          2.50\nCake           3.10\n\x1b"
+        "d\x03\x1dV\x00\xff"s;
     EXPECT_EQ(0, write(receipt));
     std::string printed;
     ASSERT_TRUE(printer_.receive(printed, receipt.size()));

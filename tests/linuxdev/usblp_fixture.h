@@ -20,7 +20,8 @@ namespace linuxdev_test {
 const std::chrono::seconds GENEROUS{60};
 const DWORD GENEROUS_MS = 60000;
 
-template <class Condition> bool waitUntil(Condition condition, std::chrono::seconds bound = GENEROUS) {
+template <class Condition>
+bool waitUntil(Condition condition, std::chrono::seconds bound = GENEROUS) {
     auto end = std::chrono::steady_clock::now() + bound;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;

@@ -34,8 +34,8 @@ TEST_F(UsblpStress, everyRequestEndsRightlyThroughOpensClosesCancelsAndReplugs) 
     std::printf("usblp stress: %s\n", replayLine(settings.seed).c_str());
     StressRun run(settings.seed, path_, std::chrono::steady_clock::now() + stressLength());
     {
-        Watchdog watchdog(run.operations, run.board, [&run] { return replayLine(run.seed); },
-                          std::chrono::seconds(120));
+        Watchdog watchdog(
+            run.operations, run.board, [&run] { return replayLine(run.seed); }, std::chrono::seconds(120));
         std::atomic<bool> clientsDone{false};
         std::thread printer([&] { runStressPrinter(run, printer_, clientsDone); });
         std::vector<std::thread> clients;

@@ -29,8 +29,7 @@ const char busConfig[] =
 
 // The environment with TMPDIR in the fixture's folder: dbusmock leaves its data folder behind, which then goes
 // with the fixture's.
-std::vector<std::string> environmentWithTmpdir(const std::string &dir)
-{
+std::vector<std::string> environmentWithTmpdir(const std::string &dir) {
     std::vector<std::string> entries;
     for (char **entry = environ; *entry != nullptr; ++entry) {
         if (std::strncmp(*entry, "TMPDIR=", 7) != 0) entries.emplace_back(*entry);
@@ -39,16 +38,14 @@ std::vector<std::string> environmentWithTmpdir(const std::string &dir)
     return entries;
 }
 
-std::vector<char *> pointers(std::vector<std::string> &strings)
-{
+std::vector<char *> pointers(std::vector<std::string> &strings) {
     std::vector<char *> result;
     for (std::string &text : strings) result.push_back(text.data());
     result.push_back(nullptr);
     return result;
 }
 
-int sleepDelayLocks(sd_bus_message *inhibitors)
-{
+int sleepDelayLocks(sd_bus_message *inhibitors) {
     int count = 0;
     const char *what = nullptr, *who = nullptr, *why = nullptr, *mode = nullptr;
     uint32_t uid = 0, pid = 0;
@@ -59,8 +56,7 @@ int sleepDelayLocks(sd_bus_message *inhibitors)
     return count;
 }
 
-void endProcess(pid_t pid)
-{
+void endProcess(pid_t pid) {
     if (pid <= 0) return;
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
@@ -68,8 +64,7 @@ void endProcess(pid_t pid)
 
 }  // namespace
 
-LogindBus::LogindBus(bool withLogind)
-{
+LogindBus::LogindBus(bool withLogind) {
     char pattern[] = "/tmp/viri-logind.XXXXXX";
     if (mkdtemp(pattern) == nullptr) return;
     dir_ = pattern;
@@ -78,8 +73,7 @@ LogindBus::LogindBus(bool withLogind)
     ready_ = !withLogind || (startLogind() && waitForLogind());
 }
 
-LogindBus::~LogindBus()
-{
+LogindBus::~LogindBus() {
     sd_bus_flush_close_unref(control_);
     endProcess(logind_);
     endProcess(daemon_);
@@ -87,8 +81,7 @@ LogindBus::~LogindBus()
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
-bool LogindBus::startDaemon()
-{
+bool LogindBus::startDaemon() {
     std::string config = dir_ + "/bus.conf";
     std::ofstream(config) << busConfig;
     int addressPipe[2];
@@ -120,8 +113,7 @@ bool LogindBus::startDaemon()
     return true;
 }
 
-bool LogindBus::startLogind()
-{
+bool LogindBus::startLogind() {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     std::string log = dir_ + "/logind.log";
@@ -138,8 +130,7 @@ bool LogindBus::startLogind()
     return spawned == 0;
 }
 
-bool LogindBus::waitForLogind()
-{
+bool LogindBus::waitForLogind() {
     return waitUntil([this] {
         sd_bus_message *reply = nullptr;
         int owned = 0;
@@ -152,24 +143,22 @@ bool LogindBus::waitForLogind()
     });
 }
 
-bool LogindBus::emitPrepareForSleep(bool start)
-{
+bool LogindBus::emitPrepareForSleep(bool start) {
     int result = sd_bus_call_method(control_, "org.freedesktop.login1", "/org/freedesktop/login1",
                                     "org.freedesktop.DBus.Mock", "EmitSignal", nullptr, nullptr, "sssav", manager,
                                     "PrepareForSleep", "b", 1, "b", start ? 1 : 0);
     return result >= 0;
 }
 
-int LogindBus::delayLocks()
-{
+int LogindBus::delayLocks() {
     // A connection of its own for each question, so that a printer model may ask from the writing thread while the
     // test's thread drives logind.
     sd_bus *bus = nullptr;
     if (sd_bus_open_system(&bus) < 0) return -1;
     sd_bus_message *reply = nullptr;
     int count = -1;
-    if (sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1", manager, "ListInhibitors",
-                           nullptr, &reply, "") >= 0) {
+    if (sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1", manager, "ListInhibitors", nullptr,
+                           &reply, "") >= 0) {
         count = sleepDelayLocks(reply);
     }
     sd_bus_message_unref(reply);
@@ -177,8 +166,7 @@ int LogindBus::delayLocks()
     return count;
 }
 
-bool LogindBus::waitForDelayLocks(int count)
-{
+bool LogindBus::waitForDelayLocks(int count) {
     return waitUntil([this, count] { return delayLocks() == count; });
 }
 

@@ -9,8 +9,8 @@ namespace logind_test {
 constexpr std::chrono::seconds generousBound{30};
 
 // Waits, within the bound, until `condition` holds.
-template <class Condition> bool waitUntil(Condition condition)
-{
+template <class Condition>
+bool waitUntil(Condition condition) {
     auto end = std::chrono::steady_clock::now() + generousBound;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;

@@ -52,8 +52,8 @@ protected:
 TEST_F(NativeRead, timeoutRequestsCheckTheirBuffersAndTheTimeoutsBelongToTheDevice) {
     SERIAL_TIMEOUTS timeouts{};
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(file_, IOCTL_SERIAL_GET_TIMEOUTS, nullptr, 0, &timeouts, sizeof timeouts, &returned,
-                                nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(file_, IOCTL_SERIAL_GET_TIMEOUTS, nullptr, 0, &timeouts, sizeof timeouts, &returned, nullptr));
     EXPECT_EQ(20u, returned);
     EXPECT_EQ(0u, timeouts.ReadIntervalTimeout);
     EXPECT_EQ(1000u, timeouts.ReadTotalTimeoutConstant) << "the default at attach";
@@ -68,8 +68,8 @@ TEST_F(NativeRead, timeoutRequestsCheckTheirBuffersAndTheTimeoutsBelongToTheDevi
 
     ASSERT_TRUE(setTimeouts(7, 8, 9));
     HANDLE writePipe = openPipe(id_, "PIPE01");
-    ASSERT_TRUE(DeviceIoControl(writePipe, IOCTL_SERIAL_GET_TIMEOUTS, nullptr, 0, &timeouts, sizeof timeouts,
-                                &returned, nullptr));
+    ASSERT_TRUE(DeviceIoControl(writePipe, IOCTL_SERIAL_GET_TIMEOUTS, nullptr, 0, &timeouts, sizeof timeouts, &returned,
+                                nullptr));
     EXPECT_EQ(7u, timeouts.ReadIntervalTimeout);
     EXPECT_EQ(8u, timeouts.ReadTotalTimeoutMultiplier);
     EXPECT_EQ(9u, timeouts.ReadTotalTimeoutConstant);

@@ -88,8 +88,8 @@ TEST(OrdinaryFiles, takeNoInjectedFault) {
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     put(file, "kept");
     CloseHandle(file);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("\\\\.\\no-such-device", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                                0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA("\\\\.\\no-such-device", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError()) << "the fault waited for a device path";
     platform::clearFaults();
     unlink(path.c_str());

@@ -88,8 +88,8 @@ TEST_F(Write, theNativeWriteTimeoutEndsAStalledWriteWithNothingWritten) {
     HANDLE pipe = openPipe(native, "PIPE01");
     SERIAL_TIMEOUTS timeouts{0, 0, 0, 10, 1000};
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(pipe, IOCTL_SERIAL_SET_TIMEOUTS, &timeouts, sizeof timeouts, nullptr, 0, &returned,
-                                nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(pipe, IOCTL_SERIAL_SET_TIMEOUTS, &timeouts, sizeof timeouts, nullptr, 0, &returned, nullptr));
     platform::setTimeScale(0.001);
     sim::stallWrites(native, true);
     CallResult r = write(pipe, "abc");

@@ -19,8 +19,7 @@ private:
     int &closes_;
 };
 
-TEST(KernelHandles, valuesAreMultiplesOfFourAndAClosedValueIsTheNextGivenOut)
-{
+TEST(KernelHandles, valuesAreMultiplesOfFourAndAClosedValueIsTheNextGivenOut) {
     HANDLE first = newEvent(true, false);
     HANDLE second = newEvent(true, false);
     ASSERT_NE(first, nullptr);
@@ -41,8 +40,7 @@ TEST(KernelHandles, valuesAreMultiplesOfFourAndAClosedValueIsTheNextGivenOut)
     CloseHandle(second);
 }
 
-TEST(KernelHandles, theNewestFreedValueComesBackFirstAndEachReuseIsCounted)
-{
+TEST(KernelHandles, theNewestFreedValueComesBackFirstAndEachReuseIsCounted) {
     HANDLE a = newEvent(true, false);
     HANDLE b = newEvent(true, false);
     ASSERT_NE(a, nullptr);
@@ -60,8 +58,7 @@ TEST(KernelHandles, theNewestFreedValueComesBackFirstAndEachReuseIsCounted)
     CloseHandle(second);
 }
 
-TEST(KernelHandles, aValueWidenedFromAJavaIntStillNamesItsObject)
-{
+TEST(KernelHandles, aValueWidenedFromAJavaIntStillNamesItsObject) {
     HANDLE event = newEvent(true, true);
     ASSERT_NE(event, nullptr);
     auto javaInt = static_cast<int32_t>(reinterpret_cast<intptr_t>(event));
@@ -77,8 +74,7 @@ TEST(KernelHandles, aValueWidenedFromAJavaIntStillNamesItsObject)
     CloseHandle(event);
 }
 
-TEST(KernelHandles, closingAValueThatIsNotOpenFailsWithInvalidHandle)
-{
+TEST(KernelHandles, closingAValueThatIsNotOpenFailsWithInvalidHandle) {
     HANDLE event = newEvent(true, false);
     ASSERT_TRUE(CloseHandle(event));
     for (HANDLE value : {event, static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
@@ -88,8 +84,7 @@ TEST(KernelHandles, closingAValueThatIsNotOpenFailsWithInvalidHandle)
     }
 }
 
-TEST(KernelHandles, lastHandleClosedRunsOnceAndOpenCountTracksHandles)
-{
+TEST(KernelHandles, lastHandleClosedRunsOnceAndOpenCountTracksHandles) {
     int closes = 0;
     size_t before = platform::openHandleCount();
     auto object = std::make_shared<CloseCounter>(closes);
@@ -109,8 +104,7 @@ TEST(KernelHandles, lastHandleClosedRunsOnceAndOpenCountTracksHandles)
     EXPECT_EQ(platform::openHandleCount(), before);
 }
 
-TEST(KernelHandles, lastErrorIsPerThreadAndSuccessLeavesItAlone)
-{
+TEST(KernelHandles, lastErrorIsPerThreadAndSuccessLeavesItAlone) {
     SetLastError(1234);
     HANDLE event = newEvent(true, false);
     ASSERT_NE(event, nullptr);

@@ -9,13 +9,9 @@ namespace {
 
 class KernelMutex : public KernelTest {};
 
-DWORD WINAPI takeAndEnd(LPVOID mutex)
-{
-    return WaitForSingleObject(static_cast<HANDLE>(mutex), 0);
-}
+DWORD WINAPI takeAndEnd(LPVOID mutex) { return WaitForSingleObject(static_cast<HANDLE>(mutex), 0); }
 
-TEST_F(KernelMutex, ownerWaitsRecursivelyAndMustReleaseAsOften)
-{
+TEST_F(KernelMutex, ownerWaitsRecursivelyAndMustReleaseAsOften) {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, nullptr);
     ASSERT_NE(mutex, nullptr);
     EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
@@ -38,8 +34,7 @@ TEST_F(KernelMutex, ownerWaitsRecursivelyAndMustReleaseAsOften)
     CloseHandle(mutex);
 }
 
-TEST_F(KernelMutex, aNonOwnerCannotRelease)
-{
+TEST_F(KernelMutex, aNonOwnerCannotRelease) {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, nullptr);
     BOOL released = TRUE;
     DWORD error = 0;
@@ -54,8 +49,7 @@ TEST_F(KernelMutex, aNonOwnerCannotRelease)
     CloseHandle(mutex);
 }
 
-TEST_F(KernelMutex, anOwnerThatEndsAbandonsTheMutexToTheNextWaitOnly)
-{
+TEST_F(KernelMutex, anOwnerThatEndsAbandonsTheMutexToTheNextWaitOnly) {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
     HANDLE thread = CreateThread(nullptr, 0, takeAndEnd, mutex, 0, nullptr);
     ASSERT_EQ(WaitForSingleObject(thread, generousMilliseconds), WAIT_OBJECT_0);
@@ -71,8 +65,7 @@ TEST_F(KernelMutex, anOwnerThatEndsAbandonsTheMutexToTheNextWaitOnly)
     CloseHandle(mutex);
 }
 
-TEST_F(KernelMutex, abandonmentByAForeignThreadShowsAtItsIndexInAMultipleWait)
-{
+TEST_F(KernelMutex, abandonmentByAForeignThreadShowsAtItsIndexInAMultipleWait) {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
     std::thread foreign([&] { WaitForSingleObject(mutex, 0); });
     foreign.join();
@@ -85,8 +78,7 @@ TEST_F(KernelMutex, abandonmentByAForeignThreadShowsAtItsIndexInAMultipleWait)
     CloseHandle(mutex);
 }
 
-TEST_F(KernelMutex, anOwnedMutexBlocksOtherThreadsUntilReleased)
-{
+TEST_F(KernelMutex, anOwnedMutexBlocksOtherThreadsUntilReleased) {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, nullptr);
     HANDLE waiting = newEvent(true, false);
     DWORD otherResult = 0;

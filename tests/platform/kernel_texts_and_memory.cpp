@@ -11,8 +11,7 @@ constexpr DWORD systemTextFlags =
     FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 constexpr DWORD powerSuspendedCode = 0x100E0697;
 
-std::string systemText(DWORD code)
-{
+std::string systemText(DWORD code) {
     char *text = nullptr;
     DWORD length = FormatMessageA(systemTextFlags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                                   reinterpret_cast<LPSTR>(&text), 0, nullptr);
@@ -23,8 +22,7 @@ std::string systemText(DWORD code)
     return result;
 }
 
-TEST(KernelFormatMessage, systemTextsAreWindowsOwnWithTheLineEnd)
-{
+TEST(KernelFormatMessage, systemTextsAreWindowsOwnWithTheLineEnd) {
     EXPECT_EQ(systemText(6), "The handle is invalid.\r\n");
     EXPECT_EQ(systemText(8), "Not enough memory resources are available to process this command.\r\n");
     EXPECT_EQ(systemText(0), "The operation completed successfully.\r\n");
@@ -35,8 +33,7 @@ TEST(KernelFormatMessage, systemTextsAreWindowsOwnWithTheLineEnd)
               "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n");
 }
 
-TEST(KernelFormatMessage, aCodeWithoutTextFailsWithMessageNotFound)
-{
+TEST(KernelFormatMessage, aCodeWithoutTextFailsWithMessageNotFound) {
     char *text = nullptr;
     SetLastError(0);
     EXPECT_EQ(FormatMessageA(systemTextFlags, nullptr, powerSuspendedCode, 0x400, reinterpret_cast<LPSTR>(&text), 0,
@@ -46,8 +43,7 @@ TEST(KernelFormatMessage, aCodeWithoutTextFailsWithMessageNotFound)
     EXPECT_EQ(text, nullptr);
 }
 
-TEST(KernelFormatMessage, callerBufferMustHoldTextAndTerminator)
-{
+TEST(KernelFormatMessage, callerBufferMustHoldTextAndTerminator) {
     const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     const std::string expected = "Access is denied.\r\n";
     char buffer[64] = {};
@@ -64,8 +60,7 @@ TEST(KernelFormatMessage, callerBufferMustHoldTextAndTerminator)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST(KernelGlobalMemory, movableBlocksCountLocks)
-{
+TEST(KernelGlobalMemory, movableBlocksCountLocks) {
     HGLOBAL block = GlobalAlloc(GHND, 16);
     ASSERT_NE(block, nullptr);
     auto *first = static_cast<unsigned char *>(GlobalLock(block));
@@ -88,8 +83,7 @@ TEST(KernelGlobalMemory, movableBlocksCountLocks)
     EXPECT_EQ(GlobalLock(block), nullptr);
 }
 
-TEST(KernelGlobalMemory, fixedAndEmptyBlocks)
-{
+TEST(KernelGlobalMemory, fixedAndEmptyBlocks) {
     HGLOBAL fixed = GlobalAlloc(GMEM_FIXED, 8);
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(GlobalLock(fixed), fixed);
@@ -104,25 +98,21 @@ TEST(KernelGlobalMemory, fixedAndEmptyBlocks)
     EXPECT_EQ(LocalFree(nullptr), nullptr);
 }
 
-std::wstring wide(UINT codePage, DWORD flags, const std::string &bytes)
-{
+std::wstring wide(UINT codePage, DWORD flags, const std::string &bytes) {
     int needed = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     if (needed == 0) return {};
     std::wstring result(static_cast<size_t>(needed), L'\0');
-    EXPECT_EQ(MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), result.data(),
-                                  needed),
+    EXPECT_EQ(MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), result.data(), needed),
               needed);
     return result;
 }
 
-TEST(KernelMultiByte, ansiIsWindows1252)
-{
+TEST(KernelMultiByte, ansiIsWindows1252) {
     EXPECT_EQ(wide(CP_ACP, 0, "caf\xE9"), L"caf\u00E9");
     EXPECT_EQ(wide(CP_ACP, 0, "\x80\x9F\x81"), std::wstring({L'\u20AC', L'\u0178', L'\u0081'}));
 }
 
-TEST(KernelMultiByte, aSystemTextOutsideAsciiComesInTheAnsiPageAndConvertsFromIt)
-{
+TEST(KernelMultiByte, aSystemTextOutsideAsciiComesInTheAnsiPageAndConvertsFromIt) {
     // The customer code the layer gives a Windows-1252 text, as a German system gives its own texts.
     const std::string ansi = "Fehler: Ger\xE4t nicht bereit \x96 \xC4\xD6\xDC\r\n";
     EXPECT_EQ(systemText(0x20000001), ansi);
@@ -130,19 +120,17 @@ TEST(KernelMultiByte, aSystemTextOutsideAsciiComesInTheAnsiPageAndConvertsFromIt
     EXPECT_EQ(wide(CP_ACP, 0, ansi), wide(1252, 0, ansi));
 }
 
-TEST(KernelMultiByte, utf8GivesUtf16UnitsAndFlagsIllFormedInput)
-{
+TEST(KernelMultiByte, utf8GivesUtf16UnitsAndFlagsIllFormedInput) {
     EXPECT_EQ(wide(CP_UTF8, 0, "\xE2\x82\xAC"), L"\u20AC");
     EXPECT_EQ(wide(CP_UTF8, 0, "\xF0\x9F\x98\x80"), std::wstring({wchar_t(0xD83D), wchar_t(0xDE00)}));
-    EXPECT_EQ(wide(CP_UTF8, 0, "a\xC3(\xED\xA0\x80"), std::wstring({L'a', L'\uFFFD', L'(', L'\uFFFD', L'\uFFFD',
-                                                                  L'\uFFFD'}));
+    EXPECT_EQ(wide(CP_UTF8, 0, "a\xC3(\xED\xA0\x80"),
+              std::wstring({L'a', L'\uFFFD', L'(', L'\uFFFD', L'\uFFFD', L'\uFFFD'}));
     SetLastError(0);
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xC3", 2, nullptr, 0), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 }
 
-TEST(KernelMultiByte, terminatorLengthsAndFailures)
-{
+TEST(KernelMultiByte, terminatorLengthsAndFailures) {
     // -1 converts up to and including the terminator.
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0), 4);
     wchar_t small[2];

@@ -17,23 +17,13 @@ namespace {
 
 class KernelThreads : public KernelTest {};
 
-DWORD WINAPI returnParameter(LPVOID parameter)
-{
-    return static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter));
-}
+DWORD WINAPI returnParameter(LPVOID parameter) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter)); }
 
-DWORD WINAPI reportOwnId(LPVOID)
-{
-    return GetCurrentThreadId();
-}
+DWORD WINAPI reportOwnId(LPVOID) { return GetCurrentThreadId(); }
 
-unsigned crtReportOwnId(void *)
-{
-    return GetCurrentThreadId();
-}
+unsigned crtReportOwnId(void *) { return GetCurrentThreadId(); }
 
-DWORD WINAPI waitForEvent(LPVOID event)
-{
+DWORD WINAPI waitForEvent(LPVOID event) {
     return WaitForSingleObject(static_cast<HANDLE>(event), generousMilliseconds);
 }
 
@@ -42,16 +32,14 @@ struct Relay {
     HANDLE done;
 };
 
-DWORD WINAPI relayGoToDone(LPVOID parameter)
-{
+DWORD WINAPI relayGoToDone(LPVOID parameter) {
     auto *relay = static_cast<Relay *>(parameter);
     DWORD result = WaitForSingleObject(relay->go, generousMilliseconds);
     SetEvent(relay->done);
     return result;
 }
 
-DWORD exitCodeOf(HANDLE thread)
-{
+DWORD exitCodeOf(HANDLE thread) {
     DWORD code = 0;
     EXPECT_TRUE(GetExitCodeThread(thread, &code));
     return code;
@@ -67,14 +55,12 @@ struct HookRecord {
     bool watchedHandleWasSignalled = true;
 };
 
-HookRecord &hookRecord()
-{
+HookRecord &hookRecord() {
     static HookRecord record;
     return record;
 }
 
-void recordThreadEnd(DWORD threadId)
-{
+void recordThreadEnd(DWORD threadId) {
     HookRecord &record = hookRecord();
     std::lock_guard<std::mutex> guard(record.lock);
     record.endedIds.push_back(threadId);
@@ -82,8 +68,7 @@ void recordThreadEnd(DWORD threadId)
     if (threadId == record.watchedId) record.watchedHandleWasSignalled = isSignalled(record.watchedHandle);
 }
 
-bool hookSaw(DWORD threadId)
-{
+bool hookSaw(DWORD threadId) {
     HookRecord &record = hookRecord();
     std::lock_guard<std::mutex> guard(record.lock);
     for (size_t i = 0; i < record.endedIds.size(); ++i) {
@@ -92,14 +77,12 @@ bool hookSaw(DWORD threadId)
     return false;
 }
 
-void installHookOnce()
-{
+void installHookOnce() {
     static std::once_flag once;
     std::call_once(once, [] { platform::addThreadExitHook(recordThreadEnd); });
 }
 
-TEST_F(KernelThreads, aSuspendedThreadRunsOnlyAfterResume)
-{
+TEST_F(KernelThreads, aSuspendedThreadRunsOnlyAfterResume) {
     HANDLE thread = CreateThread(nullptr, 0, returnParameter, reinterpret_cast<LPVOID>(7), CREATE_SUSPENDED, nullptr);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(WaitForSingleObject(thread, 50), WAIT_TIMEOUT);
@@ -115,8 +98,7 @@ TEST_F(KernelThreads, aSuspendedThreadRunsOnlyAfterResume)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(KernelThreads, theHandleOutlivesTheThreadAndAClosedHandleDoesNotStopIt)
-{
+TEST_F(KernelThreads, theHandleOutlivesTheThreadAndAClosedHandleDoesNotStopIt) {
     HANDLE go = newEvent(true, false);
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, waitForEvent, go, 0, &id);
@@ -142,8 +124,7 @@ TEST_F(KernelThreads, theHandleOutlivesTheThreadAndAClosedHandleDoesNotStopIt)
 }
 
 // One thread ends, the next is started: it gets the id of the one that just ended.
-bool nextThreadReusesTheEndedThreadsId()
-{
+bool nextThreadReusesTheEndedThreadsId() {
     DWORD firstId = 0;
     HANDLE first = CreateThread(nullptr, 0, reportOwnId, nullptr, 0, &firstId);
     EXPECT_EQ(WaitForSingleObject(first, generousMilliseconds), WAIT_OBJECT_0);
@@ -159,8 +140,7 @@ bool nextThreadReusesTheEndedThreadsId()
     return secondId == firstId;
 }
 
-TEST_F(KernelThreads, threadIdsAreNonZeroMultiplesOfFourAndTheLastEndedIsReusedFirst)
-{
+TEST_F(KernelThreads, threadIdsAreNonZeroMultiplesOfFourAndTheLastEndedIsReusedFirst) {
     DWORD mainId = GetCurrentThreadId();
     EXPECT_NE(mainId, 0u);
     EXPECT_EQ(mainId % 4, 0u);
@@ -179,8 +159,7 @@ TEST_F(KernelThreads, threadIdsAreNonZeroMultiplesOfFourAndTheLastEndedIsReusedF
     EXPECT_TRUE(reused);
 }
 
-TEST_F(KernelThreads, exitHooksRunOnTheEndingThreadBeforeItsHandleIsSignalled)
-{
+TEST_F(KernelThreads, exitHooksRunOnTheEndingThreadBeforeItsHandleIsSignalled) {
     installHookOnce();
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, reportOwnId, nullptr, CREATE_SUSPENDED, &id);

@@ -17,8 +17,7 @@ using SteadyClock = std::chrono::steady_clock;
 // Real time for a 10 s delay at scale 0.001 is 10 ms; the bound only separates scaled from unscaled.
 constexpr auto scaledDelayBound = std::chrono::seconds(5);
 
-TEST_F(KernelTimeScale, longSleepsAndTimeOutsShrinkWithTheScale)
-{
+TEST_F(KernelTimeScale, longSleepsAndTimeOutsShrinkWithTheScale) {
     platform::setTimeScale(0.001);
     auto start = SteadyClock::now();
     Sleep(10000);
@@ -31,8 +30,7 @@ TEST_F(KernelTimeScale, longSleepsAndTimeOutsShrinkWithTheScale)
     CloseHandle(never);
 }
 
-TEST_F(KernelTimeScale, infiniteStaysInfiniteAndNonsenseFactorsAreIgnored)
-{
+TEST_F(KernelTimeScale, infiniteStaysInfiniteAndNonsenseFactorsAreIgnored) {
     platform::setTimeScale(0.000001);
     EXPECT_EQ(platform::deadlineAfter(INFINITE), platform::Clock::time_point::max());
     EXPECT_NE(platform::deadlineAfter(INFINITE - 1), platform::Clock::time_point::max());
@@ -42,8 +40,7 @@ TEST_F(KernelTimeScale, infiniteStaysInfiniteAndNonsenseFactorsAreIgnored)
     }
 }
 
-TEST_F(KernelFaults, anArmedOperationFailsTheGivenNumberOfTimesWithTheGivenError)
-{
+TEST_F(KernelFaults, anArmedOperationFailsTheGivenNumberOfTimesWithTheGivenError) {
     ASSERT_TRUE(platform::armFault("CreateEventA", 2, ERROR_NOT_ENOUGH_MEMORY));
     for (int i = 0; i < 2; ++i) {
         SetLastError(0);
@@ -60,8 +57,7 @@ TEST_F(KernelFaults, anArmedOperationFailsTheGivenNumberOfTimesWithTheGivenError
     CloseHandle(event);
 }
 
-TEST_F(KernelFaults, unknownNamesAreRefusedAndClearingDisarms)
-{
+TEST_F(KernelFaults, unknownNamesAreRefusedAndClearingDisarms) {
     EXPECT_FALSE(platform::armFault("CreateEventW", 1, ERROR_GEN_FAILURE));
     EXPECT_FALSE(platform::armFault("operator new", 1, ERROR_GEN_FAILURE));
 
@@ -73,10 +69,13 @@ TEST_F(KernelFaults, unknownNamesAreRefusedAndClearingDisarms)
     EXPECT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 6, 0, text,
                              sizeof text, nullptr),
               0u);
-    EXPECT_EQ(_beginthreadex(nullptr, 0, [](void *) -> unsigned { return 0; }, nullptr, 0, nullptr), 0u);
+    EXPECT_EQ(_beginthreadex(
+                  nullptr, 0, [](void *) -> unsigned { return 0; }, nullptr, 0, nullptr),
+              0u);
 
     platform::clearFaults();
-    HANDLE thread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
+    HANDLE thread = CreateThread(
+        nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(WaitForSingleObject(thread, generousMilliseconds), WAIT_OBJECT_0);
     CloseHandle(thread);

@@ -17,8 +17,7 @@ namespace {
 class KernelWaits : public KernelTest {};
 
 // True once `count` waits are asleep on the object; false if that never happens.
-bool waitersArrive(HANDLE object, size_t count)
-{
+bool waitersArrive(HANDLE object, size_t count) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(generousMilliseconds);
     while (platform::waitingThreadCount(object) != count) {
         if (std::chrono::steady_clock::now() > end) return false;
@@ -27,31 +26,23 @@ bool waitersArrive(HANDLE object, size_t count)
     return true;
 }
 
-DWORD WINAPI returnAtOnce(LPVOID)
-{
-    return 0;
-}
+DWORD WINAPI returnAtOnce(LPVOID) { return 0; }
 
-DWORD WINAPI waitForGo(LPVOID go)
-{
-    return WaitForSingleObject(static_cast<HANDLE>(go), generousMilliseconds);
-}
+DWORD WINAPI waitForGo(LPVOID go) { return WaitForSingleObject(static_cast<HANDLE>(go), generousMilliseconds); }
 
 struct OwnerThread {
     HANDLE mutex;
     HANDLE mayEnd;
 };
 
-DWORD WINAPI takeMutexThenEnd(LPVOID parameter)
-{
+DWORD WINAPI takeMutexThenEnd(LPVOID parameter) {
     auto *owner = static_cast<OwnerThread *>(parameter);
     WaitForSingleObject(owner->mutex, generousMilliseconds);
     WaitForSingleObject(owner->mayEnd, generousMilliseconds);
     return 0;
 }
 
-TEST_F(KernelWaits, autoResetEventIsConsumedByOneWaitManualResetStaysSignalled)
-{
+TEST_F(KernelWaits, autoResetEventIsConsumedByOneWaitManualResetStaysSignalled) {
     HANDLE automatic = newEvent(false, true);
     HANDLE manual = newEvent(true, true);
     EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_OBJECT_0);
@@ -64,8 +55,7 @@ TEST_F(KernelWaits, autoResetEventIsConsumedByOneWaitManualResetStaysSignalled)
     CloseHandle(manual);
 }
 
-TEST_F(KernelWaits, waitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatObject)
-{
+TEST_F(KernelWaits, waitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatObject) {
     HANDLE events[3] = {newEvent(false, false), newEvent(false, true), newEvent(false, true)};
     EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_OBJECT_0 + 1);
     EXPECT_FALSE(isSignalled(events[1]));
@@ -79,8 +69,7 @@ TEST_F(KernelWaits, waitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatObje
     for (HANDLE event : events) CloseHandle(event);
 }
 
-TEST_F(KernelWaits, waitAllConsumesEverythingAtOnceOrNothing)
-{
+TEST_F(KernelWaits, waitAllConsumesEverythingAtOnceOrNothing) {
     HANDLE events[2] = {newEvent(false, true), newEvent(false, false)};
     EXPECT_EQ(WaitForMultipleObjects(2, events, TRUE, 0), WAIT_TIMEOUT);
     ASSERT_TRUE(SetEvent(events[1]));
@@ -96,8 +85,7 @@ TEST_F(KernelWaits, waitAllConsumesEverythingAtOnceOrNothing)
     for (HANDLE event : events) CloseHandle(event);
 }
 
-TEST_F(KernelWaits, badArgumentsFailTheWait)
-{
+TEST_F(KernelWaits, badArgumentsFailTheWait) {
     HANDLE event = newEvent(true, true);
     HANDLE closed = newEvent(true, true);
     ASSERT_TRUE(CloseHandle(closed));
@@ -126,8 +114,7 @@ TEST_F(KernelWaits, badArgumentsFailTheWait)
     CloseHandle(event);
 }
 
-TEST_F(KernelWaits, oneSetEventReleasesOneWaiterOfAnAutoResetEvent)
-{
+TEST_F(KernelWaits, oneSetEventReleasesOneWaiterOfAnAutoResetEvent) {
     HANDLE event = newEvent(false, false);
     std::atomic<int> released{0};
     HANDLE progress = newEvent(false, false);
@@ -151,8 +138,7 @@ TEST_F(KernelWaits, oneSetEventReleasesOneWaiterOfAnAutoResetEvent)
     CloseHandle(progress);
 }
 
-TEST_F(KernelWaits, closingAHandleWhileAnotherThreadWaitsOnItIsSafe)
-{
+TEST_F(KernelWaits, closingAHandleWhileAnotherThreadWaitsOnItIsSafe) {
     HANDLE watched = newEvent(true, false);
     HANDLE stop = newEvent(true, false);
     DWORD result = 0;
@@ -170,8 +156,7 @@ TEST_F(KernelWaits, closingAHandleWhileAnotherThreadWaitsOnItIsSafe)
     CloseHandle(stop);
 }
 
-TEST_F(KernelWaits, aStateChangeWakesOnlyTheThreadsWaitingOnThatObject)
-{
+TEST_F(KernelWaits, aStateChangeWakesOnlyTheThreadsWaitingOnThatObject) {
     HANDLE watched = newEvent(false, false);
     HANDLE other = newEvent(true, false);
     HANDLE otherMutex = CreateMutexA(nullptr, FALSE, nullptr);
@@ -208,8 +193,7 @@ struct WokenWait {
 
 // Starts a wait on another thread, makes the change once the wait is asleep on `watched`, and collects it.
 template <class Change>
-WokenWait waitWokenBy(DWORD count, const HANDLE *objects, bool waitAll, HANDLE watched, Change change)
-{
+WokenWait waitWokenBy(DWORD count, const HANDLE *objects, bool waitAll, HANDLE watched, Change change) {
     WokenWait wait;
     std::thread waiter([&] {
         uint64_t before = platform::wakeUpsOfCurrentThread();
@@ -224,8 +208,7 @@ WokenWait waitWokenBy(DWORD count, const HANDLE *objects, bool waitAll, HANDLE w
 
 // Each kind of change must wake a thread asleep on the object, exactly once. A missed wake-up would only show as
 // a late return at the deadline, so the wake-ups are counted.
-TEST_F(KernelWaits, everyKindOfStateChangeWakesAThreadAsleepOnIt)
-{
+TEST_F(KernelWaits, everyKindOfStateChangeWakesAThreadAsleepOnIt) {
     HANDLE event = newEvent(false, false);
     WokenWait wait = waitWokenBy(1, &event, false, event, [&] { SetEvent(event); });
     EXPECT_EQ(wait.result, WAIT_OBJECT_0);
@@ -263,8 +246,7 @@ TEST_F(KernelWaits, everyKindOfStateChangeWakesAThreadAsleepOnIt)
     for (HANDLE handle : {event, mutex, owner.mayEnd, ownerThread, go, relay, pair[0], pair[1]}) CloseHandle(handle);
 }
 
-TEST_F(KernelWaits, aWaitLeavesNoRegistrationBehindHoweverItEnds)
-{
+TEST_F(KernelWaits, aWaitLeavesNoRegistrationBehindHoweverItEnds) {
     HANDLE quiet = newEvent(true, false);
     HANDLE woken = newEvent(true, false);
     DWORD result = 0;

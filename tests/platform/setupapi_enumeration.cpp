@@ -118,8 +118,8 @@ TEST_F(Enumeration, checksRecordSizesAndReportsTheRequiredDetailSize) {
 TEST_F(Enumeration, injectedFaultsFailTheEnumerationCalls) {
     attach(sim::Transport::PrinterClass);
     platform::armFault("SetupDiGetClassDevsA", 1, ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, SetupDiGetClassDevsA(&GUID_USBPRINT_INTERFACE, nullptr, nullptr,
-                                                         presentInterfaces));
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              SetupDiGetClassDevsA(&GUID_USBPRINT_INTERFACE, nullptr, nullptr, presentInterfaces));
     EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
 
     HDEVINFO set = SetupDiGetClassDevsA(&GUID_USBPRINT_INTERFACE, nullptr, nullptr, presentInterfaces);

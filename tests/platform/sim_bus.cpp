@@ -27,15 +27,14 @@ TEST_F(Bus, pathsCarryTheIdentifiersInTheChosenLetterCaseUnderTheDriversClass) {
     EXPECT_EQ("\\\\?\\usb#VID_0DD4&PID_015D#", sim::interfacePath(upperCase).substr(0, 26));
     EXPECT_EQ("\\\\?\\usb#vid_0DD4&pid_015D#7&abc&0&9#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}",
               sim::interfacePath(mixed));
-    EXPECT_NE(sim::interfacePath(lower), sim::interfacePath(attach(sim::Transport::Native)))
-        << "instances are unique";
+    EXPECT_NE(sim::interfacePath(lower), sim::interfacePath(attach(sim::Transport::Native))) << "instances are unique";
 }
 
 TEST_F(Bus, opensTheBarePathAndBothPipesWithoutRegardToCase) {
     int id = attach(sim::Transport::Native);
     std::string path = sim::interfacePath(id);
-    for (const std::string &name : {path, upper(path), path + "\\PIPE00", path + "\\pipe01",
-                                    "\\\\.\\" + path.substr(4) + "\\PIPE00"}) {
+    for (const std::string &name :
+         {path, upper(path), path + "\\PIPE00", path + "\\pipe01", "\\\\.\\" + path.substr(4) + "\\PIPE00"}) {
         HANDLE file = open(name);
         EXPECT_NE(INVALID_HANDLE_VALUE, file) << name;
         CloseHandle(file);

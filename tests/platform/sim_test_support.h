@@ -19,7 +19,8 @@ namespace sim_test {
 // Long enough that only a broken implementation reaches it; tests wait for conditions, never for time.
 constexpr std::chrono::seconds generous{60};
 
-template <class Condition> bool eventually(Condition condition) {
+template <class Condition>
+bool eventually(Condition condition) {
     auto end = std::chrono::steady_clock::now() + generous;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;
@@ -28,7 +29,8 @@ template <class Condition> bool eventually(Condition condition) {
     return true;
 }
 
-template <class Result> bool finishes(std::future<Result> &result) {
+template <class Result>
+bool finishes(std::future<Result> &result) {
     return result.wait_for(generous) == std::future_status::ready;
 }
 

@@ -11,9 +11,7 @@ namespace {
 using sim_test::CallResult;
 using sim_test::SimTest;
 
-DWORD WINAPI waitForEvent(LPVOID event) {
-    return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
-}
+DWORD WINAPI waitForEvent(LPVOID event) { return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE); }
 
 TEST_F(SimTest, aWin32ThreadCountsAsLiveFromCreationUntilItsHandleIsSignalled) {
     size_t before = platform::liveThreadCount();

@@ -15,8 +15,7 @@ namespace {
 std::mutex receivedLock;
 std::map<HWND, DWORD> receivedOnThread;
 
-LRESULT CALLBACK powerProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK powerProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message != WM_POWERBROADCAST) return DefWindowProcA(hwnd, message, wParam, lParam);
     std::lock_guard<std::mutex> guard(receivedLock);
     receivedOnThread[hwnd] = GetCurrentThreadId();
@@ -31,8 +30,7 @@ struct Broadcast {
 
 // Broadcasts from a thread that owns a window itself. The thread is detached, so that a broadcast that never
 // returns fails the test instead of hanging it.
-std::future<Broadcast> broadcastFromWindowThread()
-{
+std::future<Broadcast> broadcastFromWindowThread() {
     std::packaged_task<Broadcast()> broadcast([] {
         Broadcast result;
         result.threadId = GetCurrentThreadId();
@@ -50,8 +48,7 @@ std::future<Broadcast> broadcastFromWindowThread()
 
 // One window of each kind: on a thread with a message loop, message-only, on a thread that ends while the
 // broadcast waits for it, and on the broadcasting thread itself.
-TEST(User32Broadcast, reachesEveryTopLevelWindowOnItsOwnThread)
-{
+TEST(User32Broadcast, reachesEveryTopLevelWindowOnItsOwnThread) {
     ASSERT_NE(registerClass("User32 Broadcast Test", powerProcedure), 0);
     {
         std::lock_guard<std::mutex> guard(receivedLock);
@@ -87,16 +84,14 @@ namespace {
 Gate *slowHandlerGate = nullptr;
 
 // Blocks in PBT_APMSUSPEND until the test opens the gate, and takes three seconds over PBT_APMRESUMESUSPEND.
-LRESULT CALLBACK slowSuspendProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK slowSuspendProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message != WM_POWERBROADCAST) return DefWindowProcA(hwnd, message, wParam, lParam);
     if (wParam == PBT_APMSUSPEND) slowHandlerGate->wait();
     if (wParam == PBT_APMRESUMESUSPEND) Sleep(3000);
     return TRUE;
 }
 
-bool waitForReport(std::vector<std::string> &reports)
-{
+bool waitForReport(std::vector<std::string> &reports) {
     auto end = std::chrono::steady_clock::now() + generousBound;
     while (reports.empty() && std::chrono::steady_clock::now() < end) {
         reports = platform::takeMisuseReports();
@@ -109,8 +104,7 @@ bool waitForReport(std::vector<std::string> &reports)
 
 // Windows gives a suspend handler about two seconds and then sleeps anyway: a handler still running by then is
 // a failure, though the broadcast still waits for it.
-TEST(User32Broadcast, aSuspendHandlerStillRunningAfterItsBudgetIsReported)
-{
+TEST(User32Broadcast, aSuspendHandlerStillRunningAfterItsBudgetIsReported) {
     ASSERT_NE(registerClass("User32 Slow Suspend", slowSuspendProcedure), 0);
     Gate gate;
     slowHandlerGate = &gate;
@@ -145,4 +139,3 @@ TEST(User32Broadcast, aSuspendHandlerStillRunningAfterItsBudgetIsReported)
     slow.quit(0);
     EXPECT_TRUE(UnregisterClassA("User32 Slow Suspend", nullptr));
 }
-

@@ -5,8 +5,7 @@
 
 using namespace user32_test;
 
-TEST(User32Classes, registrationErrorsFollowWindows)
-{
+TEST(User32Classes, registrationErrorsFollowWindows) {
     ATOM atom = registerClass("User32 Class Test", DefWindowProcA);
     ASSERT_NE(atom, 0);
 
@@ -31,8 +30,7 @@ TEST(User32Classes, registrationErrorsFollowWindows)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_DOES_NOT_EXIST);
 }
 
-TEST(User32Classes, windowsEndWithTheirThread)
-{
+TEST(User32Classes, windowsEndWithTheirThread) {
     ASSERT_NE(registerClass("User32 Thread End Test", DefWindowProcA), 0);
     Gate end;
     WindowThread owner("User32 Thread End Test", nullptr, [&](HWND) { end.wait(); });
@@ -46,8 +44,7 @@ TEST(User32Classes, windowsEndWithTheirThread)
     EXPECT_TRUE(UnregisterClassA("User32 Thread End Test", nullptr));
 }
 
-TEST(User32Classes, findWindowSeesTopLevelWindowsOnly)
-{
+TEST(User32Classes, findWindowSeesTopLevelWindowsOnly) {
     ASSERT_NE(registerClass("User32 Find Hidden", DefWindowProcA), 0);
     ASSERT_NE(registerClass("User32 Find Shown", DefWindowProcA), 0);
     ASSERT_NE(registerClass("User32 Find Message Only", DefWindowProcA), 0);
@@ -68,8 +65,7 @@ TEST(User32Classes, findWindowSeesTopLevelWindowsOnly)
     }
 }
 
-TEST(User32Classes, injectedFaultsFailWithTheArmedCode)
-{
+TEST(User32Classes, injectedFaultsFailWithTheArmedCode) {
     ASSERT_TRUE(platform::armFault("RegisterClassExA", 1, ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_EQ(registerClass("User32 Fault Test", DefWindowProcA), 0);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);

@@ -19,8 +19,7 @@ std::atomic<int> destroyedCount{0};
 
 // Answers askMessage with 42 + wParam. It calls USER32 itself, which would deadlock if the layer kept its lock
 // while a procedure runs.
-LRESULT CALLBACK askingProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK askingProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) destroyedCount++;
     if (message == relayMessage) return SendMessageA(reinterpret_cast<HWND>(wParam), askMessage, 0, 0) + 1000;
     if (message != askMessage) return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -32,8 +31,7 @@ LRESULT CALLBACK askingProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 
 class User32Messages : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         askedOnThread = 0;
         askedCount = 0;
         destroyedCount = 0;
@@ -43,8 +41,7 @@ protected:
 
     // The sending thread is detached, so that a sender the layer never releases fails the test instead of
     // hanging it.
-    static std::future<LRESULT> sendFromAnotherThread(HWND window)
-    {
+    static std::future<LRESULT> sendFromAnotherThread(HWND window) {
         std::packaged_task<LRESULT()> send([window] { return SendMessageA(window, askMessage, 0, 0); });
         auto answer = send.get_future();
         std::thread(std::move(send)).detach();
@@ -54,8 +51,7 @@ protected:
 
 }  // namespace
 
-TEST_F(User32Messages, sentMessageRunsOnTheOwnerInsideGetMessage)
-{
+TEST_F(User32Messages, sentMessageRunsOnTheOwnerInsideGetMessage) {
     WindowThread owner("User32 Messages Test");
     EXPECT_EQ(SendMessageA(owner.window(), askMessage, 5, 0), 47);
     EXPECT_EQ(askedOnThread, owner.threadId());
@@ -64,8 +60,7 @@ TEST_F(User32Messages, sentMessageRunsOnTheOwnerInsideGetMessage)
     EXPECT_EQ(owner.retrieved(), 0) << "a sent message does not come out of GetMessageA";
 }
 
-TEST_F(User32Messages, waitingSenderRunsMessagesSentBackToIt)
-{
+TEST_F(User32Messages, waitingSenderRunsMessagesSentBackToIt) {
     WindowThread owner("User32 Messages Test");
     std::packaged_task<DWORD()> relay([&] {
         HWND own = createWindow("User32 Messages Test");
@@ -80,8 +75,7 @@ TEST_F(User32Messages, waitingSenderRunsMessagesSentBackToIt)
     owner.quit(0);
 }
 
-TEST_F(User32Messages, sameThreadSendCallsTheProcedureDirectly)
-{
+TEST_F(User32Messages, sameThreadSendCallsTheProcedureDirectly) {
     HWND window = createWindow("User32 Messages Test");
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(SendMessageA(window, askMessage, 1, 0), 43);
@@ -95,8 +89,7 @@ TEST_F(User32Messages, sameThreadSendCallsTheProcedureDirectly)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
 }
 
-TEST_F(User32Messages, quitComesAfterPostedMessagesWhateverTheFilter)
-{
+TEST_F(User32Messages, quitComesAfterPostedMessagesWhateverTheFilter) {
     MSG msg{};
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
     ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), askMessage, 1, 2));
@@ -116,8 +109,7 @@ TEST_F(User32Messages, quitComesAfterPostedMessagesWhateverTheFilter)
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
-TEST_F(User32Messages, postingNeedsAQueueOfALiveThread)
-{
+TEST_F(User32Messages, postingNeedsAQueueOfALiveThread) {
     Gate idOnly, callUser32, queueMade, end;
     DWORD threadId = 0;
     std::thread thread([&] {
@@ -143,8 +135,7 @@ TEST_F(User32Messages, postingNeedsAQueueOfALiveThread)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_THREAD_ID);
 }
 
-TEST_F(User32Messages, senderGetsZeroWhenTheOwnerEnds)
-{
+TEST_F(User32Messages, senderGetsZeroWhenTheOwnerEnds) {
     Gate end;
     WindowThread owner("User32 Messages Test", nullptr, [&](HWND) { end.wait(); });
     auto answer = sendFromAnotherThread(owner.window());
@@ -157,8 +148,7 @@ TEST_F(User32Messages, senderGetsZeroWhenTheOwnerEnds)
     owner.join();
 }
 
-TEST_F(User32Messages, senderGetsZeroWhenTheWindowIsDestroyed)
-{
+TEST_F(User32Messages, senderGetsZeroWhenTheWindowIsDestroyed) {
     Gate destroy, end;
     WindowThread owner("User32 Messages Test", nullptr, [&](HWND window) {
         destroy.wait();

@@ -18,14 +18,12 @@ constexpr std::chrono::seconds generousBound{60};
 
 class Gate {
 public:
-    void open()
-    {
+    void open() {
         std::lock_guard<std::mutex> guard(lock_);
         open_ = true;
         opened_.notify_all();
     }
-    bool wait()
-    {
+    bool wait() {
         std::unique_lock<std::mutex> lock(lock_);
         return opened_.wait_for(lock, generousBound, [this] { return open_; });
     }
@@ -36,8 +34,7 @@ private:
     bool open_ = false;
 };
 
-inline ATOM registerClass(const char *name, WNDPROC procedure)
-{
+inline ATOM registerClass(const char *name, WNDPROC procedure) {
     WNDCLASSEXA windowClass{};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.style = CS_VREDRAW | CS_HREDRAW;
@@ -47,8 +44,7 @@ inline ATOM registerClass(const char *name, WNDPROC procedure)
 }
 
 inline HWND createWindow(const char *className, HWND parent = nullptr, DWORD style = WS_OVERLAPPEDWINDOW,
-                         const char *title = nullptr)
-{
+                         const char *title = nullptr) {
     return CreateWindowExA(0, className, title, style, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                            parent, nullptr, nullptr, nullptr);
 }
@@ -58,8 +54,7 @@ class WindowThread {
 public:
     using Body = std::function<void(HWND)>;
 
-    explicit WindowThread(const char *className, HWND parent = nullptr, Body body = {}) : loops_(!body)
-    {
+    explicit WindowThread(const char *className, HWND parent = nullptr, Body body = {}) : loops_(!body) {
         std::promise<void> ready;
         auto created = ready.get_future();
         thread_ = std::thread([this, className, parent, body, ready = std::move(ready)]() mutable {
@@ -76,8 +71,7 @@ public:
     }
     // A test that stopped early leaves a message loop running; it is ended here so that the test fails instead
     // of hanging.
-    ~WindowThread()
-    {
+    ~WindowThread() {
         if (!thread_.joinable()) return;
         if (loops_) PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
         thread_.join();
@@ -86,8 +80,7 @@ public:
     HWND window() const { return window_; }
     DWORD threadId() const { return threadId_; }
     // Ends a message-loop thread with WM_QUIT and waits for it; returns the loop's exit code.
-    WPARAM quit(WPARAM exitCode)
-    {
+    WPARAM quit(WPARAM exitCode) {
         EXPECT_TRUE(PostThreadMessageA(threadId_, WM_QUIT, exitCode, 0));
         join();
         return exitCode_;
@@ -97,8 +90,7 @@ public:
     int retrieved() const { return retrieved_; }
 
 private:
-    void runMessageLoop()
-    {
+    void runMessageLoop() {
         MSG msg{};
         while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
             retrieved_++;

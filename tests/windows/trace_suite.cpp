@@ -175,7 +175,7 @@ bool isExportLine(const TraceEvent &event) {
 
 // The index of the first event at or after `from` that `matches`; the events' count when there is none.
 size_t findEvent(const std::vector<TraceEvent> &events, size_t from,
-            const std::function<bool(const TraceEvent &)> &matches) {
+                 const std::function<bool(const TraceEvent &)> &matches) {
     while (from < events.size() && !matches(events[from])) ++from;
     return from;
 }
@@ -212,8 +212,7 @@ void expectExportLines(Checks &checks, const std::vector<TraceEvent> &events, co
         checks.expect(event.tid == road.javaThread && event.role == "java",
                       "on Java's thread, as java: " + described(event));
     }
-    checks.expectEqual(static_cast<long long>(seen.size()), static_cast<long long>(expected.size()),
-                       "export lines");
+    checks.expectEqual(static_cast<long long>(seen.size()), static_cast<long long>(expected.size()), "export lines");
     for (size_t i = 0; i < seen.size() && i < expected.size(); ++i) {
         checks.expectEqual(seen[i], expected[i], "export line " + std::to_string(i + 1));
     }
@@ -265,14 +264,14 @@ void expectPipeOpensAndCloses(Checks &checks, const std::vector<TraceEvent> &eve
         const size_t close = findLine(events, 0, line);
         checks.expect(close > firstCloseEnter && close < firstCloseResult,
                       "\"" + line + "\" inside the first usbClosePipe");
-        checks.expectEqual(findLine(events, close + 1, line) < events.size() ? 1 : 0, 0,
-                           "a second \"" + line + "\"");
+        checks.expectEqual(findLine(events, close + 1, line) < events.size() ? 1 : 0, 0, "a second \"" + line + "\"");
     }
 }
 
 // The reader runs on the thread the link reported, between the link's creation and its teardown.
 void expectReaderLines(Checks &checks, const std::vector<TraceEvent> &events) {
-    const size_t machinery = findEvent(events, 0, [](const TraceEvent &event) { return event.event == "link.machinery"; });
+    const size_t machinery =
+        findEvent(events, 0, [](const TraceEvent &event) { return event.event == "link.machinery"; });
     if (!checks.expect(machinery < events.size(), "a link.machinery line")) return;
     const std::string readerTid = traceField(events[machinery], "reader_tid");
     for (const char *name : {"reader.start", "reader.end"}) {

@@ -5,8 +5,6 @@
 namespace probe {
 
 // The platform layer's source (logind in the real-device build; none beside the simulated bus) says for itself.
-std::string describePowerEvents() {
-    return platform::describePowerEvents();
-}
+std::string describePowerEvents() { return platform::describePowerEvents(); }
 
 }  // namespace probe

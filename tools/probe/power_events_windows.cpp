@@ -2,8 +2,6 @@
 
 namespace probe {
 
-std::string describePowerEvents() {
-    return "on: Windows sends WM_POWERBROADCAST to the library's power window";
-}
+std::string describePowerEvents() { return "on: Windows sends WM_POWERBROADCAST to the library's power window"; }
 
 }  // namespace probe
