@@ -35,6 +35,9 @@ UsblpBackend::UsblpBackend() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
 std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path, DWORD, DWORD &error) {
     std::string name = canonicalName(path);
     std::unique_lock<std::mutex> lock(mutex_);
+    // A thread stopping after the last close must be gone before the next starts. Waited for before the lookup:
+    // from it to the new device's listing the lock is not let go, or a second open of the node would meet EBUSY.
+    ioEnded_.wait(lock, [this] { return !ioStop_; });
     Pipe pipe = Pipe::Device;
     // usblp takes one open at a time: every handle of the process shares the descriptor already open.
     for (const auto &device : devices_) {
@@ -50,8 +53,6 @@ std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path
             return nullptr;
         }
         auto device = std::make_shared<UsblpDevice>(node, fd);
-        // A thread stopping after the last close must be gone before the next starts.
-        ioEnded_.wait(lock, [this] { return !ioStop_; });
         devices_.push_back(device);
         device->fileOpened();
         if (!ioRunning_) startIoThread();

@@ -10,11 +10,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <mutex>
 #include <stdexcept>
 
 #include "linuxdev/usblp_backend.h"
+#include "single_open.h"
 
 namespace linuxdev_test {
 namespace {
@@ -119,6 +119,7 @@ void EmulatedPrinter::plug() {
     // A child that inherited the far end would keep the node from hanging up.
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     terminal_ = ptsname(master_);
+    makeSingleOpen(devnode(), nodeTarget());
 }
 
 void EmulatedPrinter::unplug() { removeEntries(true); }
@@ -127,6 +128,7 @@ void EmulatedPrinter::unplugBeforeUdevKnows() { removeEntries(false); }
 
 void EmulatedPrinter::removeEntries(bool announce) {
     auto guard = emulationGuard();
+    forgetSingleOpen(devnode());
     // umockdev sends no remove event of its own, and leaves a child's node behind its parent: leaf first.
     for (const std::string &path : {miscSyspath(), interfaceSyspath(), usbSyspath()}) {
         if (announce) umockdev_testbed_uevent(testbed(), path.c_str(), "remove");
@@ -158,19 +160,7 @@ std::string EmulatedPrinter::nodeTarget() const {
     return length > 0 ? std::string(root, static_cast<size_t>(length)) : link;
 }
 
-int EmulatedPrinter::descriptorsOnNode() const {
-    std::string target = nodeTarget();
-    int count = 0;
-    DIR *fds = opendir("/proc/self/fd");
-    while (dirent *entry = readdir(fds)) {
-        char name[PATH_MAX] = {};
-        std::string link = std::string("/proc/self/fd/") + entry->d_name;
-        ssize_t length = readlink(link.c_str(), name, sizeof name - 1);
-        if (length > 0 && target == std::string(name, static_cast<size_t>(length))) ++count;
-    }
-    closedir(fds);
-    return count;
-}
+int EmulatedPrinter::descriptorsOnNode() const { return descriptorsOn(nodeTarget()); }
 
 bool EmulatedPrinter::receive(std::string &bytes, size_t count, int boundMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);

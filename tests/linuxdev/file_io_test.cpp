@@ -47,6 +47,25 @@ TEST_F(FileIo, bothPipesShareOneDescriptorThatTheLastCloseReleases) {
     EXPECT_FALSE(backend().ioThreadRunning());
 }
 
+TEST_F(FileIo, opensAndClosesRacingOnTwoThreadsShareTheOneDescriptorAndAreNeverDenied) {
+    auto openAndClose = [this] {
+        int denied = 0;
+        for (int i = 0; i < 500; ++i) {
+            HANDLE file = openPipe(path_, GENERIC_READ | GENERIC_WRITE);
+            if (file == INVALID_HANDLE_VALUE) {
+                denied += GetLastError() == ERROR_ACCESS_DENIED ? 1 : 0;
+                continue;
+            }
+            CloseHandle(file);
+        }
+        return denied;
+    };
+    auto other = std::async(std::launch::async, openAndClose);
+    EXPECT_EQ(0, openAndClose()) << "a second open of the node, as the first's thread stopped";
+    EXPECT_EQ(0, other.get());
+    EXPECT_EQ(0, printer_.descriptorsOnNode());
+}
+
 TEST_F(FileIo, everyByteValueGoesBothWaysAndAReadEndsWithWhatArrived) {
     HANDLE read = openPipe(path_ + "\\PIPE00", GENERIC_READ);
     HANDLE write = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
