@@ -69,21 +69,21 @@ libusb_context *NativeBackend::contextLocked() {
 }
 
 std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &path, DWORD, DWORD &error) {
-    std::string name = canonicalName(path);
+    std::string name = platform::canonicalName(path);
     std::unique_lock<std::mutex> lock(mutex_);
     // The interface a closing file still holds is let go at once; a claim before that would find it busy. And a
     // thread stopping after the last close must be gone before the next starts. Waited for before anything else:
     // from the lookup to the new device's listing, the lock is not let go, or a second open would claim again.
     changed_.wait(lock, [this, &name] { return !eventsStop_ && !releasingPath(name); });
-    Pipe pipe = Pipe::Device;
+    platform::Pipe pipe = platform::Pipe::Device;
     // One handle and one claim per printer, whatever the number of files: detection's probes do not claim again.
     for (const auto &device : devices_) {
-        if (!pipeOf(name, device->candidate().interfacePath, pipe)) continue;
+        if (!platform::pipeOf(name, device->candidate().interfacePath, pipe)) continue;
         device->fileOpened();
         return std::make_shared<NativeFile>(*this, device, pipe);
     }
     for (NativeCandidate &candidate : listNativeCandidates(contextLocked())) {
-        if (!pipeOf(name, candidate.interfacePath, pipe)) continue;
+        if (!platform::pipeOf(name, candidate.interfacePath, pipe)) continue;
         libusb_device_handle *handle = nullptr;
         int result = libusb_open(candidate.device.get(), &handle);
         if (result == 0) {
@@ -148,9 +148,9 @@ void NativeBackend::release(const std::shared_ptr<NativeDevice> &device) {
 }
 
 bool NativeBackend::releasingPath(const std::string &name) {
-    Pipe pipe = Pipe::Device;
+    platform::Pipe pipe = platform::Pipe::Device;
     for (const auto &device : releasing_) {
-        if (pipeOf(name, device->candidate().interfacePath, pipe)) return true;
+        if (platform::pipeOf(name, device->candidate().interfacePath, pipe)) return true;
     }
     return false;
 }
@@ -207,7 +207,7 @@ bool NativeBackend::eventsThreadRunning() {
 bool NativeBackend::holds(const std::string &interfacePath) {
     std::lock_guard<std::mutex> guard(mutex_);
     for (const auto &device : devices_) {
-        if (equalsIgnoringCase(device->candidate().interfacePath, interfacePath)) return true;
+        if (platform::equalsIgnoringCase(device->candidate().interfacePath, interfacePath)) return true;
     }
     return false;
 }

@@ -79,7 +79,7 @@ bool isSupportedPair(int vid, int pid) {
     char ids[32];
     std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", vid & 0xFFFF, pid & 0xFFFF);
     for (const char *const *entry = g_pszSupportedDevices; *entry != nullptr; ++entry) {
-        if (equalsIgnoringCase(*entry, ids)) return true;
+        if (platform::equalsIgnoringCase(*entry, ids)) return true;
     }
     return false;
 }

@@ -16,7 +16,7 @@ constexpr DWORD purgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PUR
 
 }  // namespace
 
-NativeFile::NativeFile(NativeBackend &backend, std::shared_ptr<NativeDevice> device, Pipe pipe)
+NativeFile::NativeFile(NativeBackend &backend, std::shared_ptr<NativeDevice> device, platform::Pipe pipe)
     : backend_(backend), device_(std::move(device)), pipe_(pipe), timeouts_(nativeDefaultTimeouts()) {}
 
 void NativeFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
@@ -108,8 +108,8 @@ DWORD NativeFile::refusal() const {
 DWORD NativeFile::refusal(platform::IoKind kind) const {
     DWORD error = refusal();
     if (error != ERROR_SUCCESS) return error;
-    if (kind == platform::IoKind::Read && pipe_ == Pipe::Write) return ERROR_INVALID_FUNCTION;
-    if (kind == platform::IoKind::Write && pipe_ == Pipe::Read) return ERROR_INVALID_FUNCTION;
+    if (kind == platform::IoKind::Read && pipe_ == platform::Pipe::Write) return ERROR_INVALID_FUNCTION;
+    if (kind == platform::IoKind::Write && pipe_ == platform::Pipe::Read) return ERROR_INVALID_FUNCTION;
     return ERROR_SUCCESS;
 }
 

@@ -16,7 +16,7 @@ class NativeBackend;
 
 class NativeFile : public platform::DeviceFile {
 public:
-    NativeFile(NativeBackend &backend, std::shared_ptr<NativeDevice> device, Pipe pipe);
+    NativeFile(NativeBackend &backend, std::shared_ptr<NativeDevice> device, platform::Pipe pipe);
 
     void startIo(const std::shared_ptr<platform::IoRequest> &request) override;
     void cancel(platform::IoRequest &request) override;
@@ -32,7 +32,7 @@ private:
 
     NativeBackend &backend_;
     const std::shared_ptr<NativeDevice> device_;
-    const Pipe pipe_;
+    const platform::Pipe pipe_;
     COMMTIMEOUTS timeouts_;
     bool closed_ = false;
 };

@@ -18,7 +18,7 @@ namespace {
 bool namesNativeInterface(const std::string &path) {
     std::string guid = guidText(GUID_NATIVE_USB_INTERFACE);
     for (size_t at = 0; at + guid.size() <= path.size(); ++at) {
-        if (equalsIgnoringCase(path.substr(at, guid.size()), guid)) return true;
+        if (platform::equalsIgnoringCase(path.substr(at, guid.size()), guid)) return true;
     }
     return false;
 }

@@ -33,20 +33,20 @@ UsblpBackend &UsblpBackend::instance() {
 UsblpBackend::UsblpBackend() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path, DWORD, DWORD &error) {
-    std::string name = canonicalName(path);
+    std::string name = platform::canonicalName(path);
     std::unique_lock<std::mutex> lock(mutex_);
     // A thread stopping after the last close must be gone before the next starts. Waited for before the lookup:
     // from it to the new device's listing the lock is not let go, or a second open of the node would meet EBUSY.
     ioEnded_.wait(lock, [this] { return !ioStop_; });
-    Pipe pipe = Pipe::Device;
+    platform::Pipe pipe = platform::Pipe::Device;
     // usblp takes one open at a time: every handle of the process shares the descriptor already open.
     for (const auto &device : devices_) {
-        if (!pipeOf(name, device->node().interfacePath, pipe)) continue;
+        if (!platform::pipeOf(name, device->node().interfacePath, pipe)) continue;
         device->fileOpened();
         return std::make_shared<UsblpFile>(*this, device, pipe);
     }
     for (const UsblpNode &node : listUsblpNodes()) {
-        if (!pipeOf(name, node.interfacePath, pipe)) continue;
+        if (!platform::pipeOf(name, node.interfacePath, pipe)) continue;
         int fd = ::open(node.devnode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             error = errorForOpen(errno);

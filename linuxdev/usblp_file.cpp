@@ -4,7 +4,7 @@
 
 namespace linuxdev {
 
-UsblpFile::UsblpFile(UsblpBackend &backend, std::shared_ptr<UsblpDevice> device, Pipe pipe)
+UsblpFile::UsblpFile(UsblpBackend &backend, std::shared_ptr<UsblpDevice> device, platform::Pipe pipe)
     : backend_(backend), device_(std::move(device)), pipe_(pipe) {}
 
 void UsblpFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
@@ -74,8 +74,8 @@ DWORD UsblpFile::refusal() const {
 DWORD UsblpFile::refusal(platform::IoKind kind) const {
     DWORD error = refusal();
     if (error != ERROR_SUCCESS) return error;
-    if (kind == platform::IoKind::Read && pipe_ == Pipe::Write) return ERROR_INVALID_FUNCTION;
-    if (kind == platform::IoKind::Write && pipe_ == Pipe::Read) return ERROR_INVALID_FUNCTION;
+    if (kind == platform::IoKind::Read && pipe_ == platform::Pipe::Write) return ERROR_INVALID_FUNCTION;
+    if (kind == platform::IoKind::Write && pipe_ == platform::Pipe::Read) return ERROR_INVALID_FUNCTION;
     return ERROR_SUCCESS;
 }
 

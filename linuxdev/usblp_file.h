@@ -15,7 +15,7 @@ class UsblpBackend;
 
 class UsblpFile : public platform::DeviceFile {
 public:
-    UsblpFile(UsblpBackend &backend, std::shared_ptr<UsblpDevice> device, Pipe pipe);
+    UsblpFile(UsblpBackend &backend, std::shared_ptr<UsblpDevice> device, platform::Pipe pipe);
 
     void startIo(const std::shared_ptr<platform::IoRequest> &request) override;
     void cancel(platform::IoRequest &request) override;
@@ -30,7 +30,7 @@ private:
 
     UsblpBackend &backend_;
     const std::shared_ptr<UsblpDevice> device_;
-    const Pipe pipe_;
+    const platform::Pipe pipe_;
     bool closed_ = false;
 };
 

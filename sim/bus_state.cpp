@@ -4,33 +4,13 @@
 #include <cstring>
 #include <system_error>
 #include "kernel/thread_registry.h"
-#include "sim/device_path.h"
+#include "files/interface_path.h"
 #include "sim/printer_file.h"
 
 namespace sim {
 namespace {
 
 using platform::Clock;
-
-// Windows accepts the \\.\ prefix for the same device names.
-std::string canonicalName(const std::string &path) {
-    if (path.compare(0, 4, "\\\\.\\") == 0) return "\\\\?\\" + path.substr(4);
-    return path;
-}
-
-// Which pipe a name opens under a printer's interface path; false when it names no pipe of it.
-bool pipeFor(const std::string &rest, Pipe &pipe) {
-    if (rest.empty()) {
-        pipe = Pipe::Device;
-    } else if (equalsIgnoringCase(rest, "\\PIPE00")) {
-        pipe = Pipe::Read;
-    } else if (equalsIgnoringCase(rest, "\\PIPE01")) {
-        pipe = Pipe::Write;
-    } else {
-        return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -92,14 +72,12 @@ void BusState::fileClosed(Printer &printer) {
 }
 
 std::shared_ptr<platform::DeviceFile> BusState::open(const std::string &path, DWORD, DWORD &error) {
-    std::string name = canonicalName(path);
+    std::string name = platform::canonicalName(path);
     std::lock_guard<std::mutex> guard(mutex_);
     for (auto &entry : printers_) {
         Printer &printer = *entry.second;
-        if (!printer.present || name.size() < printer.path.size()) continue;
-        if (!equalsIgnoringCase(name.substr(0, printer.path.size()), printer.path)) continue;
-        Pipe pipe = Pipe::Device;
-        if (!pipeFor(name.substr(printer.path.size()), pipe)) continue;
+        platform::Pipe pipe = platform::Pipe::Device;
+        if (!printer.present || !platform::pipeOf(name, printer.path, pipe)) continue;
         if (printer.refuseOpens) {
             error = printer.codes.openRefused;
             return nullptr;

@@ -1,7 +1,8 @@
 #include "sim/device_path.h"
 
-#include <cctype>
 #include <cstdio>
+
+#include "files/interface_path.h"
 
 namespace sim {
 namespace {
@@ -22,17 +23,7 @@ std::string identifierText(int vid, int pid, LetterCase letterCase) {
 }
 
 std::string devicePath(int vid, int pid, LetterCase letterCase, const std::string &instance, const GUID &guid) {
-    return "\\\\?\\usb#" + identifierText(vid, pid, letterCase) + "#" + instance + "#" + guidText(guid);
-}
-
-bool equalsIgnoringCase(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return platform::usbInterfacePath(identifierText(vid, pid, letterCase), instance, guid);
 }
 
 }  // namespace sim

@@ -4,7 +4,7 @@
 
 namespace sim {
 
-PrinterFile::PrinterFile(BusState &bus, std::shared_ptr<Printer> printer, Pipe pipe)
+PrinterFile::PrinterFile(BusState &bus, std::shared_ptr<Printer> printer, platform::Pipe pipe)
     : bus_(bus), printer_(std::move(printer)), pipe_(pipe), generation_(printer_->generation) {}
 
 void PrinterFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
@@ -75,8 +75,8 @@ DWORD PrinterFile::refusal() const {
 DWORD PrinterFile::refusal(platform::IoKind kind) const {
     DWORD error = refusal();
     if (error != ERROR_SUCCESS) return error;
-    if (kind == platform::IoKind::Read && pipe_ == Pipe::Write) return ERROR_INVALID_FUNCTION;
-    if (kind == platform::IoKind::Write && pipe_ == Pipe::Read) return ERROR_INVALID_FUNCTION;
+    if (kind == platform::IoKind::Read && pipe_ == platform::Pipe::Write) return ERROR_INVALID_FUNCTION;
+    if (kind == platform::IoKind::Write && pipe_ == platform::Pipe::Read) return ERROR_INVALID_FUNCTION;
     return ERROR_SUCCESS;
 }
 

@@ -6,19 +6,17 @@
 #include <memory>
 
 #include "files/device_file.h"
+#include "files/interface_path.h"
 #include "sim/printer.h"
 
 namespace sim {
 
 class BusState;
 
-// The bare interface path reads and writes; PIPE00 only reads, PIPE01 only writes.
-enum class Pipe { Device, Read, Write };
-
 class PrinterFile : public platform::DeviceFile {
 public:
     // With the bus's lock held.
-    PrinterFile(BusState &bus, std::shared_ptr<Printer> printer, Pipe pipe);
+    PrinterFile(BusState &bus, std::shared_ptr<Printer> printer, platform::Pipe pipe);
 
     void startIo(const std::shared_ptr<platform::IoRequest> &request) override;
     void cancel(platform::IoRequest &request) override;
@@ -33,7 +31,7 @@ private:
 
     BusState &bus_;
     const std::shared_ptr<Printer> printer_;
-    const Pipe pipe_;
+    const platform::Pipe pipe_;
     const unsigned generation_;
     bool closed_ = false;
 };

@@ -1,5 +1,5 @@
 // A GUID as Windows writes it into device interface paths and registry keys: "{28d78fad-5a12-11d1-ae5b-0000f803a8c2}",
-// lower case. Shared by the simulator, the probe and the Wine test harness.
+// lower case. Shared by the platform layer's interface paths, the probe and the Wine test harness.
 #pragma once
 
 #include <windows.h>
