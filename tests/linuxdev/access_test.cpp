@@ -2,64 +2,26 @@
 // permission (EACCES). Both are ERROR_ACCESS_DENIED, as Windows reports a printer in use; the probe tells which.
 // The opener runs in a child process; as root it drops to nobody first, since root passes both checks.
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <memory>
+
+#include "another_user.h"
 #include "linuxdev/open_error.h"
 #include "usblp_fixture.h"
 
 namespace linuxdev_test {
 namespace {
 
-const uid_t nobody = 65534;
-
-struct OpenOutcome {
-    DWORD error = 0;
-    std::string probeSays;
-};
-
-bool becomeAnotherUser() {
-    if (geteuid() != 0) return true;
-    return setgroups(0, nullptr) == 0 && setresgid(nobody, nobody, nobody) == 0 &&
-           setresuid(nobody, nobody, nobody) == 0;
-}
-
 // CreateFileA's error and the probe's words for the node, as another process sees them.
 OpenOutcome openFromAnotherProcess(const std::string &path, const std::string &devnode) {
-    int channel[2];
-    if (pipe(channel) != 0) return OpenOutcome{};
-    pid_t child = fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        std::string answer = "setuid failed";
-        DWORD error = 0;
-        if (becomeAnotherUser()) {
-            HANDLE file = openPipe(path, GENERIC_READ);
-            error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-            answer = linuxdev::nodeAvailability(devnode);
-        }
-        std::string message = std::to_string(error) + "\n" + answer;
-        ssize_t written = ::write(channel[1], message.data(), message.size());
-        _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
-    }
-    ::close(channel[1]);
-    std::string message;
-    char chunk[256];
-    ssize_t got = 0;
-    while ((got = ::read(channel[0], chunk, sizeof chunk)) > 0) message.append(chunk, static_cast<size_t>(got));
-    ::close(channel[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    OpenOutcome outcome;
-    size_t newline = message.find('\n');
-    if (newline == std::string::npos) return outcome;
-    outcome.error = static_cast<DWORD>(std::stoul(message.substr(0, newline)));
-    outcome.probeSays = message.substr(newline + 1);
-    return outcome;
+    return asAnotherUser([&] {
+        HANDLE file = openPipe(path, GENERIC_READ);
+        DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        return OpenOutcome{error, linuxdev::nodeAvailability(devnode)};
+    });
 }
 
 // Another process that holds the node as usblp's single open does, made by the terminal's exclusive mode: a
@@ -118,27 +80,15 @@ class Access : public UsblpTest {
 protected:
     void SetUp() override {
         UsblpTest::SetUp();
-        // The emulated tree is root's alone; another user must be able to list it, as the real sysfs.
-        root_ = testbedRoot();
-        struct stat status {};
-        stat(root_.c_str(), &status);
-        rootMode_ = status.st_mode & 07777;
-        chmod(root_.c_str(), 0755);
-        // And reach the far end's handler, as the preload library does at every open of the node.
-        chmod((root_ + "/ioctl" + printer_.devnode()).c_str(), 0666);
-        stat(printer_.nodeTarget().c_str(), &status);
-        nodeMode_ = status.st_mode & 07777;
+        openTree_ = std::make_unique<TreeOpenToOthers>(printer_.devnode(), printer_.nodeTarget());
     }
 
     void TearDown() override {
-        chmod(printer_.nodeTarget().c_str(), nodeMode_);
-        chmod(root_.c_str(), rootMode_);
+        openTree_.reset();
         UsblpTest::TearDown();
     }
 
-    std::string root_;
-    mode_t rootMode_ = 0700;
-    mode_t nodeMode_ = 0620;
+    std::unique_ptr<TreeOpenToOthers> openTree_;
 };
 
 TEST_F(Access, aNodeWithoutPermissionIsAccessDeniedAndTheProbeSaysPermission) {

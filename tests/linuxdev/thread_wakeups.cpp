@@ -1,0 +1,61 @@
+#include "thread_wakeups.h"
+
+#include <dirent.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+namespace linuxdev_test {
+namespace {
+
+std::string taskFile(const std::string &id, const char *name) {
+    std::ifstream file("/proc/self/task/" + id + "/" + name);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+long switchesOf(const std::set<std::string> &threads) {
+    long total = 0;
+    for (const std::string &id : threads) {
+        std::istringstream status(taskFile(id, "status"));
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+                total += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+    }
+    return total;
+}
+
+}  // namespace
+
+std::set<std::string> taskIds() {
+    std::set<std::string> ids;
+    DIR *tasks = opendir("/proc/self/task");
+    while (dirent *entry = readdir(tasks)) {
+        if (entry->d_name[0] != '.') ids.insert(entry->d_name);
+    }
+    closedir(tasks);
+    return ids;
+}
+
+std::string taskName(const std::string &id) { return taskFile(id, "comm"); }
+
+long wakeUpsOverASecond(const std::set<std::string> &threads) {
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    long settled = switchesOf(threads);
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        long now = switchesOf(threads);
+        if (now == settled) break;
+        if (std::chrono::steady_clock::now() > giveUp) return -1;
+        settled = now;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return switchesOf(threads) - settled;
+}
+
+}  // namespace linuxdev_test

@@ -1,0 +1,18 @@
+// What an idle link costs: the kernel's count of the times each thread gave up the processor, voluntarily or not.
+// A thread asleep in a wait adds nothing.
+#pragma once
+
+#include <set>
+#include <string>
+
+namespace linuxdev_test {
+
+// The ids of this process's threads now.
+std::set<std::string> taskIds();
+// The thread's name, as /proc shows it.
+std::string taskName(const std::string &id);
+// The switches the threads add over a second, counted once a quarter second has passed without any (the open's own
+// work may still be settling); -1 when they never go quiet within ten seconds, as threads that wake periodically.
+long wakeUpsOverASecond(const std::set<std::string> &threads);
+
+}  // namespace linuxdev_test
