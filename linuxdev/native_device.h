@@ -15,10 +15,11 @@
 #include "linuxdev/completions.h"
 #include "linuxdev/native_candidate.h"
 #include "linuxdev/native_transfer.h"
+#include "linuxdev/shared_device_file.h"
 
 namespace linuxdev {
 
-class NativeDevice {
+class NativeDevice : public SharedDevice {
 public:
     // Takes the open handle, whose interface is claimed.
     NativeDevice(NativeCandidate candidate, libusb_device_handle *handle);
@@ -27,7 +28,7 @@ public:
 
     const NativeCandidate &candidate() const { return candidate_; }
     libusb_device_handle *handle() const { return handle_; }
-    bool isGone() const { return gone_; }
+    bool isGone() const override { return gone_; }
     int openFiles() const { return openFiles_; }
     void fileOpened() { ++openFiles_; }
     void fileClosed() { --openFiles_; }
@@ -38,8 +39,8 @@ public:
     void start(const std::shared_ptr<platform::IoRequest> &request, const void *file, const COMMTIMEOUTS &timeouts,
                Completions &done);
     // Ends the request with ERROR_OPERATION_ABORTED if it is still in flight here.
-    void cancel(const platform::IoRequest &request, Completions &done);
-    void endRequestsOf(const void *file, DWORD error, Completions &done);
+    void cancel(const platform::IoRequest &request, Completions &done) override;
+    void endRequestsOf(const void *file, DWORD error, Completions &done) override;
     // PurgeComm's aborts: every read, or every write, of the device ends with ERROR_OPERATION_ABORTED.
     void abortAll(platform::IoKind kind, Completions &done);
     // PurgeComm's RXCLEAR: drops what a packet brought beyond the read it came for.

@@ -17,7 +17,10 @@ constexpr DWORD purgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PUR
 }  // namespace
 
 NativeFile::NativeFile(NativeBackend &backend, std::shared_ptr<NativeDevice> device, platform::Pipe pipe)
-    : backend_(backend), device_(std::move(device)), pipe_(pipe), timeouts_(nativeDefaultTimeouts()) {}
+    : SharedDeviceFile(backend.mutex(), *device, pipe),
+      backend_(backend),
+      device_(std::move(device)),
+      timeouts_(nativeDefaultTimeouts()) {}
 
 void NativeFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
     Completions done;
@@ -27,18 +30,9 @@ void NativeFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
         if (error != ERROR_SUCCESS) {
             done.add(request, error, 0);
         } else {
-            device_->start(request, this, timeouts_, done);
+            device_->start(request, identity(), timeouts_, done);
             if (device_->isGone()) backend_.forget(device_);
         }
-    }
-    done.run();
-}
-
-void NativeFile::cancel(platform::IoRequest &request) {
-    Completions done;
-    {
-        std::lock_guard<std::mutex> guard(backend_.mutex());
-        device_->cancel(request, done);
     }
     done.run();
 }
@@ -87,10 +81,7 @@ void NativeFile::close() {
     bool last = false;
     {
         std::lock_guard<std::mutex> guard(backend_.mutex());
-        if (closed_) return;
-        closed_ = true;
-        // The cleanup: whatever the cancels before it did not end, ends now.
-        device_->endRequestsOf(this, ERROR_OPERATION_ABORTED, done);
+        if (!beginClose(done)) return;
         device_->fileClosed();
         // Decided under the lock, so that of two closes racing only one releases, and no open shares it meanwhile.
         last = device_->openFiles() == 0;
@@ -98,19 +89,6 @@ void NativeFile::close() {
     }
     done.run();
     if (last) backend_.release(device_);
-}
-
-DWORD NativeFile::refusal() const {
-    // Windows fails every call on a handle whose device has gone, until the handle is closed.
-    return device_->isGone() ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-}
-
-DWORD NativeFile::refusal(platform::IoKind kind) const {
-    DWORD error = refusal();
-    if (error != ERROR_SUCCESS) return error;
-    if (kind == platform::IoKind::Read && pipe_ == platform::Pipe::Write) return ERROR_INVALID_FUNCTION;
-    if (kind == platform::IoKind::Write && pipe_ == platform::Pipe::Read) return ERROR_INVALID_FUNCTION;
-    return ERROR_SUCCESS;
 }
 
 }  // namespace linuxdev

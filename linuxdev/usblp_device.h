@@ -9,21 +9,22 @@
 
 #include "files/io_request.h"
 #include "linuxdev/completions.h"
+#include "linuxdev/shared_device_file.h"
 #include "linuxdev/usblp_node.h"
 
 namespace linuxdev {
 
-class UsblpDevice {
+class UsblpDevice : public SharedDevice {
 public:
     // Takes ownership of the open, non-blocking descriptor.
     UsblpDevice(UsblpNode node, int fd);
-    ~UsblpDevice();
+    ~UsblpDevice() override;
     UsblpDevice(const UsblpDevice &) = delete;
     UsblpDevice &operator=(const UsblpDevice &) = delete;
 
     const UsblpNode &node() const { return node_; }
     int fd() const { return fd_; }
-    bool isGone() const { return gone_; }
+    bool isGone() const override { return gone_; }
     int openFiles() const { return openFiles_; }
     size_t pendingReads() const { return reads_.size(); }
     void fileOpened() { ++openFiles_; }
@@ -34,9 +35,9 @@ public:
     void startRead(const std::shared_ptr<platform::IoRequest> &request, const void *file, Completions &done);
     void startWrite(const std::shared_ptr<platform::IoRequest> &request, const void *file, Completions &done);
     // Ends the request with ERROR_OPERATION_ABORTED if it still waits here.
-    void cancel(const platform::IoRequest &request, Completions &done);
+    void cancel(const platform::IoRequest &request, Completions &done) override;
     // Ends every request of that file with `error`.
-    void endRequestsOf(const void *file, DWORD error, Completions &done);
+    void endRequestsOf(const void *file, DWORD error, Completions &done) override;
     // What poll should watch for: POLLIN while reads wait, POLLOUT while writes wait.
     short pollEvents() const;
     // After poll reported `revents` for the descriptor.

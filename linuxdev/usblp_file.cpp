@@ -5,7 +5,7 @@
 namespace linuxdev {
 
 UsblpFile::UsblpFile(UsblpBackend &backend, std::shared_ptr<UsblpDevice> device, platform::Pipe pipe)
-    : backend_(backend), device_(std::move(device)), pipe_(pipe) {}
+    : SharedDeviceFile(backend.mutex(), *device, pipe), backend_(backend), device_(std::move(device)) {}
 
 void UsblpFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
     Completions done;
@@ -17,23 +17,14 @@ void UsblpFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
         } else {
             short before = device_->pollEvents();
             if (request->kind() == platform::IoKind::Read) {
-                device_->startRead(request, this, done);
+                device_->startRead(request, identity(), done);
             } else {
-                device_->startWrite(request, this, done);
+                device_->startWrite(request, identity(), done);
             }
             // The I/O thread's poll must learn of a new kind of wait; an unchanged set needs no wake-up.
             if (device_->pollEvents() != before) backend_.wakeIoThread();
             if (device_->isGone()) backend_.forget(device_);
         }
-    }
-    done.run();
-}
-
-void UsblpFile::cancel(platform::IoRequest &request) {
-    Completions done;
-    {
-        std::lock_guard<std::mutex> guard(backend_.mutex());
-        device_->cancel(request, done);
     }
     done.run();
 }
@@ -56,27 +47,11 @@ void UsblpFile::close() {
     bool lastOfAll = false;
     {
         std::lock_guard<std::mutex> guard(backend_.mutex());
-        if (closed_) return;
-        closed_ = true;
-        // The cleanup: whatever the cancels before it did not end, ends now.
-        device_->endRequestsOf(this, ERROR_OPERATION_ABORTED, done);
+        if (!beginClose(done)) return;
         lastOfAll = backend_.fileClosed(device_);
     }
     done.run();
     if (lastOfAll) backend_.stopIoThread();
-}
-
-DWORD UsblpFile::refusal() const {
-    // Windows fails every call on a handle whose device has gone, until the handle is closed.
-    return device_->isGone() ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-}
-
-DWORD UsblpFile::refusal(platform::IoKind kind) const {
-    DWORD error = refusal();
-    if (error != ERROR_SUCCESS) return error;
-    if (kind == platform::IoKind::Read && pipe_ == platform::Pipe::Write) return ERROR_INVALID_FUNCTION;
-    if (kind == platform::IoKind::Write && pipe_ == platform::Pipe::Read) return ERROR_INVALID_FUNCTION;
-    return ERROR_SUCCESS;
 }
 
 }  // namespace linuxdev

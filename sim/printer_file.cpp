@@ -75,9 +75,7 @@ DWORD PrinterFile::refusal() const {
 DWORD PrinterFile::refusal(platform::IoKind kind) const {
     DWORD error = refusal();
     if (error != ERROR_SUCCESS) return error;
-    if (kind == platform::IoKind::Read && pipe_ == platform::Pipe::Write) return ERROR_INVALID_FUNCTION;
-    if (kind == platform::IoKind::Write && pipe_ == platform::Pipe::Read) return ERROR_INVALID_FUNCTION;
-    return ERROR_SUCCESS;
+    return platform::pipeRefusal(pipe_, kind);
 }
 
 }  // namespace sim

@@ -48,4 +48,10 @@ bool pipeOf(const std::string &name, const std::string &interfacePath, Pipe &pip
     return true;
 }
 
+DWORD pipeRefusal(Pipe pipe, IoKind kind) {
+    if (kind == IoKind::Read && pipe == Pipe::Write) return ERROR_INVALID_FUNCTION;
+    if (kind == IoKind::Write && pipe == Pipe::Read) return ERROR_INVALID_FUNCTION;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace platform

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "files/io_request.h"
+
 namespace platform {
 
 // The bare interface path reads and writes; PIPE00 only reads, PIPE01 only writes, as on Windows.
@@ -23,5 +25,8 @@ bool equalsIgnoringCase(const std::string &a, const std::string &b);
 std::string canonicalName(const std::string &path);
 // Whether `name` (canonical) opens a pipe of the interface at `interfacePath`, and which.
 bool pipeOf(const std::string &name, const std::string &interfacePath, Pipe &pipe);
+// ERROR_INVALID_FUNCTION for a read on PIPE01 or a write on PIPE00, as Windows' drivers answer; else
+// ERROR_SUCCESS.
+DWORD pipeRefusal(Pipe pipe, IoKind kind);
 
 }  // namespace platform

@@ -34,4 +34,17 @@ TEST(InterfacePath, aNameOpensThePipeItNamesWhateverItsCaseOrPrefix) {
     EXPECT_FALSE(platform::equalsIgnoringCase("a", "ab"));
 }
 
+TEST(InterfacePath, theBarePathReadsAndWritesAndEachPipeOnlyItsOwnWay) {
+    using platform::IoKind;
+    using platform::Pipe;
+    const DWORD success = ERROR_SUCCESS;
+    const DWORD refused = ERROR_INVALID_FUNCTION;
+    EXPECT_EQ(success, platform::pipeRefusal(Pipe::Device, IoKind::Read));
+    EXPECT_EQ(success, platform::pipeRefusal(Pipe::Device, IoKind::Write));
+    EXPECT_EQ(success, platform::pipeRefusal(Pipe::Read, IoKind::Read));
+    EXPECT_EQ(refused, platform::pipeRefusal(Pipe::Read, IoKind::Write));
+    EXPECT_EQ(refused, platform::pipeRefusal(Pipe::Write, IoKind::Read));
+    EXPECT_EQ(success, platform::pipeRefusal(Pipe::Write, IoKind::Write));
+}
+
 }  // namespace
