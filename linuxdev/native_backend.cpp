@@ -1,8 +1,5 @@
 #include "linuxdev/native_backend.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -44,7 +41,7 @@ NativeBackend &NativeBackend::instance() {
     return *backend;
 }
 
-NativeBackend::NativeBackend() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+NativeBackend::NativeBackend() = default;
 
 libusb_context *NativeBackend::context() {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -74,7 +71,7 @@ std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &pat
     // The interface a closing file still holds is let go at once; a claim before that would find it busy. And a
     // thread stopping after the last close must be gone before the next starts. Waited for before anything else:
     // from the lookup to the new device's listing, the lock is not let go, or a second open would claim again.
-    changed_.wait(lock, [this, &name] { return !eventsStop_ && !releasingPath(name); });
+    changed_.wait(lock, [this, &name] { return !eventsThread_.isStopping() && !releasingPath(name); });
     platform::Pipe pipe = platform::Pipe::Device;
     // One handle and one claim per printer, whatever the number of files: detection's probes do not claim again.
     for (const auto &device : devices_) {
@@ -98,8 +95,8 @@ std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &pat
         devices_.push_back(device);
         ++handlesOpen_;
         device->fileOpened();
-        if (!eventsRunning_) startEventsThread();
-        wakeEventsThread();
+        if (!eventsThread_.isRunning()) eventsThread_.start([this] { runEvents(); });
+        wakeup_.wake();
         return std::make_shared<NativeFile>(*this, device, pipe);
     }
     error = ERROR_FILE_NOT_FOUND;
@@ -201,7 +198,7 @@ size_t NativeBackend::pendingReads() {
 
 bool NativeBackend::eventsThreadRunning() {
     std::lock_guard<std::mutex> guard(mutex_);
-    return eventsRunning_;
+    return eventsThread_.isRunning();
 }
 
 bool NativeBackend::holds(const std::string &interfacePath) {

@@ -18,8 +18,9 @@
 #include <vector>
 
 #include "files/device_namespace.h"
-#include "kernel/thread_registry.h"
+#include "linuxdev/backend_thread.h"
 #include "linuxdev/native_device.h"
+#include "linuxdev/wakeup.h"
 
 namespace linuxdev {
 
@@ -64,9 +65,7 @@ private:
     // With the lock held.
     libusb_context *contextLocked();
     bool releasingPath(const std::string &name);
-    void startEventsThread();
     void runEvents();
-    void wakeEventsThread();
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -78,10 +77,8 @@ private:
     std::vector<std::shared_ptr<NativeDevice>> releasing_;
     // Printers whose handle is still open, gone ones included: the events thread serves them all.
     size_t handlesOpen_ = 0;
-    const int wakeFd_;
-    bool eventsRunning_ = false;
-    bool eventsStop_ = false;
-    platform::LayerThreadId eventsThread_ = 0;
+    Wakeup wakeup_;
+    BackendThread eventsThread_{changed_};
 };
 
 // The completion callback every native transfer is submitted with.

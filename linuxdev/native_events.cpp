@@ -1,9 +1,5 @@
 // The native backend's events thread: libusb's event handling, woken by descriptors only.
 #include <poll.h>
-#include <unistd.h>
-
-#include <cstdint>
-#include <system_error>
 
 #include "linuxdev/native_backend.h"
 
@@ -29,36 +25,12 @@ int pollTimeoutMs(libusb_context *context) {
 
 }  // namespace
 
-void NativeBackend::wakeEventsThread() {
-    uint64_t one = 1;
-    // A full counter already means a wake-up is due.
-    ssize_t written = ::write(wakeFd_, &one, sizeof one);
-    (void)written;
-}
-
-void NativeBackend::startEventsThread() {
-    try {
-        eventsThread_ = platform::startLayerThread([this] { runEvents(); });
-        eventsRunning_ = true;
-    } catch (const std::system_error &) {
-        // Without the thread no transfer ever comes back; requests then end only by cancel or close.
-    }
-}
-
 void NativeBackend::stopEventsThread(bool always) {
     platform::LayerThreadId thread = 0;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!always && handlesOpen_ != 0) return;
-        if (eventsRunning_) {
-            eventsStop_ = true;
-            wakeEventsThread();
-            changed_.wait(lock, [this] { return !eventsRunning_; });
-            eventsStop_ = false;
-            changed_.notify_all();
-        }
-        thread = eventsThread_;
-        eventsThread_ = 0;
+        thread = eventsThread_.stop(lock, wakeup_);
     }
     if (thread != 0) platform::joinLayerThread(thread);
 }
@@ -77,24 +49,18 @@ void NativeBackend::runEvents() {
     std::unique_lock<std::mutex> lock(mutex_);
     libusb_context *context = context_;
     // Ends with the last open handle, or when told to.
-    while (!eventsStop_ && handlesOpen_ != 0) {
-        std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
+    while (!eventsThread_.isStopping() && handlesOpen_ != 0) {
+        std::vector<pollfd> fds{{wakeup_.fd(), POLLIN, 0}};
         lock.unlock();
         addLibusbDescriptors(context, fds);
         int ready = ::poll(fds.data(), fds.size(), pollTimeoutMs(context));
-        if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
-            uint64_t count = 0;
-            ssize_t got = ::read(wakeFd_, &count, sizeof count);
-            (void)got;
-        }
+        if (ready > 0 && (fds[0].revents & POLLIN) != 0) wakeup_.drain();
         // Without waiting: poll said what is ready. The callbacks take the lock themselves.
         timeval zero{0, 0};
         libusb_handle_events_timeout_completed(context, &zero, nullptr);
         lock.lock();
     }
-    eventsRunning_ = false;
-    platform::markLayerThreadFinished();
-    changed_.notify_all();
+    eventsThread_.loopEnded();
 }
 
 }  // namespace linuxdev

@@ -2,14 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
-#include <system_error>
 
 #include "linuxdev/interface_path.h"
 #include "linuxdev/open_error.h"
@@ -30,14 +27,14 @@ UsblpBackend &UsblpBackend::instance() {
     return *backend;
 }
 
-UsblpBackend::UsblpBackend() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+UsblpBackend::UsblpBackend() = default;
 
 std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path, DWORD, DWORD &error) {
     std::string name = platform::canonicalName(path);
     std::unique_lock<std::mutex> lock(mutex_);
     // A thread stopping after the last close must be gone before the next starts. Waited for before the lookup:
     // from it to the new device's listing the lock is not let go, or a second open of the node would meet EBUSY.
-    ioEnded_.wait(lock, [this] { return !ioStop_; });
+    ioEnded_.wait(lock, [this] { return !ioThread_.isStopping(); });
     platform::Pipe pipe = platform::Pipe::Device;
     // usblp takes one open at a time: every handle of the process shares the descriptor already open.
     for (const auto &device : devices_) {
@@ -55,7 +52,7 @@ std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path
         auto device = std::make_shared<UsblpDevice>(node, fd);
         devices_.push_back(device);
         device->fileOpened();
-        if (!ioRunning_) startIoThread();
+        if (!ioThread_.isRunning()) ioThread_.start([this] { runIo(); });
         wakeIoThread();
         return std::make_shared<UsblpFile>(*this, device, pipe);
     }
@@ -88,36 +85,14 @@ bool UsblpBackend::fileClosed(const std::shared_ptr<UsblpDevice> &device) {
     return devices_.empty();
 }
 
-void UsblpBackend::wakeIoThread() {
-    uint64_t one = 1;
-    // A full counter already means a wake-up is due.
-    ssize_t written = ::write(wakeFd_, &one, sizeof one);
-    (void)written;
-}
-
-void UsblpBackend::startIoThread() {
-    try {
-        ioThread_ = platform::startLayerThread([this] { runIo(); });
-        ioRunning_ = true;
-    } catch (const std::system_error &) {
-        // Without the thread, requests that must wait never end; those that can end at once still do.
-    }
-}
+void UsblpBackend::wakeIoThread() { wakeup_.wake(); }
 
 void UsblpBackend::stopIoThread(bool always) {
     platform::LayerThreadId thread = 0;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!always && !devices_.empty()) return;
-        if (ioRunning_) {
-            ioStop_ = true;
-            wakeIoThread();
-            ioEnded_.wait(lock, [this] { return !ioRunning_; });
-            ioStop_ = false;
-            ioEnded_.notify_all();
-        }
-        thread = ioThread_;
-        ioThread_ = 0;
+        thread = ioThread_.stop(lock, wakeup_);
     }
     if (thread != 0) platform::joinLayerThread(thread);
 }
@@ -144,7 +119,7 @@ size_t UsblpBackend::pendingReads() {
 
 bool UsblpBackend::ioThreadRunning() {
     std::lock_guard<std::mutex> guard(mutex_);
-    return ioRunning_;
+    return ioThread_.isRunning();
 }
 
 void UsblpBackend::noticeRemovals(const std::vector<std::string> &syspaths, Completions &done) {
@@ -161,8 +136,8 @@ void UsblpBackend::runIo() {
     UdevMonitor monitor;
     std::unique_lock<std::mutex> lock(mutex_);
     // Ends with the last open printer, or when told to.
-    while (!ioStop_ && !devices_.empty()) {
-        std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}, {monitor.fd(), POLLIN, 0}};
+    while (!ioThread_.isStopping() && !devices_.empty()) {
+        std::vector<pollfd> fds{{wakeup_.fd(), POLLIN, 0}, {monitor.fd(), POLLIN, 0}};
         std::vector<std::shared_ptr<UsblpDevice>> polled = devices_;
         for (const auto &device : polled) fds.push_back(pollfd{device->fd(), device->pollEvents(), 0});
         lock.unlock();
@@ -170,11 +145,7 @@ void UsblpBackend::runIo() {
         lock.lock();
         if (ready <= 0) continue;
         Completions done;
-        if ((fds[0].revents & POLLIN) != 0) {
-            uint64_t count = 0;
-            ssize_t got = ::read(wakeFd_, &count, sizeof count);
-            (void)got;
-        }
+        if ((fds[0].revents & POLLIN) != 0) wakeup_.drain();
         if ((fds[1].revents & POLLIN) != 0) noticeRemovals(monitor.takeRemovals(), done);
         for (size_t i = 0; i < polled.size(); ++i) {
             const auto &device = polled[i];
@@ -188,9 +159,7 @@ void UsblpBackend::runIo() {
         done.run();
         lock.lock();
     }
-    ioRunning_ = false;
-    platform::markLayerThreadFinished();
-    ioEnded_.notify_all();
+    ioThread_.loopEnded();
 }
 
 }  // namespace linuxdev

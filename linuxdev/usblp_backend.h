@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "files/device_namespace.h"
-#include "kernel/thread_registry.h"
+#include "linuxdev/backend_thread.h"
 #include "linuxdev/usblp_device.h"
+#include "linuxdev/wakeup.h"
 
 namespace linuxdev {
 
@@ -49,19 +50,15 @@ public:
 
 private:
     UsblpBackend();
-    // With the lock held.
-    void startIoThread();
     void runIo();
     void noticeRemovals(const std::vector<std::string> &syspaths, Completions &done);
 
     std::mutex mutex_;
     // The printers open in this process and still present.
     std::vector<std::shared_ptr<UsblpDevice>> devices_;
-    const int wakeFd_;
-    bool ioRunning_ = false;
-    bool ioStop_ = false;
-    platform::LayerThreadId ioThread_ = 0;
     std::condition_variable ioEnded_;
+    Wakeup wakeup_;
+    BackendThread ioThread_{ioEnded_};
 };
 
 }  // namespace linuxdev
