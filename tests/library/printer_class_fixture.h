@@ -21,25 +21,16 @@
 #include "printerclass/CircularBuffer.h"
 #include "sim/bus.h"
 #include "support/usb_comm_test_access.h"
+#include "support/wait.h"
 
 namespace printer_class_test {
 
-// Long enough that only a broken implementation reaches it; tests wait for conditions, never for time.
-const std::chrono::seconds GENEROUS{60};
-const DWORD GENEROUS_MS = 60000;
+using test_support::GENEROUS;
+using test_support::GENEROUS_MS;
+using test_support::waitUntil;
 
 const int VID = 0x0dd4;
 const int PID = 0x015d;
-
-template <class Condition>
-bool waitUntil(Condition condition, std::chrono::seconds bound = GENEROUS) {
-    auto end = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 inline bool isSignalled(HANDLE handle) { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
 inline bool becomesSignalled(HANDLE handle) { return WaitForSingleObject(handle, GENEROUS_MS) == WAIT_OBJECT_0; }

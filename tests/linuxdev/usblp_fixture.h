@@ -14,21 +14,13 @@
 #include "kernel/kernel_object.h"
 #include "linuxdev/interface_path.h"
 #include "linuxdev/usblp_backend.h"
+#include "support/wait.h"
 
 namespace linuxdev_test {
 
-const std::chrono::seconds GENEROUS{60};
-const DWORD GENEROUS_MS = 60000;
-
-template <class Condition>
-bool waitUntil(Condition condition, std::chrono::seconds bound = GENEROUS) {
-    auto end = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using test_support::GENEROUS;
+using test_support::GENEROUS_MS;
+using test_support::waitUntil;
 
 inline linuxdev::UsblpBackend &backend() { return linuxdev::UsblpBackend::instance(); }
 
