@@ -7,9 +7,11 @@
 
 #include <string>
 
-#include "logind/wait.h"
+#include "support/wait.h"
 
 namespace logind_test {
+
+using test_support::waitUntil;
 
 class LogindBus {
 public:
