@@ -22,19 +22,9 @@ NativeFile::NativeFile(NativeBackend &backend, std::shared_ptr<NativeDevice> dev
       device_(std::move(device)),
       timeouts_(nativeDefaultTimeouts()) {}
 
-void NativeFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
-    Completions done;
-    {
-        std::lock_guard<std::mutex> guard(backend_.mutex());
-        DWORD error = refusal(request->kind());
-        if (error != ERROR_SUCCESS) {
-            done.add(request, error, 0);
-        } else {
-            device_->start(request, identity(), timeouts_, done);
-            if (device_->isGone()) backend_.forget(device_);
-        }
-    }
-    done.run();
+void NativeFile::start(const std::shared_ptr<platform::IoRequest> &request, Completions &done) {
+    device_->start(request, identity(), timeouts_, done);
+    if (device_->isGone()) backend_.forget(device_);
 }
 
 DWORD NativeFile::control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD &bytesReturned) {

@@ -17,13 +17,14 @@ class NativeFile : public SharedDeviceFile {
 public:
     NativeFile(NativeBackend &backend, std::shared_ptr<NativeDevice> device, platform::Pipe pipe);
 
-    void startIo(const std::shared_ptr<platform::IoRequest> &request) override;
     // IOCTL_SERIAL_GET_TIMEOUTS and IOCTL_SERIAL_SET_TIMEOUTS, with the 20-byte SERIAL_TIMEOUTS record.
     DWORD control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD &bytesReturned) override;
     DWORD purge(DWORD flags) override;
     void close() override;
 
 private:
+    void start(const std::shared_ptr<platform::IoRequest> &request, Completions &done) override;
+
     NativeBackend &backend_;
     const std::shared_ptr<NativeDevice> device_;
     COMMTIMEOUTS timeouts_;

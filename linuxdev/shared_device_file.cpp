@@ -5,6 +5,20 @@ namespace linuxdev {
 SharedDeviceFile::SharedDeviceFile(std::mutex &lock, SharedDevice &device, platform::Pipe pipe)
     : lock_(lock), device_(device), pipe_(pipe) {}
 
+void SharedDeviceFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
+    Completions done;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        DWORD error = refusal(request->kind());
+        if (error != ERROR_SUCCESS) {
+            done.add(request, error, 0);
+        } else {
+            start(request, done);
+        }
+    }
+    done.run();
+}
+
 void SharedDeviceFile::cancel(platform::IoRequest &request) {
     Completions done;
     {

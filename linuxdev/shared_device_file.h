@@ -1,8 +1,8 @@
 // What the files of both real backends have in common. Each printer is one device shared by every file of the
 // process on it (usblp's one descriptor, libusb's one handle); a file adds the pipe it was opened on, refuses
 // everything with ERROR_ACCESS_DENIED once its printer went (as Windows does, until the handle is closed), cancels
-// its requests under the backend's lock, and at its close ends what it still has pending with
-// ERROR_OPERATION_ABORTED.
+// its requests under the backend's lock, completes them after it is released, and at its close ends what it still has
+// pending with ERROR_OPERATION_ABORTED.
 #pragma once
 
 #include <windows.h>
@@ -28,12 +28,16 @@ public:
 
 class SharedDeviceFile : public platform::DeviceFile {
 public:
+    // Refuses the request or hands it to start().
+    void startIo(const std::shared_ptr<platform::IoRequest> &request) override;
     void cancel(platform::IoRequest &request) override;
 
 protected:
     // `lock` is the backend's, which guards `device`.
     SharedDeviceFile(std::mutex &lock, SharedDevice &device, platform::Pipe pipe);
 
+    // With the lock held: a request this file may make, started on the device.
+    virtual void start(const std::shared_ptr<platform::IoRequest> &request, Completions &done) = 0;
     // With the lock held: why a request on this file must fail, or ERROR_SUCCESS.
     DWORD refusal() const;
     DWORD refusal(platform::IoKind kind) const;

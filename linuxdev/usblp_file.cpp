@@ -7,26 +7,16 @@ namespace linuxdev {
 UsblpFile::UsblpFile(UsblpBackend &backend, std::shared_ptr<UsblpDevice> device, platform::Pipe pipe)
     : SharedDeviceFile(backend.mutex(), *device, pipe), backend_(backend), device_(std::move(device)) {}
 
-void UsblpFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
-    Completions done;
-    {
-        std::lock_guard<std::mutex> guard(backend_.mutex());
-        DWORD error = refusal(request->kind());
-        if (error != ERROR_SUCCESS) {
-            done.add(request, error, 0);
-        } else {
-            short before = device_->pollEvents();
-            if (request->kind() == platform::IoKind::Read) {
-                device_->startRead(request, identity(), done);
-            } else {
-                device_->startWrite(request, identity(), done);
-            }
-            // The I/O thread's poll must learn of a new kind of wait; an unchanged set needs no wake-up.
-            if (device_->pollEvents() != before) backend_.wakeIoThread();
-            if (device_->isGone()) backend_.forget(device_);
-        }
+void UsblpFile::start(const std::shared_ptr<platform::IoRequest> &request, Completions &done) {
+    short before = device_->pollEvents();
+    if (request->kind() == platform::IoKind::Read) {
+        device_->startRead(request, identity(), done);
+    } else {
+        device_->startWrite(request, identity(), done);
     }
-    done.run();
+    // The I/O thread's poll must learn of a new kind of wait; an unchanged set needs no wake-up.
+    if (device_->pollEvents() != before) backend_.wakeIoThread();
+    if (device_->isGone()) backend_.forget(device_);
 }
 
 DWORD UsblpFile::control(DWORD, const void *, DWORD, void *, DWORD, DWORD &) {

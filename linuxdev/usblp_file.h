@@ -16,12 +16,13 @@ class UsblpFile : public SharedDeviceFile {
 public:
     UsblpFile(UsblpBackend &backend, std::shared_ptr<UsblpDevice> device, platform::Pipe pipe);
 
-    void startIo(const std::shared_ptr<platform::IoRequest> &request) override;
     DWORD control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD &bytesReturned) override;
     DWORD purge(DWORD flags) override;
     void close() override;
 
 private:
+    void start(const std::shared_ptr<platform::IoRequest> &request, Completions &done) override;
+
     UsblpBackend &backend_;
     const std::shared_ptr<UsblpDevice> device_;
 };
