@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs every benchmark, each beside its baseline: the ring buffer against memcpy and the platform layer's waits
-# (Google Benchmark), the status round trip and the write over the usblp backend against a printer umockdev emulates
-# (Google Benchmark, under umockdev-wrapper), then the end-to-end paths through the library against the simulated
-# device without it (Java harness). Benchmarks are not tests: no figure fails the run. Optional argument: the build
-# folder (default: build).
+# (Google Benchmark), the status round trip and the write over the usblp and the native backend against printers
+# umockdev emulates (Google Benchmark, under umockdev-wrapper), then the end-to-end paths through the library against
+# the simulated device without it (Java harness). Benchmarks are not tests: no figure fails the run. Optional
+# argument: the build folder (default: build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build"}
@@ -11,7 +11,7 @@ build=${1:-"$root/build"}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIRI_WERROR=ON > "$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
-targets=(VIRIVOREzu_sim java_classes ring_buffer_bench platform_wait_bench usblp_bench)
+targets=(VIRIVOREzu_sim java_classes ring_buffer_bench platform_wait_bench usblp_bench native_bench)
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" > "$build.bench.log" 2>&1 ||
   { tail -50 "$build.bench.log"; exit 1; }
 
@@ -26,5 +26,7 @@ echo
 "$build/bench/platform_wait_bench"
 echo
 umockdev-wrapper "$build/bench/usblp_bench" --benchmark_enable_random_interleaving=true
+echo
+umockdev-wrapper "$build/bench/native_bench" --benchmark_enable_random_interleaving=true
 echo
 "$java_home/bin/java" -Djava.library.path="$build/sim" -cp "$build/java-classes" com.qel.usb.bench.Bench

@@ -69,9 +69,11 @@ std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &pat
     std::string name = platform::canonicalName(path);
     std::unique_lock<std::mutex> lock(mutex_);
     // The interface a closing file still holds is let go at once; a claim before that would find it busy. And a
-    // thread stopping after the last close must be gone before the next starts. Waited for before anything else:
-    // from the lookup to the new device's listing, the lock is not let go, or a second open would claim again.
-    changed_.wait(lock, [this, &name] { return !eventsThread_.isStopping() && !releasingPath(name); });
+    // thread stopping after the last close must be gone before the next starts. An open of the same printer in
+    // progress elsewhere is waited for too, and then shared: one claim per printer. Waited for before anything else:
+    // from the lookup to the new device's listing, no second open may claim again.
+    changed_.wait(lock,
+                  [this, &name] { return !eventsThread_.isStopping() && !releasingPath(name) && !openingPath(name); });
     platform::Pipe pipe = platform::Pipe::Device;
     // One handle and one claim per printer, whatever the number of files: detection's probes do not claim again.
     for (const auto &device : devices_) {
@@ -81,26 +83,43 @@ std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &pat
     }
     for (NativeCandidate &candidate : listNativeCandidates(contextLocked())) {
         if (!platform::pipeOf(name, candidate.interfacePath, pipe)) continue;
-        libusb_device_handle *handle = nullptr;
-        int result = libusb_open(candidate.device.get(), &handle);
-        if (result == 0) {
-            result = libusb_claim_interface(handle, candidate.interfaceNumber);
-            if (result != 0) libusb_close(handle);
-        }
-        if (result != 0) {
-            error = errorForLibusb(result);
-            return nullptr;
-        }
-        auto device = std::make_shared<NativeDevice>(std::move(candidate), handle);
-        devices_.push_back(device);
-        ++handlesOpen_;
-        device->fileOpened();
-        if (!eventsThread_.isRunning()) eventsThread_.start([this] { runEvents(); });
-        wakeup_.wake();
-        return std::make_shared<NativeFile>(*this, device, pipe);
+        return openCandidate(lock, std::move(candidate), pipe, error);
     }
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
+}
+
+std::shared_ptr<platform::DeviceFile> NativeBackend::openCandidate(std::unique_lock<std::mutex> &lock,
+                                                                   NativeCandidate candidate, platform::Pipe pipe,
+                                                                   DWORD &error) {
+    // libusb_open and libusb_close take libusb's list of open devices, which its event handling holds while our
+    // completion callbacks wait for this lock: done under it, the two threads could deadlock. Meanwhile the
+    // printer counts as opening, and the handle is counted so that no other last close stops the events thread.
+    opening_.push_back(candidate.interfacePath);
+    ++handlesOpen_;
+    lock.unlock();
+    libusb_device_handle *handle = nullptr;
+    int result = libusb_open(candidate.device.get(), &handle);
+    if (result == 0) {
+        result = libusb_claim_interface(handle, candidate.interfaceNumber);
+        if (result != 0) libusb_close(handle);
+    }
+    lock.lock();
+    opening_.erase(std::find(opening_.begin(), opening_.end(), candidate.interfacePath));
+    changed_.notify_all();
+    if (result != 0) {
+        error = errorForLibusb(result);
+        bool last = --handlesOpen_ == 0;
+        lock.unlock();
+        if (last) stopEventsThread();
+        return nullptr;
+    }
+    auto device = std::make_shared<NativeDevice>(std::move(candidate), handle);
+    devices_.push_back(device);
+    device->fileOpened();
+    if (!eventsThread_.isRunning()) eventsThread_.start([this] { runEvents(); });
+    wakeup_.wake();
+    return std::make_shared<NativeFile>(*this, device, pipe);
 }
 
 std::vector<platform::DeviceInterface> NativeBackend::interfaces(const GUID *interfaceClass, bool) {
@@ -142,6 +161,14 @@ void NativeBackend::release(const std::shared_ptr<NativeDevice> &device) {
         changed_.notify_all();
     }
     if (last) stopEventsThread();
+}
+
+bool NativeBackend::openingPath(const std::string &name) {
+    platform::Pipe pipe = platform::Pipe::Device;
+    for (const std::string &interfacePath : opening_) {
+        if (platform::pipeOf(name, interfacePath, pipe)) return true;
+    }
+    return false;
 }
 
 bool NativeBackend::releasingPath(const std::string &name) {

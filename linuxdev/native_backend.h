@@ -65,6 +65,11 @@ private:
     // With the lock held.
     libusb_context *contextLocked();
     bool releasingPath(const std::string &name);
+    bool openingPath(const std::string &name);
+    // With the lock held on entry; libusb opens and claims the printer without it. Held again on return, unless
+    // the open failed.
+    std::shared_ptr<platform::DeviceFile> openCandidate(std::unique_lock<std::mutex> &lock, NativeCandidate candidate,
+                                                        platform::Pipe pipe, DWORD &error);
     void runEvents();
 
     std::mutex mutex_;
@@ -75,6 +80,8 @@ private:
     std::vector<std::shared_ptr<NativeDevice>> devices_;
     // Printers whose last file closed and whose interface is being released.
     std::vector<std::shared_ptr<NativeDevice>> releasing_;
+    // The interface paths of printers libusb is opening and claiming, without the lock.
+    std::vector<std::string> opening_;
     // Printers whose handle is still open, gone ones included: the events thread serves them all.
     size_t handlesOpen_ = 0;
     Wakeup wakeup_;

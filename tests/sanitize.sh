@@ -7,7 +7,8 @@
 #   tests/sanitize.sh <source> <build-root>
 #
 # Exits non-zero on any test failure or sanitizer report. STRESS_SECONDS bounds each stress run (default 60), except
-# the usblp backend's, which USBLP_STRESS_SECONDS bounds (default 3); STRESS_SEED replays a stress round.
+# the usblp and the native backend's, which USBLP_STRESS_SECONDS bounds (default 3 each); STRESS_SEED replays a
+# stress round.
 # SANITIZERS picks the builds (default "address thread").
 set -euo pipefail
 
@@ -80,7 +81,7 @@ for sanitizer in ${SANITIZERS:-address thread}; do
   for test in platform_tests library_tests stress_tests; do
     run "$sanitizer" "$dir" "$test" || status=1
   done
-  # The usblp backend's tests, its few seconds of stress included (USBLP_STRESS_SECONDS).
+  # The usblp and the native backend's tests, their few seconds of stress each included (USBLP_STRESS_SECONDS).
   run "$sanitizer" "$dir" linuxdev_tests || status=1
   # The logind listener against dbusmock's logind, and the library's suspend and resume driven by it.
   run "$sanitizer" "$dir" logind_tests || status=1

@@ -25,6 +25,8 @@ public:
     const uint64_t seed;
     const std::string path;
     const std::chrono::steady_clock::time_point deadline;
+    // The native transport's run: a read may time out with what arrived (none, too), and a purge ends requests.
+    bool native = false;
     // The clients' calls into the layer; the watchdog's measure of progress.
     std::atomic<uint64_t> operations{0};
     std::atomic<uint64_t> bytesRead{0};
@@ -43,6 +45,8 @@ private:
 
 // One client thread, until the run is over. `index` picks its share of the seed.
 void runStressClient(StressRun &run, int index);
+// A counting chunk of the printer's stream, from `first` on.
+std::string countingChunk(uint8_t first, size_t length);
 // The printer's side until `clientsDone`; leaves the printer plugged in.
 void runStressPrinter(StressRun &run, EmulatedPrinter &printer, const std::atomic<bool> &clientsDone);
 

@@ -16,7 +16,9 @@ enum PipeName { Bare, Pipe00, Pipe01 };
 struct Request {
     OVERLAPPED overlapped{};
     std::vector<char> buffer;
-    explicit Request(size_t size) : buffer(size) { overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    explicit Request(size_t size) : buffer(size, '\xFF') {
+        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
     ~Request() { CloseHandle(overlapped.hEvent); }
     DWORD size() const { return static_cast<DWORD>(buffer.size()); }
 };
@@ -53,15 +55,33 @@ bool startedOrRefused(Client &client, BOOL started, const char *what) {
     return false;
 }
 
-// The printer sends a counting stream; whatever a read returns is one unbroken run of it.
+const size_t LONGEST_PACKET = 64;
+
+// The printer sends a counting stream; whatever a read returns is one unbroken run of it. On the native transport
+// a read gathers packets, and with other readers taking packets and packets' surplus in between, only this holds:
+// each packet counts from 0, so every byte is below the longest packet (a read's buffer starts as 0xFF, so bytes
+// the read did not fill show).
+bool isRun(const Client &client, const Request &request, DWORD bytes, DWORD &at) {
+    for (at = 0; at < bytes; ++at) {
+        auto byte = static_cast<uint8_t>(request.buffer[at]);
+        if (client.run.native) {
+            if (byte >= LONGEST_PACKET) return false;
+        } else if (at > 0 && byte != static_cast<uint8_t>(request.buffer[at - 1] + 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void checkRun(Client &client, const Request &request, DWORD bytes) {
-    for (DWORD i = 1; i < bytes; ++i) {
-        auto previous = static_cast<uint8_t>(request.buffer[i - 1]);
-        if (static_cast<uint8_t>(request.buffer[i]) == static_cast<uint8_t>(previous + 1)) continue;
-        client.fail("a read's bytes are not a run of the printer's stream at " + std::to_string(i));
+    DWORD at = 0;
+    if (isRun(client, request, bytes, at)) {
+        client.run.bytesRead += bytes;
         return;
     }
-    client.run.bytesRead += bytes;
+    std::string shown;
+    for (DWORD i = 0; i < bytes; ++i) shown += " " + std::to_string(static_cast<uint8_t>(request.buffer[i]));
+    client.fail("a read's bytes are not a run of the printer's stream at " + std::to_string(at) + ":" + shown);
 }
 
 // Ends a pending request one of the three ways a program does: it waits, cancels, or closes the handle. True when
@@ -77,6 +97,9 @@ bool endSomehow(Client &client, HANDLE file, Request &request) {
     if (choice < 75) {
         client.slot.doing("cancelling");
         CancelIoEx(file, &request.overlapped);
+    } else if (choice < 90 && client.run.native) {
+        client.slot.doing("purging");
+        PurgeComm(file, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
     }
     return false;
 }
@@ -90,9 +113,10 @@ bool readOnce(Client &client, HANDLE file) {
     client.slot.doing("waiting for a read's end");
     DWORD error = 0, bytes = 0;
     awaitEnd(client, request, error, bytes);
+    bool timedOut = client.run.native && error == ERROR_SUCCESS && bytes == 0;
     if (error == ERROR_SUCCESS && bytes >= 1 && bytes <= request.size()) {
         checkRun(client, request, bytes);
-    } else if ((error != ERROR_OPERATION_ABORTED && error != ERROR_DEVICE_NOT_CONNECTED) || bytes != 0) {
+    } else if (!timedOut && ((error != ERROR_OPERATION_ABORTED && error != ERROR_DEVICE_NOT_CONNECTED) || bytes != 0)) {
         client.fail("a read ended with " + std::to_string(error) + " and " + std::to_string(bytes) + " bytes");
     }
     return !closed;
@@ -116,6 +140,13 @@ bool writeOnce(Client &client, HANDLE file) {
     return !closed;
 }
 
+// A synchronous request that failed: only a printer that went fails one, or on the native transport another
+// handle's purge of the printer, which ends its pending requests too.
+bool failedRightly(Client &client, DWORD error) {
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_DEVICE_NOT_CONNECTED) return true;
+    return client.run.native && error == ERROR_OPERATION_ABORTED;
+}
+
 // A synchronous write blocks until the printer took it all, or went.
 void writeSynchronously(Client &client, HANDLE file) {
     std::vector<char> bytes(static_cast<size_t>(client.random.between(1, 512)), 'w');
@@ -126,16 +157,32 @@ void writeSynchronously(Client &client, HANDLE file) {
         return;
     }
     DWORD error = GetLastError();
-    if (error != ERROR_ACCESS_DENIED && error != ERROR_DEVICE_NOT_CONNECTED) {
+    if (!failedRightly(client, error)) {
         client.fail("a synchronous write failed with " + std::to_string(error));
     }
+}
+
+// A synchronous read on the native transport ends with what arrived within the handle's time-outs.
+void readSynchronously(Client &client, HANDLE file) {
+    Request request(static_cast<size_t>(client.random.between(1, 64)));
+    client.slot.doing("reading synchronously");
+    DWORD got = 0;
+    if (ReadFile(file, request.buffer.data(), request.size(), &got, nullptr)) {
+        if (got > request.size()) client.fail("a synchronous read reported " + std::to_string(got) + " bytes");
+        checkRun(client, request, got);
+        return;
+    }
+    DWORD error = GetLastError();
+    if (!failedRightly(client, error)) client.fail("a synchronous read failed with " + std::to_string(error));
 }
 
 // One handle from open to close, with a few requests on it.
 void useOneHandle(Client &client) {
     static const char *const suffixes[] = {"", "\\PIPE00", "\\PIPE01"};
     auto pipe = static_cast<PipeName>(client.random.between(Bare, Pipe01));
-    bool overlapped = pipe != Pipe01 || client.random.percent(70);
+    // The native transport's reading pipe is also used synchronously, as the library does.
+    bool synchronousRead = pipe == Pipe00 && client.run.native && client.random.percent(30);
+    bool overlapped = !synchronousRead && (pipe != Pipe01 || client.random.percent(70));
     DWORD access = pipe == Pipe00 ? GENERIC_READ : pipe == Pipe01 ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
     client.slot.doing("opening");
     HANDLE file = openPipe(client.run.path + suffixes[pipe], access, overlapped ? FILE_FLAG_OVERLAPPED : 0);
@@ -150,7 +197,9 @@ void useOneHandle(Client &client) {
     bool open = true;
     for (int i = client.random.between(1, 8); i > 0 && open && !client.run.over(); --i) {
         bool read = pipe == Pipe00 || (pipe == Bare && client.random.percent(50));
-        if (!overlapped) {
+        if (synchronousRead) {
+            readSynchronously(client, file);
+        } else if (!overlapped) {
             writeSynchronously(client, file);
         } else {
             open = read ? readOnce(client, file) : writeOnce(client, file);

@@ -21,13 +21,13 @@ std::vector<std::string> StressRun::failures() {
     return failures_;
 }
 
-namespace {
-
 std::string countingChunk(uint8_t first, size_t length) {
     std::string chunk;
     for (size_t i = 0; i < length; ++i) chunk += static_cast<char>(static_cast<uint8_t>(first + i));
     return chunk;
 }
+
+namespace {
 
 std::chrono::steady_clock::time_point momentAfter(RandomSource &random, int lowMs, int highMs) {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(random.between(lowMs, highMs));
