@@ -67,6 +67,9 @@ libusb_context *NativeBackend::contextLocked() {
 
 std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &path, DWORD, DWORD &error) {
     std::string name = platform::canonicalName(path);
+    // Listed before the lock: a printer-class candidate is opened to ask for its kernel driver, and libusb_close
+    // under the lock could deadlock with a completion callback waiting for it (see openCandidate).
+    std::vector<NativeCandidate> candidates = listNativeCandidates(context());
     std::unique_lock<std::mutex> lock(mutex_);
     // The interface a closing file still holds is let go at once; a claim before that would find it busy. And a
     // thread stopping after the last close must be gone before the next starts. An open of the same printer in
@@ -81,7 +84,7 @@ std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &pat
         device->fileOpened();
         return std::make_shared<NativeFile>(*this, device, pipe);
     }
-    for (NativeCandidate &candidate : listNativeCandidates(contextLocked())) {
+    for (NativeCandidate &candidate : candidates) {
         if (!platform::pipeOf(name, candidate.interfacePath, pipe)) continue;
         return openCandidate(lock, std::move(candidate), pipe, error);
     }
@@ -127,9 +130,9 @@ std::vector<platform::DeviceInterface> NativeBackend::interfaces(const GUID *int
     if (interfaceClass != nullptr && std::memcmp(interfaceClass, &GUID_NATIVE_USB_INTERFACE, sizeof(GUID)) != 0) {
         return found;
     }
-    std::lock_guard<std::mutex> guard(mutex_);
-    // Listed fresh each time: libusb's own hot-plug monitor keeps its device list current.
-    for (const NativeCandidate &candidate : listNativeCandidates(contextLocked())) {
+    // Listed fresh each time: libusb's own hot-plug monitor keeps its device list current. Outside the lock, as
+    // in open.
+    for (const NativeCandidate &candidate : listNativeCandidates(context())) {
         found.push_back(platform::DeviceInterface{GUID_NATIVE_USB_INTERFACE, candidate.interfacePath, true});
     }
     return found;

@@ -2,6 +2,8 @@
 
 #include <libudev.h>
 
+#include <windows.h>
+
 #include <cstdio>
 
 #include "discovery/SupportedDevices.h"
@@ -11,6 +13,27 @@ namespace linuxdev {
 namespace {
 
 const unsigned char vendorSpecificClass = 0xFF;
+const unsigned char printerClass = 0x07;
+const char printerClassVariable[] = "VIRIVOREZU_NATIVE_PRINTER_CLASS";
+
+// The user's choice to drive printer-class interfaces without usblp; anything but an empty value or "0" says so.
+bool printerClassWanted() {
+    char value[8];
+    DWORD length = GetEnvironmentVariableA(printerClassVariable, value, sizeof value);
+    if (length == 0) return false;
+    if (length >= sizeof value) return true;
+    return std::string(value) != "0";
+}
+
+// Only an interface no kernel driver holds: one usblp serves belongs to the printer-class transport. A device
+// this process may not open cannot say, so it is left to usblp too.
+bool driverFree(libusb_device *device, int interfaceNumber) {
+    libusb_device_handle *handle = nullptr;
+    if (libusb_open(device, &handle) != 0) return false;
+    bool free = libusb_kernel_driver_active(handle, interfaceNumber) == 0;
+    libusb_close(handle);
+    return free;
+}
 
 std::string portPathOf(libusb_device *device) {
     uint8_t ports[8];
@@ -56,7 +79,13 @@ bool bulkPair(const libusb_interface_descriptor &setting, unsigned char &in, uns
     return ins == 1 && outs == 1;
 }
 
-bool findInterface(libusb_device *device, NativeCandidate &candidate) {
+bool acceptedClass(libusb_device *device, const libusb_interface_descriptor &setting, bool printerClassToo) {
+    if (setting.bInterfaceClass == vendorSpecificClass) return true;
+    if (!printerClassToo || setting.bInterfaceClass != printerClass) return false;
+    return driverFree(device, setting.bInterfaceNumber);
+}
+
+bool findInterface(libusb_device *device, NativeCandidate &candidate, bool printerClassToo) {
     libusb_config_descriptor *config = nullptr;
     if (libusb_get_active_config_descriptor(device, &config) != 0) return false;
     bool found = false;
@@ -64,8 +93,8 @@ bool findInterface(libusb_device *device, NativeCandidate &candidate) {
         const libusb_interface &interface = config->interface[i];
         if (interface.num_altsetting < 1) continue;
         const libusb_interface_descriptor &setting = interface.altsetting[0];
-        if (setting.bInterfaceClass != vendorSpecificClass) continue;
         if (!bulkPair(setting, candidate.inEndpoint, candidate.outEndpoint)) continue;
+        if (!acceptedClass(device, setting, printerClassToo)) continue;
         candidate.interfaceNumber = setting.bInterfaceNumber;
         found = true;
     }
@@ -87,6 +116,7 @@ bool isSupportedPair(int vid, int pid) {
 std::vector<NativeCandidate> listNativeCandidates(libusb_context *context) {
     std::vector<NativeCandidate> found;
     if (context == nullptr) return found;
+    bool printerClassToo = printerClassWanted();
     libusb_device **list = nullptr;
     ssize_t count = libusb_get_device_list(context, &list);
     for (ssize_t i = 0; i < count; ++i) {
@@ -95,7 +125,7 @@ std::vector<NativeCandidate> listNativeCandidates(libusb_context *context) {
         if (libusb_get_device_descriptor(device, &descriptor) != 0) continue;
         if (!isSupportedPair(descriptor.idVendor, descriptor.idProduct)) continue;
         NativeCandidate candidate;
-        if (!findInterface(device, candidate)) continue;
+        if (!findInterface(device, candidate, printerClassToo)) continue;
         int packetSize = libusb_get_max_packet_size(device, candidate.inEndpoint);
         if (packetSize > 0) candidate.inPacketSize = packetSize;
         candidate.portPath = portPathOf(device);

@@ -1,6 +1,7 @@
 // The USB devices the native transport can drive: a supported identifier pair and a vendor-specific interface
 // (class 0xFF) with one bulk IN and one bulk OUT endpoint, each under its Windows-form path in the native driver's
-// interface class.
+// interface class. With VIRIVOREZU_NATIVE_PRINTER_CLASS set, a printer-class interface (class 7) of the same shape
+// that no kernel driver (usblp) holds is listed too.
 #pragma once
 
 #include <libusb.h>
