@@ -65,11 +65,17 @@ libusb_context *NativeBackend::contextLocked() {
     return context_;
 }
 
+std::vector<NativeCandidate> NativeBackend::listCandidates() {
+    libusb_context *usb = context();
+    std::lock_guard<std::mutex> guard(listMutex_);
+    return listNativeCandidates(usb);
+}
+
 std::shared_ptr<platform::DeviceFile> NativeBackend::open(const std::string &path, DWORD, DWORD &error) {
     std::string name = platform::canonicalName(path);
     // Listed before the lock: a printer-class candidate is opened to ask for its kernel driver, and libusb_close
     // under the lock could deadlock with a completion callback waiting for it (see openCandidate).
-    std::vector<NativeCandidate> candidates = listNativeCandidates(context());
+    std::vector<NativeCandidate> candidates = listCandidates();
     std::unique_lock<std::mutex> lock(mutex_);
     // The interface a closing file still holds is let go at once; a claim before that would find it busy. And a
     // thread stopping after the last close must be gone before the next starts. An open of the same printer in
@@ -132,7 +138,7 @@ std::vector<platform::DeviceInterface> NativeBackend::interfaces(const GUID *int
     }
     // Listed fresh each time: libusb's own hot-plug monitor keeps its device list current. Outside the lock, as
     // in open.
-    for (const NativeCandidate &candidate : listNativeCandidates(context())) {
+    for (const NativeCandidate &candidate : listCandidates()) {
         found.push_back(platform::DeviceInterface{GUID_NATIVE_USB_INTERFACE, candidate.interfacePath, true});
     }
     return found;

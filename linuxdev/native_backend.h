@@ -64,6 +64,8 @@ private:
     NativeBackend();
     // With the lock held.
     libusb_context *contextLocked();
+    // The printers present now, listed one caller at a time but outside mutex_ (see open).
+    std::vector<NativeCandidate> listCandidates();
     bool releasingPath(const std::string &name);
     bool openingPath(const std::string &name);
     // With the lock held on entry; libusb opens and claims the printer without it. Held again on return, unless
@@ -73,6 +75,8 @@ private:
     void runEvents();
 
     std::mutex mutex_;
+    // Never taken while mutex_ is held.
+    std::mutex listMutex_;
     std::condition_variable changed_;
     libusb_context *context_ = nullptr;
     bool contextTried_ = false;
