@@ -24,54 +24,19 @@
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 #include "support/java_usb_port.h"
+#include "emulated_printer_end.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-const std::string REQUEST = "\x10\x04\x01";
-const size_t BLOCK = 4096;
+using bench::BLOCK;
+using bench::Clock;
+using bench::countWrites;
+using bench::microsSince;
+using bench::PrinterEnd;
+using bench::reportPercentiles;
+using bench::REQUEST;
 const unsigned char IN_ENDPOINT = 0x81;
 const unsigned char OUT_ENDPOINT = 0x02;
-
-// The printer's side of the model: takes what the host writes, counts it and, when asked, answers each request.
-class PrinterEnd {
-public:
-    PrinterEnd(linuxdev_test::EmulatedNativePrinter &printer, bool answers)
-        : printer_(printer), answers_(answers), thread_([this] { serve(); }) {}
-    ~PrinterEnd() {
-        stop_ = true;
-        thread_.join();
-    }
-    // Waits until `count` bytes arrived in all, within a generous bound.
-    bool awaitReceived(uint64_t count) {
-        auto end = Clock::now() + std::chrono::seconds(60);
-        while (received_ < count) {
-            if (Clock::now() > end) return false;
-            std::this_thread::yield();
-        }
-        return true;
-    }
-    uint64_t received() const { return received_; }
-
-private:
-    void serve() {
-        size_t pending = 0;
-        std::string bytes;
-        while (!stop_) {
-            printer_.receive(bytes, 1, 20);
-            received_ += bytes.size();
-            if (!answers_) continue;
-            pending += bytes.size();
-            for (; pending >= REQUEST.size(); pending -= REQUEST.size()) printer_.send("\x12");
-        }
-    }
-
-    linuxdev_test::EmulatedNativePrinter &printer_;
-    const bool answers_;
-    std::atomic<bool> stop_{false};
-    std::atomic<uint64_t> received_{0};
-    std::thread thread_;
-};
 
 std::string printerPath() {
     linuxdev_test::NativeIdentity identity;
@@ -98,6 +63,16 @@ bool waitFor(bool wanted) {
 // before it is used, and go before the next run's printer comes under the same path.
 struct PluggedPrinter {
     linuxdev_test::EmulatedNativePrinter printer;
+    // The printer's end of this run: counts what arrives and, when `answers`, answers each status request.
+    PrinterEnd end(bool answers) {
+        return PrinterEnd(
+            [this] {
+                std::string bytes;
+                printer.receive(bytes, 1, 20);
+                return bytes;
+            },
+            [this] { printer.send("\x12"); }, answers);
+    }
     PluggedPrinter() {
         printer.plug();
         waitFor(true);
@@ -153,22 +128,9 @@ struct LibusbLink {
     }
 };
 
-void reportPercentiles(benchmark::State &state, std::vector<double> &micros) {
-    if (micros.empty()) return;
-    std::sort(micros.begin(), micros.end());
-    auto at = [&micros](double share) { return micros[static_cast<size_t>(share * (micros.size() - 1))]; };
-    state.counters["p50_us"] = at(0.50);
-    state.counters["p99_us"] = at(0.99);
-    state.counters["p99.9_us"] = at(0.999);
-}
-
-double microsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
 void roundTripLibrary(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, true);
+    PrinterEnd printer = plugged.end(true);
     LibraryLink link;
     if (!link.open()) return state.SkipWithError("the link did not open");
     std::vector<jbyte> request(REQUEST.begin(), REQUEST.end());
@@ -192,7 +154,7 @@ HANDLE openPipe(const std::string &suffix, DWORD access) {
 
 void roundTripRaw(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, true);
+    PrinterEnd printer = plugged.end(true);
     HANDLE out = openPipe("\\PIPE01", GENERIC_WRITE);
     HANDLE in = openPipe("\\PIPE00", GENERIC_READ);
     if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) {
@@ -219,7 +181,7 @@ void roundTripRaw(benchmark::State &state) {
 // The emulation alone, for what bounds the rows above. The read asks for a whole packet, as the backend's does.
 void roundTripLibusb(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, true);
+    PrinterEnd printer = plugged.end(true);
     LibusbLink link;
     if (!link.open()) return state.SkipWithError("libusb did not open the device");
     unsigned char answer[512];
@@ -236,17 +198,9 @@ void roundTripLibusb(benchmark::State &state) {
     reportPercentiles(state, micros);
 }
 
-void countWrites(benchmark::State &state, PrinterEnd &printer) {
-    uint64_t sent = static_cast<uint64_t>(state.iterations()) * BLOCK;
-    state.SetBytesProcessed(static_cast<int64_t>(sent));
-    // The bytes still in flight when the timing ended arrive after it: none may be lost.
-    printer.awaitReceived(sent);
-    state.counters["lost_bytes"] = static_cast<double>(sent - std::min(sent, printer.received()));
-}
-
 void writeLibrary(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, false);
+    PrinterEnd printer = plugged.end(false);
     LibraryLink link;
     if (!link.open()) return state.SkipWithError("the link did not open");
     std::vector<jbyte> block(BLOCK, 'w');
@@ -261,7 +215,7 @@ void writeLibrary(benchmark::State &state) {
 
 void writeRaw(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, false);
+    PrinterEnd printer = plugged.end(false);
     HANDLE file = openPipe("\\PIPE01", GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) return state.SkipWithError("the pipe did not open");
     std::vector<char> block(BLOCK, 'w');
@@ -278,7 +232,7 @@ void writeRaw(benchmark::State &state) {
 
 void writeLibusb(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, false);
+    PrinterEnd printer = plugged.end(false);
     LibusbLink link;
     if (!link.open()) return state.SkipWithError("libusb did not open the device");
     std::vector<char> block(BLOCK, 'w');

@@ -21,51 +21,17 @@
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 #include "support/java_usb_port.h"
+#include "emulated_printer_end.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-const std::string REQUEST = "\x10\x04\x01";
-const size_t BLOCK = 4096;
-
-// The printer's end of the node: takes what the host writes, counts it and, when asked, answers each request.
-class PrinterEnd {
-public:
-    PrinterEnd(linuxdev_test::EmulatedPrinter &printer, bool answers)
-        : printer_(printer), answers_(answers), thread_([this] { serve(); }) {}
-    ~PrinterEnd() {
-        stop_ = true;
-        thread_.join();
-    }
-    // Waits until `count` bytes arrived in all, within a generous bound.
-    bool awaitReceived(uint64_t count) {
-        auto end = Clock::now() + std::chrono::seconds(60);
-        while (received_ < count) {
-            if (Clock::now() > end) return false;
-            std::this_thread::yield();
-        }
-        return true;
-    }
-    uint64_t received() const { return received_; }
-
-private:
-    void serve() {
-        size_t pending = 0;
-        while (!stop_) {
-            std::string bytes = printer_.takeWritten(20);
-            received_ += bytes.size();
-            if (!answers_) continue;
-            pending += bytes.size();
-            for (; pending >= REQUEST.size(); pending -= REQUEST.size()) printer_.send("\x12");
-        }
-    }
-
-    linuxdev_test::EmulatedPrinter &printer_;
-    const bool answers_;
-    std::atomic<bool> stop_{false};
-    std::atomic<uint64_t> received_{0};
-    std::thread thread_;
-};
+using bench::BLOCK;
+using bench::Clock;
+using bench::countWrites;
+using bench::microsSince;
+using bench::PrinterEnd;
+using bench::reportPercentiles;
+using bench::REQUEST;
 
 std::string printerPath() {
     linuxdev_test::PrinterIdentity identity;
@@ -75,6 +41,10 @@ std::string printerPath() {
 // Each run: a printer plugged in for it and gone after.
 struct PluggedPrinter {
     linuxdev_test::EmulatedPrinter printer;
+    // The printer's end of this run: counts what arrives and, when `answers`, answers each status request.
+    PrinterEnd end(bool answers) {
+        return PrinterEnd([this] { return printer.takeWritten(20); }, [this] { printer.send("\x12"); }, answers);
+    }
     PluggedPrinter() { printer.plug(); }
 };
 
@@ -92,18 +62,9 @@ struct LibraryLink {
     }
 };
 
-void reportPercentiles(benchmark::State &state, std::vector<double> &micros) {
-    if (micros.empty()) return;
-    std::sort(micros.begin(), micros.end());
-    auto at = [&micros](double share) { return micros[static_cast<size_t>(share * (micros.size() - 1))]; };
-    state.counters["p50_us"] = at(0.50);
-    state.counters["p99_us"] = at(0.99);
-    state.counters["p99.9_us"] = at(0.999);
-}
-
 void roundTripLibrary(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, true);
+    PrinterEnd printer = plugged.end(true);
     LibraryLink link;
     if (!link.open()) return state.SkipWithError("the link did not open");
     std::vector<jbyte> request(REQUEST.begin(), REQUEST.end());
@@ -115,14 +76,14 @@ void roundTripLibrary(benchmark::State &state) {
             link.port.readInputPipe(link.port.hReadPort(), answer) != 1) {
             return state.SkipWithError("an exchange failed");
         }
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        micros.push_back(microsSince(start));
     }
     reportPercentiles(state, micros);
 }
 
 void roundTripRaw(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, true);
+    PrinterEnd printer = plugged.end(true);
     HANDLE file = CreateFileA(printerPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return state.SkipWithError("the node did not open");
@@ -136,7 +97,7 @@ void roundTripRaw(benchmark::State &state) {
             CloseHandle(file);
             return state.SkipWithError("an exchange failed");
         }
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        micros.push_back(microsSince(start));
     }
     CloseHandle(file);
     reportPercentiles(state, micros);
@@ -146,7 +107,7 @@ void roundTripRaw(benchmark::State &state) {
 // without the platform layer and the backend.
 void roundTripNode(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, true);
+    PrinterEnd printer = plugged.end(true);
     int fd = ::open(plugged.printer.devnode().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return state.SkipWithError("the node did not open");
     char answer = 0;
@@ -157,23 +118,15 @@ void roundTripNode(benchmark::State &state) {
             ::close(fd);
             return state.SkipWithError("an exchange failed");
         }
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        micros.push_back(microsSince(start));
     }
     ::close(fd);
     reportPercentiles(state, micros);
 }
 
-void countWrites(benchmark::State &state, PrinterEnd &printer) {
-    uint64_t sent = static_cast<uint64_t>(state.iterations()) * BLOCK;
-    state.SetBytesProcessed(static_cast<int64_t>(sent));
-    // The bytes still in the terminal when the timing ended arrive after it: none may be lost.
-    printer.awaitReceived(sent);
-    state.counters["lost_bytes"] = static_cast<double>(sent - std::min(sent, printer.received()));
-}
-
 void writeLibrary(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, false);
+    PrinterEnd printer = plugged.end(false);
     LibraryLink link;
     if (!link.open()) return state.SkipWithError("the link did not open");
     std::vector<jbyte> block(BLOCK, 'w');
@@ -185,7 +138,7 @@ void writeLibrary(benchmark::State &state) {
 
 void writeRaw(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, false);
+    PrinterEnd printer = plugged.end(false);
     HANDLE file = CreateFileA((printerPath() + "\\PIPE01").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return state.SkipWithError("the node did not open");
@@ -203,7 +156,7 @@ void writeRaw(benchmark::State &state) {
 
 void writeNode(benchmark::State &state) {
     PluggedPrinter plugged;
-    PrinterEnd printer(plugged.printer, false);
+    PrinterEnd printer = plugged.end(false);
     int fd = ::open(plugged.printer.devnode().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return state.SkipWithError("the node did not open");
     std::vector<char> block(BLOCK, 'w');
