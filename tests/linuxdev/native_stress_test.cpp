@@ -4,7 +4,6 @@
 // the emulation a request that races the unplug can reach the terminal behind the node instead of the device
 // model, and fail as no kernel would. Meant for ThreadSanitizer: tests/sanitize.sh runs it there. USBLP_STRESS_SECONDS
 // sets the length (default 3); STRESS_SEED replays a run.
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -19,18 +18,6 @@ namespace linuxdev_test {
 namespace {
 
 const int CLIENTS = 4;
-
-std::chrono::seconds stressLength() {
-    const char *text = std::getenv("USBLP_STRESS_SECONDS");
-    long seconds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
-    return std::chrono::seconds(seconds > 0 ? seconds : 3);
-}
-
-std::string replayLine(uint64_t seed) {
-    char line[64];
-    std::snprintf(line, sizeof line, "replay with STRESS_SEED=0x%016" PRIx64, seed);
-    return line;
-}
 
 // The printer's side until `clientsDone`: drops what reached the OUT endpoint (the model already completed those
 // writes) and sends only to a waiting read, so that a read's bytes are fresh; one short packet counting from 0.

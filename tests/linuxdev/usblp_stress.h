@@ -43,6 +43,11 @@ private:
     std::vector<std::string> failures_;
 };
 
+// How long a run lasts: USBLP_STRESS_SECONDS, 3 s by default.
+std::chrono::seconds stressLength();
+// The line that tells how to replay the run of `seed`.
+std::string replayLine(uint64_t seed);
+
 // One client thread, until the run is over. `index` picks its share of the seed.
 void runStressClient(StressRun &run, int index);
 // A counting chunk of the printer's stream, from `first` on.

@@ -1,3 +1,4 @@
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -217,6 +218,18 @@ void runStressClient(StressRun &run, int index) {
     Client client{run, RandomSource(run.seed, static_cast<uint64_t>(index)), run.board.join(name), name};
     while (!run.over()) useOneHandle(client);
     client.slot.leave();
+}
+
+std::chrono::seconds stressLength() {
+    const char *text = std::getenv("USBLP_STRESS_SECONDS");
+    long seconds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+    return std::chrono::seconds(seconds > 0 ? seconds : 3);
+}
+
+std::string replayLine(uint64_t seed) {
+    char line[64];
+    std::snprintf(line, sizeof line, "replay with STRESS_SEED=0x%016" PRIx64, seed);
+    return line;
 }
 
 }  // namespace linuxdev_test

@@ -1,6 +1,5 @@
 // The usblp backend under a few seconds of seeded disorder (see usblp_stress.h), meant for ThreadSanitizer:
 // tests/sanitize.sh runs it there. USBLP_STRESS_SECONDS sets the length (default 3); STRESS_SEED replays a run.
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -14,18 +13,6 @@ namespace linuxdev_test {
 namespace {
 
 const int CLIENTS = 4;
-
-std::chrono::seconds stressLength() {
-    const char *text = std::getenv("USBLP_STRESS_SECONDS");
-    long seconds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
-    return std::chrono::seconds(seconds > 0 ? seconds : 3);
-}
-
-std::string replayLine(uint64_t seed) {
-    char line[64];
-    std::snprintf(line, sizeof line, "replay with STRESS_SEED=0x%016" PRIx64, seed);
-    return line;
-}
 
 using UsblpStress = UsblpTest;
 
