@@ -19,8 +19,10 @@
 // - startStream: the printer keeps every read satisfied with a pattern, only as fast as the host reads;
 // - setZeroLengthReads: every n-th read ends at once, successfully, with 0 bytes;
 // - setCancelDelay: a cancelled request ends some milliseconds (scaled) after the cancel, not inside it;
-// - ignoreCancels: CancelIo and CancelIoEx succeed but end nothing; requests end normally, at the cleanup of their
-//   file (CloseHandle of its last handle) with ERROR_OPERATION_ABORTED, or at unplug.
+// - ignoreCancels: CancelIo, CancelIoEx and CancelSynchronousIo succeed but end nothing; requests end normally, at the
+//   cleanup of their file (CloseHandle of its last handle) with ERROR_OPERATION_ABORTED, or at unplug. The cleanup of
+//   a synchronous file comes only after its blocked call has returned (the layer's close rule), so such a call ends
+//   only normally or at unplug.
 #pragma once
 
 #include <windows.h>

@@ -1,8 +1,15 @@
 #include "files/file_object.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace platform {
+namespace {
+
+// Closes of a last handle that have not yet owned their file object.
+std::atomic<size_t> closesWaiting{0};
+
+}  // namespace
 
 FileObject::FileObject(std::shared_ptr<DeviceFile> device, bool overlapped)
     : device_(std::move(device)), overlapped_(overlapped) {}
@@ -55,6 +62,14 @@ bool FileObject::isSignalled(DWORD) const { return signalled_; }
 bool FileObject::consume(DWORD) { return false; }
 
 void FileObject::onLastHandleClosed() {
+    // A call on a synchronous file object owns the object while it runs, and the close of its last handle first
+    // waits to own it too (IopCloseFile in the Windows Research Kernel: "there may still be a thread using it"). Only
+    // then does the driver get the cleanup that ends pending requests: CloseHandle returns when the blocked call has
+    // returned, and never while a driver that ignores cancellation keeps it. An overlapped file object is owned by
+    // no call, and its close proceeds at once.
+    closesWaiting.fetch_add(1);
+    SynchronousIoScope owner(synchronousIoLock_, !overlapped_);
+    closesWaiting.fetch_sub(1);
     std::vector<std::shared_ptr<IoRequest>> requests;
     {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -65,6 +80,8 @@ void FileObject::onLastHandleClosed() {
     for (const auto &request : requests) cancel(*request);
     device_->close();
 }
+
+size_t closesWaitingForTheirFile() { return closesWaiting.load(); }
 
 size_t threadsWaitingForSynchronousIo(HANDLE file) {
     auto object = std::dynamic_pointer_cast<FileObject>(lookupHandle(file));

@@ -53,4 +53,7 @@ private:
 // For tests: how many threads wait for their turn on the synchronous file a handle names (0 for anything else).
 size_t threadsWaitingForSynchronousIo(HANDLE file);
 
+// For tests: how many CloseHandle calls still wait to own their file object (a synchronous call holds it).
+size_t closesWaitingForTheirFile();
+
 }  // namespace platform

@@ -63,6 +63,11 @@ void IoRequest::wait() const {
     doneChanged_.wait(lock, [this] { return done_; });
 }
 
+bool IoRequest::waitUntil(std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return doneChanged_.wait_until(lock, deadline, [this] { return done_; });
+}
+
 DWORD IoRequest::error() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return error_;

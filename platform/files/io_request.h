@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,8 @@ public:
     DWORD length() const { return length_; }
     LPOVERLAPPED overlapped() const { return overlapped_; }
     DWORD threadId() const { return threadId_; }
+    // The file the request was issued on; it stays alive as long as the request.
+    const std::shared_ptr<FileObject> &file() const { return file_; }
 
     // Driver side. A driver either completes a request before its dispatch returns or marks it pending; a pending
     // request is then owed a completion, and the driver must accept a cancel of it (DeviceFile::cancel).
@@ -42,6 +45,8 @@ public:
     bool requestCancel();
     // Until complete() has done all its work.
     void wait() const;
+    // The same, at most until the deadline; false when the request had not ended by then.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline) const;
     DWORD error() const;
     DWORD bytes() const;
 

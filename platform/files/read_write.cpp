@@ -44,7 +44,7 @@ BOOL transfer(const char *operation, IoKind kind, HANDLE file, void *buffer, DWO
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    requestStarted(*request, file);
+    requestStarted(request, file);
     object->device().startIo(request);
     if (object->isOverlapped() && request->isPending()) {
         SetLastError(ERROR_IO_PENDING);

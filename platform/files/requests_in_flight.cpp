@@ -12,6 +12,8 @@ namespace {
 
 struct Entry {
     const IoRequest *request;
+    // The request itself for whoever must cancel it by thread; it ends (and leaves here) before it is destroyed.
+    std::weak_ptr<IoRequest> owner;
     HANDLE file;
 };
 
@@ -34,10 +36,10 @@ bool rangesOverlap(const void *a, DWORD aLength, const void *b, DWORD bLength) {
 
 }  // namespace
 
-void requestStarted(const IoRequest &request, HANDLE file) {
+void requestStarted(const std::shared_ptr<IoRequest> &request, HANDLE file) {
     InFlight &f = inFlight();
     std::lock_guard<std::mutex> guard(f.lock);
-    f.entries.push_back(Entry{&request, file});
+    f.entries.push_back(Entry{request.get(), request, file});
 }
 
 void requestEnded(const IoRequest &request) {
@@ -48,6 +50,17 @@ void requestEnded(const IoRequest &request) {
     if (found == f.entries.end()) return;
     *found = f.entries.back();
     f.entries.pop_back();
+}
+
+std::vector<std::shared_ptr<IoRequest>> requestsOfThread(DWORD threadId) {
+    std::vector<std::shared_ptr<IoRequest>> requests;
+    InFlight &f = inFlight();
+    std::lock_guard<std::mutex> guard(f.lock);
+    for (const Entry &entry : f.entries) {
+        if (entry.request->threadId() != threadId) continue;
+        if (auto request = entry.owner.lock()) requests.push_back(std::move(request));
+    }
+    return requests;
 }
 
 void checkRecordInUse(const char *operation, HANDLE file, LPOVERLAPPED overlapped) {

@@ -7,10 +7,13 @@
 
 #include "files/io_request.h"
 
+#include <memory>
+#include <vector>
+
 namespace platform {
 
 // After the request was accepted by its file, before its driver sees it.
-void requestStarted(const IoRequest &request, HANDLE file);
+void requestStarted(const std::shared_ptr<IoRequest> &request, HANDLE file);
 // When the request ends, before its record and buffer are handed back to the caller.
 void requestEnded(const IoRequest &request);
 
@@ -18,5 +21,8 @@ void requestEnded(const IoRequest &request);
 // buffer overlaps that of a read still pending. Null or empty arguments are not checked.
 void checkRecordInUse(const char *operation, HANDLE file, LPOVERLAPPED overlapped);
 void checkBufferInUse(const char *operation, HANDLE file, const void *buffer, DWORD length);
+
+// The requests not yet ended that a thread issued: a thread's I/O is the thread's (thread_io.h).
+std::vector<std::shared_ptr<IoRequest>> requestsOfThread(DWORD threadId);
 
 }  // namespace platform

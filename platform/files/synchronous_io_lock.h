@@ -1,6 +1,7 @@
 // The lock Windows takes on a file object opened without FILE_FLAG_OVERLAPPED: one request at a time on it.
 // ReadFile, WriteFile, DeviceIoControl and PurgeComm on such a handle wait here while another thread's request
-// runs; CancelIoEx and CloseHandle do not, so they can still end a request that blocks.
+// runs, and so does the close of its last handle (file_object.cpp). CancelIoEx and CancelSynchronousIo do not, so
+// they can still ask the driver to end a request that blocks.
 #pragma once
 
 #include <condition_variable>

@@ -375,6 +375,8 @@ PLATFORM_API DWORD WINAPI ResumeThread(HANDLE hThread);
 PLATFORM_API BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 PLATFORM_API DWORD WINAPI GetCurrentThreadId(void);
 PLATFORM_API DWORD WINAPI GetThreadId(HANDLE Thread);
+#define THREAD_TERMINATE 0x0001
+PLATFORM_API HANDLE WINAPI OpenThread(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwThreadId);
 
 PLATFORM_API HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                        LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
@@ -387,6 +389,7 @@ PLATFORM_API BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverla
                                              LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
 PLATFORM_API BOOL WINAPI CancelIo(HANDLE hFile);
 PLATFORM_API BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped);
+PLATFORM_API BOOL WINAPI CancelSynchronousIo(HANDLE hThread);
 PLATFORM_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                                          LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                                          LPOVERLAPPED lpOverlapped);

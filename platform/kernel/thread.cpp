@@ -1,21 +1,88 @@
 // Threads of the layer, on std::thread.
 #include "kernel/thread.h"
 
+#include "files/thread_io.h"
 #include "kernel/faults.h"
 #include "kernel/thread_identity.h"
 #include "kernel/thread_registry.h"
 
 #include <process.h>
 
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <system_error>
+#include <unordered_map>
 
 namespace platform {
 namespace {
 
-void runThread(std::shared_ptr<Thread> thread, LPTHREAD_START_ROUTINE start, LPVOID parameter) {
+// The running threads of the layer by id, for OpenThread; a thread leaves before its id can be given out again.
+struct RunningThreads {
+    std::mutex lock;
+    std::unordered_map<DWORD, std::weak_ptr<Thread>> byId;
+};
+
+// Never destroyed: threads of the layer may still end while the process exits.
+RunningThreads &runningThreads() {
+    static auto *instance = new RunningThreads;
+    return *instance;
+}
+
+void addRunningThread(const std::shared_ptr<Thread> &thread) {
+    RunningThreads &running = runningThreads();
+    std::lock_guard<std::mutex> guard(running.lock);
+    running.byId[thread->id()] = thread;
+}
+
+void removeRunningThread(DWORD threadId) {
+    RunningThreads &running = runningThreads();
+    std::lock_guard<std::mutex> guard(running.lock);
+    running.byId.erase(threadId);
+}
+
+// Threads a test holds back before their first run.
+struct HeldThreads {
+    std::mutex lock;
+    std::condition_variable released;
+    int toHold = 0;
+    size_t waiting = 0;
+    uint64_t releases = 0;
+};
+
+HeldThreads &heldThreads() {
+    static auto *instance = new HeldThreads;
+    return *instance;
+}
+
+// Whether a thread starting now is held, and if so the release it waits for: one that comes before the thread gets
+// to its wait still counts.
+bool takeHold(uint64_t &releasesBefore) {
+    HeldThreads &held = heldThreads();
+    std::lock_guard<std::mutex> guard(held.lock);
+    if (held.toHold == 0) return false;
+    --held.toHold;
+    releasesBefore = held.releases;
+    return true;
+}
+
+void waitUntilReleased(uint64_t releasesBefore) {
+    HeldThreads &held = heldThreads();
+    std::unique_lock<std::mutex> lock(held.lock);
+    ++held.waiting;
+    held.released.wait(lock, [&] { return held.releases != releasesBefore; });
+    --held.waiting;
+}
+
+void runThread(std::shared_ptr<Thread> thread, LPTHREAD_START_ROUTINE start, LPVOID parameter, bool held,
+               uint64_t releasesBefore) {
     adoptThreadId(thread->id());
     thread->waitUntilResumed();
+    if (held) waitUntilReleased(releasesBefore);
     DWORD exitCode = start(parameter);
+    // The thread's pending requests end with it, before it counts as ended (files/thread_io.h).
+    rundownThreadIo(thread->id());
+    removeRunningThread(thread->id());
     // Exit hooks run and the id is given back before the handle is signalled: whoever waited for the thread then
     // finds its windows gone and may see its id on the next thread.
     endCurrentThread();
@@ -57,6 +124,28 @@ bool Thread::isSignalled(DWORD) const { return ended_; }
 
 bool Thread::consume(DWORD) { return false; }
 
+void holdNextThreads(int count) {
+    HeldThreads &held = heldThreads();
+    std::lock_guard<std::mutex> guard(held.lock);
+    held.toHold = count;
+}
+
+void releaseHeldThreads() {
+    HeldThreads &held = heldThreads();
+    {
+        std::lock_guard<std::mutex> guard(held.lock);
+        held.toHold = 0;
+        ++held.releases;
+    }
+    held.released.notify_all();
+}
+
+size_t heldThreadCount() {
+    HeldThreads &held = heldThreads();
+    std::lock_guard<std::mutex> guard(held.lock);
+    return held.waiting;
+}
+
 HANDLE startThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspended, DWORD *threadId) {
     if (start == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -69,10 +158,16 @@ HANDLE startThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspende
         releaseReservedThreadId(id);
         return nullptr;
     }
+    addRunningThread(thread);
     try {
         // A thread runs to its end whether or not anyone keeps its handle; the layer joins it afterwards.
-        startLayerThread([thread, start, parameter] { runThread(thread, start, parameter); });
+        uint64_t releasesBefore = 0;
+        bool held = takeHold(releasesBefore);
+        startLayerThread([thread, start, parameter, held, releasesBefore] {
+            runThread(thread, start, parameter, held, releasesBefore);
+        });
     } catch (const std::system_error &) {
+        removeRunningThread(id);
         removeHandle(handle);
         releaseReservedThreadId(id);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -117,6 +212,24 @@ extern "C" BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
     }
     *lpExitCode = thread->exitCode();
     return TRUE;
+}
+
+extern "C" HANDLE WINAPI OpenThread(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwThreadId) {
+    static_cast<void>(dwDesiredAccess);
+    static_cast<void>(bInheritHandle);
+    std::shared_ptr<platform::Thread> thread;
+    {
+        platform::RunningThreads &running = platform::runningThreads();
+        std::lock_guard<std::mutex> guard(running.lock);
+        auto found = running.byId.find(dwThreadId);
+        if (found != running.byId.end()) thread = found->second.lock();
+    }
+    // Only threads the layer started have a thread object to name; Windows answers an unknown id this way too.
+    if (!thread) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return platform::insertHandle(thread);
 }
 
 extern "C" DWORD WINAPI GetThreadId(HANDLE Thread) {

@@ -34,6 +34,13 @@ private:
     DWORD exitCode_ = STILL_ACTIVE;
 };
 
+// For tests: the next `count` threads started wait before their first run until releaseHeldThreads, whatever their
+// suspend count, as a loaded machine may leave a new thread unscheduled for a long time.
+void holdNextThreads(int count);
+void releaseHeldThreads();
+// How many threads wait there now.
+size_t heldThreadCount();
+
 // Starts a thread running start(parameter): its handle, or null with the last error set.
 HANDLE startThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspended, DWORD *threadId);
 

@@ -1,71 +1,55 @@
-// A driver that ends a cancelled request only later: CancelIoEx returns at once, and the caller learns of the
-// end only when the driver gets to it, as on Windows.
+// A driver that ends a cancelled request only later, or never: CancelIoEx returns at once, and the caller learns
+// of the end only when the driver gets to it, as on Windows. Where such a driver meets a close or a thread's end,
+// the kernel's rules decide who waits (files/file_object.cpp, files/thread_io.h).
 #include <windows.h>
 
 #include <future>
-#include <mutex>
 
 #include <gtest/gtest.h>
 
-#include "files/device_namespace.h"
+#include "files/file_object.h"
 #include "kernel/kernel_object.h"
+#include "kernel/time_scale.h"
+#include "late_driver.h"
 #include "sim_test_support.h"
 
 namespace {
 
-// Holds every request pending; a cancel is only noted, and the test ends the request when it chooses.
-class LateDriver : public platform::DeviceFile {
-public:
-    void startIo(const std::shared_ptr<platform::IoRequest> &request) override {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (request->markPending()) pending_ = request;
-    }
-    void cancel(platform::IoRequest &) override {
-        std::lock_guard<std::mutex> guard(lock_);
-        ++cancels_;
-    }
-    DWORD control(DWORD, const void *, DWORD, void *, DWORD, DWORD &) override { return ERROR_INVALID_FUNCTION; }
-    DWORD purge(DWORD) override { return ERROR_INVALID_FUNCTION; }
-    void close() override {}
+// A thread of the layer that issues one read on the file and returns, with the read still pending.
+struct ReadAndReturn {
+    HANDLE file;
+    OVERLAPPED overlapped{};
+    char buffer[16] = {};
+    std::atomic<bool> returned{false};
 
-    bool hasPending() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return pending_ != nullptr;
+    static DWORD WINAPI run(LPVOID parameter) {
+        auto *self = static_cast<ReadAndReturn *>(parameter);
+        ReadFile(self->file, self->buffer, sizeof self->buffer, nullptr, &self->overlapped);
+        self->returned = true;
+        return 0;
     }
-    int cancels() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return cancels_;
-    }
-    void finishPending(DWORD error) {
-        std::shared_ptr<platform::IoRequest> request;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            request.swap(pending_);
-        }
-        if (request) request->complete(error, 0);
-    }
-
-private:
-    std::mutex lock_;
-    std::shared_ptr<platform::IoRequest> pending_;
-    int cancels_ = 0;
 };
 
-class LateDevice : public platform::DeviceNamespace {
-public:
-    explicit LateDevice(std::shared_ptr<LateDriver> driver) : driver_(std::move(driver)) {}
-    std::shared_ptr<platform::DeviceFile> open(const std::string &, DWORD, DWORD &) override { return driver_; }
-    std::vector<platform::DeviceInterface> interfaces(const GUID *, bool) override { return {}; }
+// A thread of the layer blocked in a synchronous read.
+struct BlockedRead {
+    HANDLE file;
+    char buffer[16] = {};
+    std::atomic<DWORD> error{ERROR_IO_PENDING};
 
-private:
-    std::shared_ptr<LateDriver> driver_;
+    static DWORD WINAPI run(LPVOID parameter) {
+        auto *self = static_cast<BlockedRead *>(parameter);
+        DWORD count = 0;
+        self->error =
+            ReadFile(self->file, self->buffer, sizeof self->buffer, &count, nullptr) ? ERROR_SUCCESS : GetLastError();
+        return 0;
+    }
 };
 
 class LateCancel : public ::testing::Test {
 protected:
     void SetUp() override {
         previous_ = platform::deviceNamespace();
-        platform::installDeviceNamespace(std::make_shared<LateDevice>(driver_));
+        platform::installDeviceNamespace(std::make_shared<late_driver::LateDevice>(driver_));
     }
     void TearDown() override {
         driver_->finishPending(ERROR_OPERATION_ABORTED);
@@ -76,7 +60,7 @@ protected:
         return CreateFileA("\\\\?\\late", GENERIC_READ, 0, nullptr, OPEN_EXISTING, flags, nullptr);
     }
 
-    std::shared_ptr<LateDriver> driver_ = std::make_shared<LateDriver>();
+    std::shared_ptr<late_driver::LateDriver> driver_ = std::make_shared<late_driver::LateDriver>();
     std::shared_ptr<platform::DeviceNamespace> previous_;
     char buffer_[16] = {};
 };
@@ -124,6 +108,133 @@ TEST_F(LateCancel, aSynchronousReadStaysBlockedAfterCancelIoExUntilTheDriverEnds
     driver_->finishPending(ERROR_OPERATION_ABORTED);
     ASSERT_TRUE(sim_test::finishes(result));
     EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), result.get());
+    CloseHandle(file);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LateCancel, theLastCloseOfASynchronousFileWaitsForTheCallThatOwnsIt) {
+    driver_->endPendingAtCleanup();
+    HANDLE file = open(0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    auto read = std::async(std::launch::async, [&] {
+        DWORD count = 0;
+        return ReadFile(file, buffer_, sizeof buffer_, &count, nullptr) ? DWORD(ERROR_SUCCESS) : GetLastError();
+    });
+    ASSERT_TRUE(sim_test::eventually([&] { return driver_->hasPending(); }));
+
+    auto close = std::async(std::launch::async, [&] { return CloseHandle(file); });
+    ASSERT_TRUE(sim_test::eventually([] { return platform::closesWaitingForTheirFile() == 1; }));
+    EXPECT_TRUE(driver_->hasPending()) << "the cleanup came before the call that owns the file returned";
+    EXPECT_NE(std::future_status::ready, close.wait_for(std::chrono::seconds(0)));
+
+    // Only the driver's own end of the read lets the close go on.
+    driver_->finishPending(ERROR_SUCCESS);
+    ASSERT_TRUE(sim_test::finishes(read));
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), read.get());
+    ASSERT_TRUE(sim_test::finishes(close));
+    EXPECT_TRUE(close.get());
+    EXPECT_EQ(0u, platform::closesWaitingForTheirFile());
+}
+
+TEST_F(LateCancel, theLastCloseOfAnOverlappedFileProceedsAndItsCleanupEndsThePendingRead) {
+    driver_->endPendingAtCleanup();
+    HANDLE file = open(FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_FALSE(ReadFile(file, buffer_, sizeof buffer_, nullptr, &overlapped));
+    ASSERT_EQ(DWORD(ERROR_IO_PENDING), GetLastError());
+
+    EXPECT_TRUE(CloseHandle(file)) << "returns here, on the test's thread, or the test hangs";
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(overlapped.hEvent, 0));
+    EXPECT_FALSE(driver_->hasPending());
+    CloseHandle(overlapped.hEvent);
+}
+
+TEST_F(LateCancel, aThreadIsNotOverUntilTheReadItLeftPendingHasEnded) {
+    HANDLE file = open(FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    ReadAndReturn reader;
+    reader.file = file;
+    reader.overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, ReadAndReturn::run, &reader, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+
+    // The thread's end cancels the read it left; this driver ignores the cancel.
+    ASSERT_TRUE(sim_test::eventually([&] { return reader.returned && driver_->cancels() == 1; }));
+    EXPECT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(thread, 0)) << "the thread ended with its read pending";
+    DWORD exitCode = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &exitCode));
+    EXPECT_EQ(DWORD(STILL_ACTIVE), exitCode);
+
+    driver_->finishPending(ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(thread, 60000));
+    CloseHandle(thread);
+    CloseHandle(reader.overlapped.hEvent);
+    CloseHandle(file);
+}
+
+TEST_F(LateCancel, aThreadLeavesAReadItsDriverNeverEndsToItsFileAfterFiveMinutes) {
+    platform::setTimeScale(0.0001);  // five minutes in 30 ms
+    HANDLE file = open(FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    ReadAndReturn reader;
+    reader.file = file;
+    reader.overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, ReadAndReturn::run, &reader, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(thread, INFINITE));
+    platform::setTimeScale(1);
+    EXPECT_EQ(1, driver_->cancels());
+    EXPECT_TRUE(driver_->hasPending()) << "the read stays with its file after the thread gave up on it";
+    EXPECT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(reader.overlapped.hEvent, 0));
+    driver_->finishPending(ERROR_OPERATION_ABORTED);
+    CloseHandle(thread);
+    CloseHandle(reader.overlapped.hEvent);
+    CloseHandle(file);
+}
+
+TEST_F(LateCancel, cancelSynchronousIoNamesAThreadAndAsksForTheEndOfItsBlockedCall) {
+    HANDLE file = open(0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    BlockedRead reader;
+    reader.file = file;
+    HANDLE thread = CreateThread(nullptr, 0, BlockedRead::run, &reader, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    ASSERT_TRUE(sim_test::eventually([&] { return driver_->hasPending(); }));
+
+    EXPECT_TRUE(CancelSynchronousIo(thread));
+    EXPECT_EQ(1, driver_->cancels());
+    driver_->finishPending(ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(thread, 60000));
+    EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), reader.error.load());
+
+    // Nothing in flight on that thread any more.
+    EXPECT_FALSE(CancelSynchronousIo(thread));
+    EXPECT_EQ(DWORD(ERROR_NOT_FOUND), GetLastError());
+    CloseHandle(thread);
+    CloseHandle(file);
+}
+
+TEST_F(LateCancel, cancelSynchronousIoLeavesOverlappedRequestsAlone) {
+    HANDLE file = open(FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    ReadAndReturn reader;
+    reader.file = file;
+    reader.overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, ReadAndReturn::run, &reader, CREATE_SUSPENDED, nullptr);
+    ASSERT_NE(nullptr, thread);
+    ResumeThread(thread);
+    ASSERT_TRUE(sim_test::eventually([&] { return driver_->hasPending(); }));
+    EXPECT_FALSE(CancelSynchronousIo(thread));
+    EXPECT_EQ(DWORD(ERROR_NOT_FOUND), GetLastError());
+    driver_->finishPending(ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(thread, 60000));
+    CloseHandle(thread);
+    CloseHandle(reader.overlapped.hEvent);
     CloseHandle(file);
 }
 

@@ -133,7 +133,7 @@ TEST_F(NativeRead, maxdwordIntervalModesReturnAtOnceOrAtTheFirstByte) {
     EXPECT_EQ(1u, result.get().count);
 }
 
-TEST_F(NativeRead, cancelIoExAndCloseFromAnotherThreadEndSynchronousReads) {
+TEST_F(NativeRead, cancelIoExEndsASynchronousReadAndACloseWaitsForIt) {
     ASSERT_TRUE(setTimeouts(0, 0, 0));
     auto result = readInBackground(10);
     EXPECT_TRUE(CancelIoEx(file_, nullptr)) << "synchronous I/O included";
@@ -142,11 +142,18 @@ TEST_F(NativeRead, cancelIoExAndCloseFromAnotherThreadEndSynchronousReads) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), r.error);
 
+    // The close of the last handle does not end the read: it waits until the read, which owns the synchronous file
+    // object, has ended, here with the bytes it waits for.
     result = readInBackground(10);
-    ASSERT_TRUE(CloseHandle(file_));
-    file_ = INVALID_HANDLE_VALUE;
+    auto close = std::async(std::launch::async, [this] { return CloseHandle(file_); });
+    ASSERT_TRUE(sim_test::eventually([] { return platform::closesWaitingForTheirFile() == 1; }));
+    EXPECT_NE(std::future_status::ready, result.wait_for(std::chrono::seconds(0)));
+    ASSERT_TRUE(send(id_, "0123456789"));
     ASSERT_TRUE(sim_test::finishes(result));
-    EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), result.get().error);
+    EXPECT_EQ(10u, result.get().count);
+    ASSERT_TRUE(sim_test::finishes(close));
+    EXPECT_TRUE(close.get());
+    file_ = INVALID_HANDLE_VALUE;
 }
 
 TEST_F(NativeRead, aPurgeThroughAnotherHandleEndsPendingReadsAndDiscardsReceivedBytes) {

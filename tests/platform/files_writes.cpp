@@ -4,6 +4,7 @@
 #include <ntddser.h>
 
 #include "kernel/time_scale.h"
+#include "files/file_object.h"
 #include "sim_test_support.h"
 
 namespace {
@@ -63,17 +64,26 @@ TEST_F(Write, aStalledWriteWaitsUntilUnstalled) {
     EXPECT_EQ("late", taken(id_));
 }
 
-TEST_F(Write, aStalledWriteEndsAtCancelCloseOrUnplug) {
+TEST_F(Write, aStalledWriteEndsAtCancelOrUnplugAndTheCloseWaitsForIt) {
     auto result = stalledWrite("x");
     EXPECT_TRUE(CancelIoEx(file_, nullptr));
     ASSERT_TRUE(sim_test::finishes(result));
     EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), result.get().error);
 
+    // The close of the last handle waits for the write that owns the synchronous file object, until the printer
+    // takes it.
     result = stalledWrite("y");
-    ASSERT_TRUE(CloseHandle(file_));
-    file_ = INVALID_HANDLE_VALUE;
+    auto close = std::async(std::launch::async, [this] { return CloseHandle(file_); });
+    ASSERT_TRUE(sim_test::eventually([] { return platform::closesWaitingForTheirFile() == 1; }));
+    EXPECT_NE(std::future_status::ready, result.wait_for(std::chrono::seconds(0)));
+    ASSERT_TRUE(sim::stallWrites(id_, false));
     ASSERT_TRUE(sim_test::finishes(result));
-    EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), result.get().error);
+    EXPECT_TRUE(result.get().ok);
+    ASSERT_TRUE(sim_test::finishes(close));
+    EXPECT_TRUE(close.get());
+    file_ = INVALID_HANDLE_VALUE;
+    EXPECT_EQ("y", taken(id_));
+    ASSERT_TRUE(sim::stallWrites(id_, true));
 
     file_ = openPipe(id_, "PIPE01");
     result = stalledWrite("z");
