@@ -66,7 +66,7 @@ CReceiveLease::~CReceiveLease() {
 void CLinkGuard::Adopt(HANDLE hHandle) {
     if (hHandle == nullptr || hHandle == INVALID_HANDLE_VALUE) return;
     CLockHolder lock(m_tableLock);
-    m_leases[HandleKey(hHandle)] = Entry{hHandle, ++m_nAdoptions, 0, false};
+    m_leases[HandleKey(hHandle)] = Entry{hHandle, ++m_nAdoptions, 0, false, false};
 }
 
 bool CLinkGuard::IsAdopted(HANDLE hHandle) {
@@ -87,15 +87,26 @@ CHandleLease CLinkGuard::Lease(HANDLE hHandle) {
 }
 
 void CLinkGuard::ReturnLease(HANDLE hHandle, unsigned long long nAdoption) {
-    CLockHolder lock(m_tableLock);
-    auto it = m_leases.find(HandleKey(hHandle));
-    // A lease that outlived the bounded retire of its handle finds its entry gone, or the value adopted anew.
-    if (it == m_leases.end() || it->second.nAdoption != nAdoption) return;
-    --it->second.nLeases;
-    if (it->second.bRetiring) m_leaseReturned.notify_all();
+    HANDLE hToClose = nullptr;
+    {
+        CLockHolder lock(m_tableLock);
+        auto it = m_leases.find(HandleKey(hHandle));
+        if (it == m_leases.end() || it->second.nAdoption != nAdoption) return;
+        --it->second.nLeases;
+        if (it->second.bRetiring) m_leaseReturned.notify_all();
+        // The last lease of a handle whose retire gave up on it: its call has returned, so the close the retire left
+        // to it can no longer wait for anything.
+        if (it->second.bCloseWithLastLease && it->second.nLeases == 0) {
+            hToClose = it->second.hHandle;
+            m_leases.erase(it);
+        }
+    }
+    if (hToClose == nullptr) return;
+    Trace("close h=%d deferred_close=done", TraceHandle(hToClose));
+    CloseHandle(hToClose);
 }
 
-bool CLinkGuard::Retire(HANDLE hHandle) {
+bool CLinkGuard::Withdraw(HANDLE hHandle) {
     CLockHolder lock(m_tableLock);
     auto it = m_leases.find(HandleKey(hHandle));
     if (hHandle == nullptr || it == m_leases.end() || it->second.bRetiring) {
@@ -103,6 +114,16 @@ bool CLinkGuard::Retire(HANDLE hHandle) {
         return false;
     }
     it->second.bRetiring = true;
+    return true;
+}
+
+bool CLinkGuard::CloseWithdrawn(HANDLE hHandle) {
+    CLockHolder lock(m_tableLock);
+    auto it = m_leases.find(HandleKey(hHandle));
+    if (it == m_leases.end() || !it->second.bRetiring || it->second.bCloseWithLastLease) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
     HANDLE hHeld = it->second.hHandle;
     auto giveUp = std::chrono::steady_clock::now() + RETIRE_CANCEL_BOUND;
     while (it->second.nLeases > 0 && std::chrono::steady_clock::now() < giveUp) {
@@ -112,11 +133,21 @@ bool CLinkGuard::Retire(HANDLE hHandle) {
         if (it->second.nLeases > 0) m_leaseReturned.wait_for(lock, RETIRE_CANCEL_INTERVAL);
     }
     Trace("close h=%d leases_out=%d", TraceHandle(hHeld), it->second.nLeases);
+    if (it->second.nLeases > 0) {
+        // A call blocked in a driver that ignores cancellation holds the file object, and on a synchronous handle
+        // Windows' CloseHandle would wait for that call to return, for ever if the driver keeps it. The handle stays
+        // open, out of every lookup, and the last lease to come back closes it; its value cannot be given to
+        // anything else meanwhile, since it is still open.
+        it->second.bCloseWithLastLease = true;
+        return true;
+    }
     m_leases.erase(it);
     lock.unlock();
     // Closed only now that it has left the table: the value may be reused from this moment on.
     return CloseHandle(hHeld) != FALSE;
 }
+
+bool CLinkGuard::Retire(HANDLE hHandle) { return Withdraw(hHandle) && CloseWithdrawn(hHandle); }
 
 // ---- CLinkGuard: receive machinery ----
 

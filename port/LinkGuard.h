@@ -13,29 +13,35 @@
 //      handler, which needs this lock), nor by the reader thread;
 //    - the replacement lock is held for every change of a pipe handle field, an event field, the ring buffer pointer
 //      or the path buffer m_szDevicePath, by the lifecycle operations and by the reader's own reconnect. It is held
-//      only for short steps: never across a wait for the reader thread, a Java read's wait for data, or a read or
-//      write on the device. Because the reader needs only this lock, a closer that waits for the reader to end
-//      never blocks it.
+//      only for short steps: never across a wait for the reader thread, a Java read's wait for data, a read or write
+//      on the device, or a pipe handle's close (rule 2). Because the reader needs only this lock, a closer that
+//      waits for the reader to end never blocks it.
+//    No lock of the library is ever held across a call that a driver may keep for ever: a CloseHandle of a
+//    synchronous handle waits for the call that owns its file object (rule 2 says how the library never makes one).
 //
 // 2. Pipe handles are used through leases. Every pipe handle the library opens is adopted into a table. A thread
 //    that uses a pipe handle outside the lock (a Java write or native read, a control request, the suspend and
 //    resume commands) first takes a lease by the handle's value; the lease fails, as Windows fails a handle that is
-//    not open, with ERROR_INVALID_HANDLE, when the table does not hold that value. Closing a pipe handle retires it:
-//    it leaves the table (no new lease can be taken), the I/O in flight on it is cancelled until every lease has
-//    been returned, or for at most half a second, and only then is the handle closed. A lease still out by then is
-//    held by a call blocked inside a driver that ignores cancellation; that call holds the file object, not the
-//    value, and the close is what ends it. So a value is never used after its close, and a value that Java got from
-//    somewhere else (or closed twice) is never touched.
+//    not open, with ERROR_INVALID_HANDLE, when the table does not hold that value. Closing a pipe handle retires it,
+//    in two steps: under the lock that decides the close it goes out of service (no new lease can be taken); then,
+//    with no lock of the library held, the I/O in flight on it is cancelled until every lease has been returned, or
+//    for at most half a second, and the handle is closed. A lease still out by then is held by a call blocked inside
+//    a driver that ignores cancellation. On Windows that call owns the file object, and the close of a synchronous
+//    handle would wait for it to return, for ever if the driver keeps it: so the handle stays open, out of service,
+//    and the holder closes it as it returns the last lease. A value is never used after its close, a value Java got
+//    from somewhere else (or closed twice) is never touched, and one stuck call blocks nobody but its own thread.
 //
 // 3. The receive machinery (ring buffer and the three events) is used through receive leases. A Java read holds one
 //    for its whole timed wait. Before the machinery is released, it is withdrawn: no new receive lease can be taken,
 //    the stop event is set (it wakes every timed read, which then leaves), the teardown waits for the receive leases
-//    to come back, and waits for the reader thread to have ended (its pending read cancelled). Only then are the
-//    buffer deleted and the events closed. A read that starts afterwards finds no machinery and fails at once.
+//    to come back, and waits for the reader thread to have ended. Only then are the buffer deleted and the events
+//    closed. A read that starts afterwards finds no machinery and fails at once.
 //
 // The reader thread needs no lease: it is the only thread that reads the printer-class read handle, and nothing it
-// uses is released before it has ended. A read of its that ignored its cancel keeps its block, OVERLAPPED record
-// and event alive until the read handle's close has ended it (ReapOrphanedReads).
+// uses is released before it has ended. Its reads are its own, as Windows makes a thread's pending requests: a read
+// whose cancel a driver ignored keeps its block, OVERLAPPED record and event on the reader's own list, and when the
+// reader's loop has ended with such a read still pending, the reader closes the read handle itself (the read handle
+// is overlapped, so its close never waits), whose cleanup ends the read; only an ended read's memory is freed.
 //
 // Every lock here is a CLock (port/Lock.h): a critical section whose release keeps the thread's last error, so that
 // the code of a failed call reaches Java however many locks are released before the export returns.
@@ -97,14 +103,19 @@ public:
     bool IsAdopted(HANDLE hHandle) EXCLUDES(m_tableLock);
     // A lease on an adopted handle; empty, with last error ERROR_INVALID_HANDLE, for any other value.
     CHandleLease Lease(HANDLE hHandle) EXCLUDES(m_tableLock);
-    // Takes the handle out of the table, cancels its I/O while leases are out, and closes it: the named release of
-    // every pipe handle the library opened. False, with the code of the failed CloseHandle or ERROR_INVALID_HANDLE
-    // for a value the table does not hold, in the last error.
+    // The named release of every pipe handle the library opened, in two steps so that no lock of the library need
+    // be held across the second: Withdraw, under whatever lock decides that the handle goes, takes it out of service
+    // (no new lease, no second retire); CloseWithdrawn, with no lock of the library held, cancels its I/O while
+    // leases are out and closes it. Both false, with ERROR_INVALID_HANDLE, for a value the table does not hold (or
+    // holds out of service already); CloseWithdrawn also with the code of a failed CloseHandle.
     //
-    // The wait for the leases is bounded: a driver need not honour a cancel, and many end pending I/O only at the
-    // cleanup that the last CloseHandle brings. A lease still out after the bound belongs to a call blocked inside
-    // the driver, and on Windows such a call holds the file object, not the handle value, and never uses the value
-    // again; closing it then is safe, and is what ends that call.
+    // The wait for the leases is bounded. A lease still out after the bound belongs to a call blocked inside a driver
+    // that ignores cancellation. Such a call owns its file object, and Windows' CloseHandle of a synchronous handle
+    // waits until the call returns, for ever if the driver keeps it; so the handle is not closed then: it stays open,
+    // out of service, and the last lease to be returned closes it (rule 2).
+    bool Withdraw(HANDLE hHandle) EXCLUDES(m_tableLock);
+    bool CloseWithdrawn(HANDLE hHandle) EXCLUDES(m_tableLock);
+    // Both steps at once, for a caller that holds no lock of the library.
     bool Retire(HANDLE hHandle) EXCLUDES(m_tableLock);
 
     // Rule 3.
@@ -127,6 +138,8 @@ private:
         unsigned long long nAdoption;
         int nLeases;
         bool bRetiring;
+        // The retire gave up waiting for the leases: the last one to come back closes the handle.
+        bool bCloseWithLastLease;
     };
 
     CLock m_tableLock;

@@ -31,9 +31,22 @@ HANDLE CUsbComm::AdoptHandle(HANDLE hHandle) {
 }
 
 void CUsbComm::ReleaseHandleField(std::atomic<HANDLE> &field) {
+    HANDLE hHandle = nullptr;
+    {
+        CLockHolder lock(m_guard.m_replaceLock);
+        hHandle = TakeHandleField(field);
+    }
+    CloseTakenHandle(hHandle);
+}
+
+HANDLE CUsbComm::TakeHandleField(std::atomic<HANDLE> &field) {
     HANDLE hHandle = field.exchange(nullptr);
-    if (hHandle == nullptr || hHandle == INVALID_HANDLE_VALUE) return;
-    m_guard.Retire(hHandle);
+    if (hHandle == nullptr || hHandle == INVALID_HANDLE_VALUE) return nullptr;
+    return m_guard.Withdraw(hHandle) ? hHandle : nullptr;
+}
+
+void CUsbComm::CloseTakenHandle(HANDLE hHandle) {
+    if (hHandle != nullptr) m_guard.CloseWithdrawn(hHandle);
 }
 
 HANDLE CUsbComm::OpenWritePipe(const char *pszPipePath) {
@@ -63,21 +76,26 @@ HANDLE CUsbComm::OpenPipeForJava(int nUsbType, bool bRead, const char *pszPipePa
 }
 
 bool CUsbComm::CloseJavaHandle(jint nHandle, bool *pbPrinterClass) {
-    CLockHolder lifecycle(m_guard.m_lifecycleLock);
-    CLockHolder lock(m_guard.m_replaceLock);
-    // The printer-class read handle is used by the reader thread without a lease, so it may only go through the
-    // printer-class close, which stops the reader first. Decided under the replacement lock: a reconnect that
-    // reopened the device may have been given the very value Java holds.
-    *pbPrinterClass = IsPrinterClassHandle(nHandle);
-    if (*pbPrinterClass) return true;
-    // Only handles the library opened and still holds are closed: a stale or foreign value (after a double close
-    // Windows may have given it to a file of the JVM) is answered as a handle that is not open.
-    HANDLE hWrite = m_hWritePort.load();
-    if (hWrite != nullptr && SameJavaHandle(hWrite, nHandle)) {
-        m_hWritePort = nullptr;
-        ForgetLinkForResume();
+    HANDLE hHandle = HandleFromJava(nHandle);
+    {
+        CLockHolder lifecycle(m_guard.m_lifecycleLock);
+        CLockHolder lock(m_guard.m_replaceLock);
+        // The printer-class read handle is used by the reader thread without a lease, so it may only go through the
+        // printer-class close, which stops the reader first. Decided under the replacement lock: a reconnect that
+        // reopened the device may have been given the very value Java holds.
+        *pbPrinterClass = IsPrinterClassHandle(nHandle);
+        if (*pbPrinterClass) return true;
+        // Only handles the library opened and still holds are closed: a stale or foreign value (after a double close
+        // Windows may have given it to a file of the JVM) is answered as a handle that is not open.
+        HANDLE hWrite = m_hWritePort.load();
+        if (hWrite != nullptr && SameJavaHandle(hWrite, nHandle)) {
+            m_hWritePort = nullptr;
+            ForgetLinkForResume();
+        }
+        if (!m_guard.Withdraw(hHandle)) return false;
     }
-    return m_guard.Retire(HandleFromJava(nHandle));
+    // Out of service now, so nobody else closes or leases it; the wait for a blocked call's lease holds no lock.
+    return m_guard.CloseWithdrawn(hHandle);
 }
 
 CHandleLease CUsbComm::RouteJavaHandle(jint nHandle, bool *pbPrinterClass) {

@@ -13,8 +13,9 @@
 #include "port/ThreadSafety.h"
 
 class CCircularBuffer;
-// One overlapped read of the reader thread, with its block and completion event (printerclass/ReaderThread.cpp).
-struct CPendingRead;
+// The reader thread's reads: the one it issues, and those whose cancel a driver ignored
+// (printerclass/ReaderThread.cpp).
+struct CReaderReads;
 
 // The last error that reads and writes report while the system is suspended.
 const DWORD ERROR_POWER_SUSPENDED_CODE = 0x100E0697;
@@ -131,7 +132,7 @@ private:
     std::atomic<bool> m_bReopenAtResume{false};
 
     // ---- The reader thread's passes (printerclass/ReaderThread.cpp) ----
-    void ReaderLoop();
+    void ReaderLoop(CReaderReads &reads);
     // Releases both pipe handles and opens them again; false, with the code of the failing open in the last error,
     // when the link did not come back.
     bool Reconnect() EXCLUDES(m_guard.m_replaceLock);
@@ -141,7 +142,10 @@ private:
     bool StopRequested();
     void ReconnectAfter(DWORD dwError);
     bool AwaitRoomForBlock();
-    void AwaitPendingRead(std::unique_ptr<CPendingRead> &pRead);
+    void AwaitPendingRead(CReaderReads &reads);
+    // At the reader's end: the reads it abandoned still pending are ended by the cleanup of the read handle's close,
+    // and their memory goes only when they have ended.
+    void EndAbandonedReads(CReaderReads &reads);
 
     // The read-side open, with the lifecycle lock held: brings up the read handle, events, ring buffer and reader
     // thread. Returns the read handle to hand to Java, or null when a step failed. The caller brings the power
@@ -170,8 +174,13 @@ private:
     void WaitReaderEnded();
     // Stores a pipe handle that was just opened, so that later lookups find it; INVALID_HANDLE_VALUE passes through.
     HANDLE AdoptHandle(HANDLE hHandle);
-    // Closes the handle held in a field and empties the field, after the handle's users have left.
+    // Closes the handle held in a field and empties the field, after the handle's users have left. With no lock of
+    // the library held (LinkGuard.h, rule 2); a caller that must empty the field under the replacement lock takes
+    // the handle out of service there (TakeHandleField) and closes it after letting go (CloseTakenHandle).
     void ReleaseHandleField(std::atomic<HANDLE> &field);
+    // Empties the field and takes its handle out of service; the handle, or null when there was none to take.
+    HANDLE TakeHandleField(std::atomic<HANDLE> &field) REQUIRES(m_guard.m_replaceLock);
+    void CloseTakenHandle(HANDLE hHandle);
     // The native transport's read pipe for Java: a held read handle, or a new one that only Java keeps.
     HANDLE OpenNativeReadPipe(const char *pszPipePath) REQUIRES(m_guard.m_lifecycleLock);
 

@@ -24,9 +24,12 @@ const DWORD SUSPEND_COMMAND_BOUND = 500;
 const DWORD SUSPEND_READER_WAIT = 1000;
 
 const DWORD CANCEL_REPEAT_INTERVAL = 10;
+// How long the cancels are repeated after the bound: a driver that ignores them keeps the write, and the helper must
+// not outlive the handler by more than the rest of its budget.
+const DWORD CANCEL_REPEAT_LIMIT = 1000;
 
 struct BoundedWrite {
-    HANDLE hFile;
+    HANDLE hWriter;
     HANDLE hDone;
     DWORD dwBound;
 };
@@ -34,18 +37,22 @@ struct BoundedWrite {
 DWORD WINAPI CancelWriteAfterBound(LPVOID pParam) {
     BoundedWrite *pWrite = static_cast<BoundedWrite *>(pParam);
     if (WaitForSingleObject(pWrite->hDone, pWrite->dwBound) != WAIT_TIMEOUT) return 0;
-    // A cancel that comes before the write has reached the driver is lost, so it is repeated until the write is back.
-    do {
-        CancelIoEx(pWrite->hFile, nullptr);
-    } while (WaitForSingleObject(pWrite->hDone, CANCEL_REPEAT_INTERVAL) == WAIT_TIMEOUT);
+    // The cancel names the writing thread, not the handle: the handle may be closed meanwhile (a close retires it
+    // after a while) and its value given to another object, whose I/O a cancel by value would abort. A cancel that
+    // comes before the write has reached the driver finds nothing, so it is repeated until the write is back.
+    for (DWORD dwSpent = 0; dwSpent < CANCEL_REPEAT_LIMIT; dwSpent += CANCEL_REPEAT_INTERVAL) {
+        CancelSynchronousIo(pWrite->hWriter);
+        if (WaitForSingleObject(pWrite->hDone, CANCEL_REPEAT_INTERVAL) != WAIT_TIMEOUT) return 0;
+    }
     return 0;
 }
 
 // A synchronous write that a helper thread cancels when it has not ended within the bound; the calling thread cannot
 // cancel its own blocked call. Without the helper's resources the write goes unbounded rather than not at all.
 bool WriteWithinBound(HANDLE hFile, const BYTE *pBytes, DWORD nLength, DWORD dwBound) {
-    CKernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    BoundedWrite write = {hFile, done.Get(), dwBound};
+    CKernelHandle writer(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
+    CKernelHandle done(!writer ? nullptr : CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    BoundedWrite write = {writer.Get(), done.Get(), dwBound};
     CKernelHandle canceller(!done ? nullptr : CreateThread(nullptr, 0, CancelWriteAfterBound, &write, 0, nullptr));
     DWORD nWritten = 0;
     BOOL bWritten = WriteFile(hFile, pBytes, nLength, &nWritten, nullptr);
@@ -56,6 +63,7 @@ bool WriteWithinBound(HANDLE hFile, const BYTE *pBytes, DWORD nLength, DWORD dwB
         canceller.Reset();
     }
     done.Reset();
+    writer.Reset();
     SetLastError(dwWriteError);
     return bWritten != FALSE;
 }

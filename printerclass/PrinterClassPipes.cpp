@@ -102,6 +102,10 @@ bool CUsbComm::CreateReceiveMachinery() {
     }
     m_hReaderThread = hThread;
     m_guard.OfferReceive();
+    // The link is connected from the moment the open hands it out, not from the reader's first pass: a suspend
+    // that comes before the new thread has run must still tell the printer and close the link. The reader clears
+    // the flag when it finds the device gone.
+    m_bConnected = IsOpenHandle(m_hReadPort.load());
     ResumeThread(hThread);
     return true;
 }
@@ -183,16 +187,22 @@ void CUsbComm::Teardown() {
     m_guard.WithdrawReceive(m_hStopEvent.load());
     WaitReaderEnded();
 
-    CLockHolder lock(m_guard.m_replaceLock);
-    ReleaseAndEmpty<KernelHandleKind>(m_hReaderThread);
-    CCircularBuffer *pBuffer = m_pCCBuffer.exchange(nullptr);
-    delete pBuffer;
-    ReleaseAndEmpty<KernelHandleKind>(m_hThreadDoneEvent);
-    ReleaseAndEmpty<KernelHandleKind>(m_hStopEvent);
-    ReleaseAndEmpty<KernelHandleKind>(m_hDataEvent);
-    ReleaseHandleField(m_hReadPort);
-    ReleaseHandleField(m_hWritePort);
-    ReapOrphanedReads();
+    HANDLE hRead = nullptr;
+    HANDLE hWrite = nullptr;
+    {
+        CLockHolder lock(m_guard.m_replaceLock);
+        ReleaseAndEmpty<KernelHandleKind>(m_hReaderThread);
+        CCircularBuffer *pBuffer = m_pCCBuffer.exchange(nullptr);
+        delete pBuffer;
+        ReleaseAndEmpty<KernelHandleKind>(m_hThreadDoneEvent);
+        ReleaseAndEmpty<KernelHandleKind>(m_hStopEvent);
+        ReleaseAndEmpty<KernelHandleKind>(m_hDataEvent);
+        hRead = TakeHandleField(m_hReadPort);
+        hWrite = TakeHandleField(m_hWritePort);
+    }
+    // After the replacement lock: a Java write blocked on the write handle keeps its close waiting a while.
+    CloseTakenHandle(hRead);
+    CloseTakenHandle(hWrite);
 }
 
 void CUsbComm::StopReaderForUnload() {

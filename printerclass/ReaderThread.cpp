@@ -24,8 +24,11 @@ const DWORD INVALID_HANDLE_PAUSE = 500;
 const DWORD RETRY_PAUSE = 20;
 
 // How long a cancelled read may take to end. Windows does not promise that a driver honours a cancel; many end
-// pending reads only at the cleanup that the read handle's close brings, which comes after the reader has ended.
+// pending reads only at the cleanup that the read handle's close brings.
 const DWORD ABANDON_WAIT = 250;
+// How long the reader's end waits for its abandoned reads once the read handle is closed. A driver that ends them not
+// even at the cleanup keeps their memory for ever: it is never freed under a read that may still write it.
+const DWORD ABANDONED_END_WAIT = 2500;
 
 }  // namespace
 
@@ -43,16 +46,30 @@ struct CPendingRead {
     CPendingRead &operator=(const CPendingRead &) = delete;
     CPendingRead() : overlapped(), block(), nRead(0), hIssuedOn(nullptr), bPending(false) {}
 
-    // Cancels the read and waits a bounded time for its end; true when nothing is pending any more.
-    bool Abandon() {
+    // Waits a bounded time for the read's end; true when nothing is pending any more.
+    bool AwaitEnd(DWORD dwTimeout) {
         if (!bPending) return true;
-        CancelIoEx(hIssuedOn, &overlapped);
-        if (WaitForSingleObject(completion.Get(), ABANDON_WAIT) != WAIT_OBJECT_0) return false;
+        if (WaitForSingleObject(completion.Get(), dwTimeout) != WAIT_OBJECT_0) return false;
         DWORD nIgnored = 0;
         GetOverlappedResult(hIssuedOn, &overlapped, &nIgnored, FALSE);
         bPending = false;
         return true;
     }
+
+    // Cancels the read and waits a bounded time for its end; true when nothing is pending any more.
+    bool Abandon() {
+        if (!bPending) return true;
+        CancelIoEx(hIssuedOn, &overlapped);
+        return AwaitEnd(ABANDON_WAIT);
+    }
+};
+
+// The reader thread's reads, all on its own stack: the current one, null only when no record could be had, and the
+// reads whose cancel a driver ignored. Those are the thread's own requests; Windows does not let a thread end before
+// its pending requests have, and nothing here frees what a pending read may still write.
+struct CReaderReads {
+    std::unique_ptr<CPendingRead> pCurrent;
+    std::vector<std::unique_ptr<CPendingRead>> abandoned;
 };
 
 namespace {
@@ -65,20 +82,21 @@ std::unique_ptr<CPendingRead> NewPendingRead() {
     return read;
 }
 
-// Reads that ignored their cancel: kept, block and event alive, until the close of the read handle ends them.
-CLock g_orphanLock;
-std::vector<std::unique_ptr<CPendingRead>> g_orphanedReads GUARDED_BY(g_orphanLock);
+// Cancels the current read; one that does not end is kept among the abandoned, and the loop goes on with a fresh
+// record. False when no fresh record can be had: there is then no current read.
+bool AbandonRead(CReaderReads &reads) {
+    if (reads.pCurrent == nullptr || reads.pCurrent->Abandon()) return true;
+    reads.abandoned.push_back(std::move(reads.pCurrent));
+    reads.pCurrent = NewPendingRead();
+    return reads.pCurrent != nullptr;
+}
 
-// Cancels the read; one that does not end is kept among the orphans, and the loop goes on with a fresh record.
-// False when no fresh record can be had.
-bool AbandonRead(std::unique_ptr<CPendingRead> &read) {
-    if (read->Abandon()) return true;
-    {
-        CLockHolder lock(g_orphanLock);
-        g_orphanedReads.push_back(std::move(read));
+// Frees the abandoned reads that have ended since.
+void ReapAbandonedReads(CReaderReads &reads) {
+    auto &abandoned = reads.abandoned;
+    for (auto it = abandoned.begin(); it != abandoned.end();) {
+        it = (*it)->AwaitEnd(0) ? abandoned.erase(it) : it + 1;
     }
-    read = NewPendingRead();
-    return read != nullptr;
 }
 
 }  // namespace
@@ -89,15 +107,31 @@ DWORD CUsbComm::RunReaderThread() {
     TraceSetRole(TRACE_ROLE_READER);
     Trace("reader.start h=%d", TraceHandle(m_hReadPort.load()));
     m_bReaderBusy = 1;
-    ReaderLoop();
+    CReaderReads reads;
+    ReaderLoop(reads);
     // A reader that has ended holds no connection: a suspend must not take the link for a live one.
     m_bConnected = false;
     m_bReaderBusy = 0;
     Sleep(THREAD_END_PAUSE);
+    EndAbandonedReads(reads);
     Trace("reader.end");
     HANDLE hDone = m_hThreadDoneEvent.load();
     if (hDone != nullptr) SetEvent(hDone);
     return 0;
+}
+
+void CUsbComm::EndAbandonedReads(CReaderReads &reads) {
+    ReapAbandonedReads(reads);
+    if (reads.abandoned.empty()) return;
+    // The loop has ended, so nothing reads the read handle any more: its close is safe now, and its cleanup is what
+    // ends reads a driver would not cancel. Whoever tears the link down finds the field empty.
+    Trace("reader.abandoned_reads count=%lu", static_cast<unsigned long>(reads.abandoned.size()));
+    ReleaseHandleField(m_hReadPort);
+    for (auto &pRead : reads.abandoned) {
+        // Never freed while the driver may still write it: a read that does not end is let go of, not deleted.
+        if (!pRead->AwaitEnd(ABANDONED_END_WAIT)) static_cast<void>(pRead.release());
+    }
+    reads.abandoned.clear();
 }
 
 namespace {
@@ -174,8 +208,8 @@ bool CUsbComm::AwaitRoomForBlock() {
 }
 
 // A read is pending: waits for it or for the stop event.
-void CUsbComm::AwaitPendingRead(std::unique_ptr<CPendingRead> &pRead) {
-    CPendingRead &read = *pRead;
+void CUsbComm::AwaitPendingRead(CReaderReads &reads) {
+    CPendingRead &read = *reads.pCurrent;
     HANDLE hCompletion = read.completion.Get();
     m_bConnected = true;
     HANDLE waitList[2] = {hCompletion, m_hStopEvent.load()};
@@ -183,7 +217,7 @@ void CUsbComm::AwaitPendingRead(std::unique_ptr<CPendingRead> &pRead) {
     if (dwWait == WAIT_OBJECT_0 + 1) m_bRunning = 0;
     if (m_bRunning == 0) {
         // Stopped: the bytes of a read that completed meanwhile are not stored.
-        AbandonRead(pRead);
+        AbandonRead(reads);
         HANDLE hDone = m_hThreadDoneEvent.load();
         if (hDone != nullptr) {
             Sleep(STOP_SIGNAL_PAUSE);
@@ -194,7 +228,7 @@ void CUsbComm::AwaitPendingRead(std::unique_ptr<CPendingRead> &pRead) {
     if (!GetOverlappedResult(read.hIssuedOn, &read.overlapped, &read.nRead, FALSE)) {
         TraceFailure(GetLastError(), "reader.read_error h=%d pending", TraceHandle(read.hIssuedOn));
         // Never issue the next read into a block that a read still pending may write.
-        if (!AbandonRead(pRead)) m_bRunning = 0;
+        if (!AbandonRead(reads)) m_bRunning = 0;
         return;
     }
     read.bPending = false;
@@ -205,15 +239,16 @@ void CUsbComm::AwaitPendingRead(std::unique_ptr<CPendingRead> &pRead) {
     if (read.nRead > 0) StoreReceived(read.block, read.nRead);
 }
 
-void CUsbComm::ReaderLoop() {
-    std::unique_ptr<CPendingRead> pRead = NewPendingRead();
-    if (pRead == nullptr) return;
+void CUsbComm::ReaderLoop(CReaderReads &reads) {
+    reads.pCurrent = NewPendingRead();
+    if (reads.pCurrent == nullptr) return;
 
     m_bConnected = true;
     m_bRunning = 1;
-    while (m_bRunning != 0) {
+    while (m_bRunning != 0 && reads.pCurrent != nullptr) {
         if (StopRequested() || !AwaitRoomForBlock()) break;
-        CPendingRead &read = *pRead;
+        ReapAbandonedReads(reads);
+        CPendingRead &read = *reads.pCurrent;
         memset(&read.overlapped, 0, sizeof(read.overlapped));
         read.overlapped.hEvent = read.completion.Get();
         read.nRead = 0;
@@ -229,7 +264,7 @@ void CUsbComm::ReaderLoop() {
         switch (dwError) {
         case ERROR_IO_PENDING:
             read.bPending = true;
-            AwaitPendingRead(pRead);
+            AwaitPendingRead(reads);
             break;
         case ERROR_ACCESS_DENIED:
         case ERROR_DEVICE_NOT_CONNECTED:
@@ -242,25 +277,24 @@ void CUsbComm::ReaderLoop() {
             break;
         }
     }
-    AbandonRead(pRead);
-}
-
-void ReapOrphanedReads() {
-    CLockHolder lock(g_orphanLock);
-    for (auto it = g_orphanedReads.begin(); it != g_orphanedReads.end();) {
-        if (WaitForSingleObject((*it)->completion.Get(), ABANDON_WAIT) == WAIT_OBJECT_0) {
-            it = g_orphanedReads.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    AbandonRead(reads);
 }
 
 bool CUsbComm::Reconnect() {
+    // The old handles go out of service under the lock and are closed after it: the close of a handle that a Java
+    // write still holds waits a while for it, and nobody may wait for the replacement lock that long.
+    HANDLE hOldWrite = nullptr;
+    HANDLE hOldRead = nullptr;
+    {
+        CLockHolder lock(m_guard.m_replaceLock);
+        m_bOpened = 0;
+        hOldWrite = TakeHandleField(m_hWritePort);
+        hOldRead = TakeHandleField(m_hReadPort);
+    }
+    CloseTakenHandle(hOldWrite);
+    CloseTakenHandle(hOldRead);
+
     CLockHolder lock(m_guard.m_replaceLock);
-    m_bOpened = 0;
-    ReleaseHandleField(m_hWritePort);
-    ReleaseHandleField(m_hReadPort);
     if (m_nUsbType < 0) {
         // The last detection found no transport; nothing was tried here.
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);

@@ -5,7 +5,3 @@
 
 // The reader thread's entry; the parameter is the port state.
 DWORD WINAPI ReaderThreadProc(LPVOID pParam);
-
-// Frees the reader's reads that ignored their cancel and have ended since; the teardown calls it once the read
-// handle's close has brought the driver's cleanup.
-void ReapOrphanedReads();
