@@ -41,6 +41,16 @@ class SuspendResumeTest extends PrinterFixture {
         assertEquals(-1, usb.usbInitPipe(new UsbPort(), GENERIC_WRITE));
     }
 
+    // The link came back with new handles: Java gets them from the next open, and a write goes out through them.
+    private UsbPort takeReopenedLink(int printer) {
+        UsbPort reopened = new UsbPort();
+        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_WRITE));
+        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_READ));
+        assertEquals(0, usb.usbWriteOutputPipe(reopened.hWritePort, bytes(0x0A)));
+        assertArrayEquals(bytes(0x0A), takeAtLeast(printer, 1));
+        return reopened;
+    }
+
     @Test
     void suspendAndResumeWithThePrinterPresent() {
         int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
@@ -53,12 +63,7 @@ class SuspendResumeTest extends PrinterFixture {
         SimBus.power(PBT_APMRESUMESUSPEND);
         assertArrayEquals(RESUME_COMMAND, takeAtLeast(printer, 5));
 
-        // The link came back with new handles; Java gets them from the next open.
-        UsbPort reopened = new UsbPort();
-        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_WRITE));
-        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_READ));
-        assertEquals(0, usb.usbWriteOutputPipe(reopened.hWritePort, bytes(0x0A)));
-        assertArrayEquals(bytes(0x0A), takeAtLeast(printer, 1));
+        UsbPort reopened = takeReopenedLink(printer);
         SimBus.send(printer, bytes(0x33));
         byte[] answer = new byte[1];
         assertEquals(1, usb.usbReadInputPipe(reopened.hReadPort, answer));
@@ -77,11 +82,7 @@ class SuspendResumeTest extends PrinterFixture {
 
         assertTrue(SimBus.power(PBT_APMRESUMEAUTOMATIC) >= 1);
         assertArrayEquals(RESUME_COMMAND, takeAtLeast(printer, 5));
-        UsbPort reopened = new UsbPort();
-        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_WRITE));
-        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_READ));
-        assertEquals(0, usb.usbWriteOutputPipe(reopened.hWritePort, bytes(0x0A)));
-        assertArrayEquals(bytes(0x0A), takeAtLeast(printer, 1));
+        UsbPort reopened = takeReopenedLink(printer);
 
         assertTrue(SimBus.power(PBT_APMRESUMESUSPEND) >= 1);
         assertEquals(0, SimBus.take(printer).length, "a second resume command");
