@@ -37,6 +37,18 @@ const DWORD QUIT_RETRY_WAIT = 100;
 std::atomic<HANDLE> g_hPowerReadyEvent(nullptr);
 std::atomic<bool> g_bPowerWindowCreated(false);
 
+// Windows broadcasts PBT_APMRESUMEAUTOMATIC on every wake, and PBT_APMRESUMESUSPEND after it only once a person is
+// at the machine; a wake with nobody present (a scheduled task, a remote wake for a print job) brings the automatic
+// resume alone (learn.microsoft.com/windows/win32/power/pbt-apmresumesuspend). The link therefore comes back on the
+// automatic resume, and this records that the PBT_APMRESUMESUSPEND of the same wake is still to come and has nothing
+// left to do. Cleared by a suspend and by the start of a power thread, whose window has seen no resume yet.
+std::atomic<bool> g_bAutomaticResumeRan(false);
+
+// True for the PBT_APMRESUMESUSPEND that follows a handled automatic resume; the record is used up by it.
+bool IsResumeOfAHandledWake(WPARAM event) {
+    return event == PBT_APMRESUMESUSPEND && g_bAutomaticResumeRan.exchange(false);
+}
+
 // A suspend begins only while the thread is not stopping: a thread that quits with the port state suspended leaves
 // no window for the resume, and every Java call would be refused from then on.
 bool BeginSuspend(CUsbComm *pTarget) {
@@ -214,6 +226,7 @@ ATOM RegisterPowerWindowClass() {
 
 unsigned WINAPI PowerHandlerThread(void *pParam) {
     TraceSetRole(TRACE_ROLE_POWER);
+    g_bAutomaticResumeRan = false;
     // Top-level and hidden: message-only windows do not receive the power broadcast.
     HWND hWnd = CreateWindowExA(0, POWER_WINDOW_CLASS, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
@@ -243,8 +256,12 @@ LRESULT CALLBACK PowerHandlerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM
     if (pTarget == nullptr || g_bPowerStopping) return TRUE;
 
     if (wParam == PBT_APMSUSPEND) {
+        g_bAutomaticResumeRan = false;
         if (BeginSuspend(pTarget)) pTarget->OnPowerSuspend();
-    } else if (wParam == PBT_APMRESUMESUSPEND) {
+    } else if (IsResumeOfAHandledWake(wParam)) {
+        Trace("power.resume already_handled=1");
+    } else if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND) {
+        g_bAutomaticResumeRan = wParam == PBT_APMRESUMEAUTOMATIC;
         pTarget->OnPowerResume();
         QuitUnlessLinkIsUp(pTarget);
     }

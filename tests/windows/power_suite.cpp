@@ -32,22 +32,28 @@ void expectRefusedWhileSuspended(Checks &checks, JavaPort &port, jint writeHandl
     checks.expectEqual(port.initPipe(kGenericWrite), -1, "usbInitPipe");
 }
 
-void suspendAndResume(Checks &checks, fakejni::FakeJvm &jvm, const UsbPortLibrary &library) {
-    SimulatedPrinter printer(Transport::PrinterClass, supportedLowerCaseId(0));
+// Plugs the printer, opens both of its pipes through Java and finds the power window the open brought up; false when
+// the printer or the window is missing.
+bool openLinkWithPowerWindow(Checks &checks, SimulatedPrinter &printer, JavaPort &port, HWND &window) {
     std::string error;
     if (!checks.expect(printer.plug(error), "plug: " + error)) {
-        return;
+        return false;
     }
-    JavaPort port(jvm, library, kUntouched);
     checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe for writing");
     checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading");
-    const jint writeHandle = port.writeField();
-    const jint readHandle = port.readField();
+    return checks.expect(waitUntil([&] { return (window = findPowerWindow()) != nullptr; }, kBound),
+                         "FindWindowA finds the power window");
+}
+
+void suspendAndResume(Checks &checks, fakejni::FakeJvm &jvm, const UsbPortLibrary &library) {
+    SimulatedPrinter printer(Transport::PrinterClass, supportedLowerCaseId(0));
+    JavaPort port(jvm, library, kUntouched);
     HWND window = nullptr;
-    if (!checks.expect(waitUntil([&] { return (window = findPowerWindow()) != nullptr; }, kBound),
-                       "FindWindowA finds the power window")) {
+    if (!openLinkWithPowerWindow(checks, printer, port, window)) {
         return;
     }
+    const jint writeHandle = port.writeField();
+    const jint readHandle = port.readField();
     checks.expect(printer.writePipe().waitForLiveConnections(1, kBound), "the write pipe is held");
 
     // The suspend handling runs inside the window procedure; SendMessage returns when it is done.
@@ -101,20 +107,13 @@ void suspendAndResume(Checks &checks, fakejni::FakeJvm &jvm, const UsbPortLibrar
 // the link. The bound checked is ten seconds: this is a hang test, not a measurement.
 void suspendWhileThePrinterTakesNoData(Checks &checks, fakejni::FakeJvm &jvm, const UsbPortLibrary &library) {
     SimulatedPrinter printer(Transport::PrinterClass, supportedLowerCaseId(0));
-    std::string error;
-    if (!checks.expect(printer.plug(error), "plug: " + error)) {
+    JavaPort port(jvm, library, kUntouched);
+    HWND window = nullptr;
+    if (!openLinkWithPowerWindow(checks, printer, port, window)) {
         return;
     }
-    JavaPort port(jvm, library, kUntouched);
-    checks.expectEqual(port.initPipe(kGenericWrite), 1, "usbInitPipe for writing");
-    checks.expectEqual(port.initPipe(kGenericRead), 1, "usbInitPipe for reading");
     const jint writeHandle = port.writeField();
     const jint readHandle = port.readField();
-    HWND window = nullptr;
-    if (!checks.expect(waitUntil([&] { return (window = findPowerWindow()) != nullptr; }, kBound),
-                       "FindWindowA finds the power window")) {
-        return;
-    }
     checks.expect(printer.readPipe().waitForLiveConnections(1, kBound), "the read pipe is held");
     checks.expect(printer.writePipe().waitForLiveConnections(1, kBound), "the write pipe is held");
     if (!checks.expect(printer.writePipe().stopReading(), "the printer stops taking data")) {
@@ -157,6 +156,44 @@ void suspendWhileThePrinterTakesNoData(Checks &checks, fakejni::FakeJvm &jvm, co
     expectCleanJni(checks, jvm);
 }
 
+// A till woken with nobody at it (a scheduled task, a remote wake for a print job) gets PBT_APMRESUMEAUTOMATIC
+// alone, and the link must come back on it; the PBT_APMRESUMESUSPEND that follows once a person arrives puts
+// nothing more on the wire.
+void unattendedWake(Checks &checks, fakejni::FakeJvm &jvm, const UsbPortLibrary &library) {
+    SimulatedPrinter printer(Transport::PrinterClass, supportedLowerCaseId(0));
+    JavaPort port(jvm, library, kUntouched);
+    HWND window = nullptr;
+    if (!openLinkWithPowerWindow(checks, printer, port, window)) {
+        return;
+    }
+    // A byte through the reader shows its loop running, so that the suspend finds the link connected and closes it.
+    checks.expect(printer.readPipe().sendToClient(bytes({0x12})), "the printer answers");
+    Bytes array;
+    checks.expectEqual(port.read(port.readField(), 4, 0, array), 1, "usbReadInputPipe before the suspend");
+    checks.expectEqual(SendMessageA(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 1, "PBT_APMSUSPEND");
+    checks.expect(printer.writePipe().waitForLiveConnections(0, kBound), "the write pipe is released");
+
+    printer.writePipe().clearReceived();
+    DWORD_PTR answer = 0;
+    checks.expect(SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0, SMTO_NORMAL, kResumeBound,
+                                      &answer) != 0,
+                  "the automatic resume's handling ends");
+    checks.expect(printer.writePipe().waitForReceived(kResumeCommand.size(), kBound), "the resume command arrives");
+    checks.expectEqual(printer.writePipe().received(), kResumeCommand, "the resume command on the wire");
+
+    // A write after the second resume lands behind anything that resume would have written.
+    printer.writePipe().clearReceived();
+    checks.expectEqual(SendMessageA(window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0), 1, "PBT_APMRESUMESUSPEND");
+    checks.expectEqual(port.write(port.writeField(), bytes({0x1B, 0x40})), 0, "usbWriteOutputPipe after both");
+    checks.expect(printer.writePipe().waitForReceived(2, kBound), "the write arrives");
+    checks.expectEqual(printer.writePipe().received(), bytes({0x1B, 0x40}), "only the write, no second command");
+
+    checks.expectEqual(port.closePipe(port.readField()), 0, "usbClosePipe");
+    checks.expectEqual(port.closePipe(port.writeField()), 0, "usbClosePipe of the other handle");
+    checks.expect(waitUntil([] { return findPowerWindow() == nullptr; }, kBound), "the power window goes");
+    expectCleanJni(checks, jvm);
+}
+
 }  // namespace
 
 void runPowerSuite(TestRunner &runner, const UsbPortLibrary &library) {
@@ -167,6 +204,10 @@ void runPowerSuite(TestRunner &runner, const UsbPortLibrary &library) {
         "a suspend while the printer takes no data returns in time and closes the link; the resume after "
         "Java closed it reopens nothing",
         [&](Checks &checks) { suspendWhileThePrinterTakesNoData(checks, jvm, library); });
+    runner.run(
+        "an unattended wake's PBT_APMRESUMEAUTOMATIC alone brings the link back with 1D 04 02 1B 40; the "
+        "PBT_APMRESUMESUSPEND after it sends nothing",
+        [&](Checks &checks) { unattendedWake(checks, jvm, library); });
 }
 
 }  // namespace winetest

@@ -12,6 +12,7 @@ class SuspendResumeTest extends PrinterFixture {
     static final int PBT_APMQUERYSUSPEND = 0;
     static final int PBT_APMSUSPEND = 4;
     static final int PBT_APMRESUMESUSPEND = 7;
+    static final int PBT_APMRESUMEAUTOMATIC = 18;
     static final byte[] SUSPEND_COMMAND = bytes(0x1D, 0xFF);
     static final byte[] RESUME_COMMAND = bytes(0x1D, 0x04, 0x02, 0x1B, 0x40);
 
@@ -40,6 +41,16 @@ class SuspendResumeTest extends PrinterFixture {
         assertEquals(-1, usb.usbInitPipe(new UsbPort(), GENERIC_WRITE));
     }
 
+    // The link came back with new handles: Java gets them from the next open, and a write goes out through them.
+    private UsbPort takeReopenedLink(int printer) {
+        UsbPort reopened = new UsbPort();
+        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_WRITE));
+        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_READ));
+        assertEquals(0, usb.usbWriteOutputPipe(reopened.hWritePort, bytes(0x0A)));
+        assertArrayEquals(bytes(0x0A), takeAtLeast(printer, 1));
+        return reopened;
+    }
+
     @Test
     void suspendAndResumeWithThePrinterPresent() {
         int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
@@ -52,17 +63,41 @@ class SuspendResumeTest extends PrinterFixture {
         SimBus.power(PBT_APMRESUMESUSPEND);
         assertArrayEquals(RESUME_COMMAND, takeAtLeast(printer, 5));
 
-        // The link came back with new handles; Java gets them from the next open.
-        UsbPort reopened = new UsbPort();
-        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_WRITE));
-        assertEquals(1, usb.usbInitPipe(reopened, GENERIC_READ));
-        assertEquals(0, usb.usbWriteOutputPipe(reopened.hWritePort, bytes(0x0A)));
-        assertArrayEquals(bytes(0x0A), takeAtLeast(printer, 1));
+        UsbPort reopened = takeReopenedLink(printer);
         SimBus.send(printer, bytes(0x33));
         byte[] answer = new byte[1];
         assertEquals(1, usb.usbReadInputPipe(reopened.hReadPort, answer));
         assertEquals(0x33, answer[0]);
         assertEquals(0, close(reopened.hReadPort));
+    }
+
+    // A till woken by a scheduled task or a remote print job: Windows sends only the automatic resume. When a person
+    // arrives later, the resume from suspend follows; the link is already back and nothing more is sent.
+    @Test
+    void aWakeWithNobodyPresentBringsTheLinkBackAndTheLaterResumeSendsNothing() {
+        int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
+        openPrinterClassLink(printer);
+        SimBus.power(PBT_APMSUSPEND);
+        assertArrayEquals(SUSPEND_COMMAND, takeAtLeast(printer, 2));
+
+        assertTrue(SimBus.power(PBT_APMRESUMEAUTOMATIC) >= 1);
+        assertArrayEquals(RESUME_COMMAND, takeAtLeast(printer, 5));
+        UsbPort reopened = takeReopenedLink(printer);
+
+        assertTrue(SimBus.power(PBT_APMRESUMESUSPEND) >= 1);
+        assertEquals(0, SimBus.take(printer).length, "a second resume command");
+        assertEquals(0, usb.usbWriteOutputPipe(reopened.hWritePort, bytes(0x0B)));
+        assertArrayEquals(bytes(0x0B), takeAtLeast(printer, 1));
+
+        // The next sleep finds the link up and tells the printer again.
+        waitFor(() -> SimBus.pendingReads(printer) >= 1, "the reader's first read on the reopened link");
+        SimBus.power(PBT_APMSUSPEND);
+        assertArrayEquals(SUSPEND_COMMAND, takeAtLeast(printer, 2));
+        SimBus.power(PBT_APMRESUMEAUTOMATIC);
+        assertArrayEquals(RESUME_COMMAND, takeAtLeast(printer, 5));
+        UsbPort last = new UsbPort();
+        assertEquals(1, usb.usbInitPipe(last, GENERIC_READ));
+        assertEquals(0, close(last.hReadPort));
     }
 
     @Test
@@ -92,6 +127,7 @@ class SuspendResumeTest extends PrinterFixture {
     void aResumeWithoutASuspendChangesNothing() {
         int printer = SimBus.attachDefault(SimBus.PRINTER_CLASS);
         UsbPort port = openPrinterClassLink(printer);
+        SimBus.power(PBT_APMRESUMEAUTOMATIC);
         SimBus.power(PBT_APMRESUMESUSPEND);
         assertEquals(0, SimBus.take(printer).length);
         assertEquals(0, usb.usbWriteOutputPipe(port.hWritePort, bytes(0x42)));
