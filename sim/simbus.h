@@ -69,7 +69,8 @@ SIMBUS_API int simbus_cancel_delay(int id, int milliseconds);
 SIMBUS_API int simbus_ignore_cancel(int id, int on);
 // The error of every request on a handle opened before an unplug, for instance 5 (the default), 6 or 1167.
 SIMBUS_API int simbus_set_unplug_code(int id, unsigned code);
-// Threads of the platform layer still running, the simulated bus's timer included.
+// Threads of the platform layer still running, the simulated bus's timer included; the library's trace writer,
+// which runs as long as tracing does, is left out.
 SIMBUS_API int simbus_live_threads(void);
 
 // A virtual ESC/POS receipt printer (sim/receipt_printer.h) with the first supported identifier pair: it renders

@@ -188,8 +188,20 @@ public final class SimBus {
      */
     public static native int setUnplugCode(int id, int code);
 
-    /** Threads of the library's platform layer still running, the simulated bus's timer included. */
+    /**
+     * Threads of the library's platform layer still running, the simulated bus's timer included. The trace's writer
+     * ({@code VIRIVOREZU_TRACE}), which runs for as long as tracing does, is not counted.
+     */
     public static native int liveThreads();
+
+    /**
+     * The platform layer's misuse reports since the last take, oldest first, and empties the record: calls that
+     * Windows accepts or fails without a word but that corrupt data or act on the wrong object on a real machine (a
+     * wait on a closed handle, an overlapped request without its OVERLAPPED, a suspend handler past its budget).
+     * {@link SimBusExtension} fails a test after which there are any; a test that provokes one on purpose takes
+     * them itself.
+     */
+    public static native String[] takeMisuseReports();
 
     /**
      * Brings the library and the bus back to their state after loading, whatever a test left behind: the

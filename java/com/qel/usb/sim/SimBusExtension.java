@@ -47,13 +47,25 @@ public final class SimBusExtension implements BeforeEachCallback, AfterEachCallb
         SimBus.reset();
         context.getStore(NAMESPACE).put(HANDLES_AFTER_RESET, SimBus.openHandles());
         SimBus.timeScale(scaleFor(context));
+        // Reports made since the last check (by code that ran outside a test with this extension, or by the reset)
+        // belong to no test; they are told at the first test that can tell them rather than lost.
+        String[] earlier = SimBus.takeMisuseReports();
+        if (earlier.length > 0) {
+            throw new AssertionError("misuse of Win32 reported before this test began: " + String.join("; ", earlier));
+        }
     }
 
     @Override
     public void afterEach(ExtensionContext context) {
-        // A test that failed already has its own story; what it left behind would only bury it.
-        if (context.getExecutionException().isPresent()) {
+        // A test that failed already has its own story; what it left behind would only bury it. A misuse is told
+        // beside it, as it may be the cause.
+        Optional<Throwable> failure = context.getExecutionException();
+        if (failure.isPresent()) {
             SimBus.reset();
+            AssertionError misuse = misuseFound();
+            if (misuse != null) {
+                failure.get().addSuppressed(misuse);
+            }
             return;
         }
         List<String> left;
@@ -67,9 +79,27 @@ public final class SimBusExtension implements BeforeEachCallback, AfterEachCallb
         if (javaHandles > 0) {
             left.add(javaHandles + " open handle(s) of native read pipes (close every read pipe with usbClosePipe)");
         }
+        AssertionError misuse = misuseFound();
         if (!left.isEmpty()) {
-            throw new AssertionError("the test left the library holding " + String.join("; ", left));
+            AssertionError leftBehind = new AssertionError("the test left the library holding " + String.join("; ", left));
+            if (misuse != null) {
+                leftBehind.addSuppressed(misuse);
+            }
+            throw leftBehind;
         }
+        if (misuse != null) {
+            throw misuse;
+        }
+    }
+
+    // Taken after the reset, so that a misuse in the library's teardown of what the test left counts as the test's.
+    private static AssertionError misuseFound() {
+        String[] reports = SimBus.takeMisuseReports();
+        if (reports.length == 0) {
+            return null;
+        }
+        return new AssertionError("the library misused Win32 during the test (" + reports.length + " report(s)): "
+                + String.join("; ", reports));
     }
 
     private double scaleFor(ExtensionContext context) {
@@ -89,11 +119,14 @@ public final class SimBusExtension implements BeforeEachCallback, AfterEachCallb
     }
 
     // Threads end by themselves after a test: the bus's timer, and a power thread that a close told to quit (with
-    // its window) but did not wait for at a small time scale. A suspension stays, so it is reported at once.
+    // its window) but did not wait for at a small time scale. So what is still running is looked at again until
+    // nothing is, and each look judges on what it saw, never on counts read at different moments: a thread may end
+    // between two reads. The bound is real time and the same at every time scale, as a busy machine slows the end of
+    // a thread whatever the library's delays are scaled to. A suspension stays, so it is reported at once.
     private static List<String> awaitNothingRunning() {
         long deadline = System.nanoTime() + SETTLE_LIMIT_MS * 1_000_000;
         List<String> left = stillRunning();
-        while (!SimBus.suspended() && SimBus.liveThreads() > 0 && System.nanoTime() < deadline) {
+        while (!left.isEmpty() && !SimBus.suspended() && System.nanoTime() < deadline) {
             pause();
             left = stillRunning();
         }
