@@ -27,7 +27,7 @@ SIMBUS_API int simbus_take(int id, void *buf, int cap);
 SIMBUS_API int simbus_stall_writes(int id, int on);
 // Reads the printer's driver holds pending, so that tests wait for a read to be under way: the count, or -1.
 SIMBUS_API int simbus_pending_reads(int id);
-// Writes the printer's driver holds pending (stalled, cover open, slow cancels): the count, or -1.
+// Writes the printer's driver holds pending (stalled, a receipt printer offline, slow cancels): the count, or -1.
 SIMBUS_API int simbus_pending_writes(int id);
 // 1 while the library refuses Java calls because the system is suspended or its resume handling has not ended,
 // else 0.
@@ -77,8 +77,9 @@ SIMBUS_API int simbus_live_threads(void);
 // what the host writes as a receipt and answers DLE EOT n through the read pipe. Its id, or -1.
 SIMBUS_API int simbus_attach_receipt_printer(int transport);
 // The receipt printer's state, any combination of these flags (0: online, cover closed, paper present, no error).
-// DLE EOT 1 to 4 answer with the bits an ESC/POS receipt printer sends (docs/simulator.md); while the cover is open
-// the printer takes only status requests, and any other write stays pending until the cover is closed.
+// DLE EOT 1 to 4 answer with the bits an ESC/POS receipt printer sends (docs/simulator.md); while it is offline (the
+// cover open, paper out, offline, the feed button or an error) the printer takes only status requests, and any other
+// write stays pending until it is online again.
 enum {
     SIMBUS_COVER_OPEN = 0x001,
     SIMBUS_PAPER_NEAR_END = 0x002,

@@ -57,7 +57,7 @@ public final class SimBus {
     public static native int pendingReads(int id);
 
     /**
-     * Writes the printer's driver holds pending (a stalled printer, a receipt printer with its cover open, slow
+     * Writes the printer's driver holds pending (a stalled printer, a receipt printer offline, slow
      * cancels), so that a test can wait for a write to be held; or -1.
      */
     public static native int pendingWrites(int id);
@@ -121,8 +121,9 @@ public final class SimBus {
      * Sets a virtual receipt printer's state: any combination of {@link #COVER_OPEN}, {@link #PAPER_NEAR_END},
      * {@link #PAPER_OUT}, {@link #OFFLINE}, {@link #DRAWER_HIGH}, {@link #FEED_BUTTON}, {@link #AUTOCUTTER_ERROR},
      * {@link #UNRECOVERABLE_ERROR} and {@link #AUTO_RECOVERABLE_ERROR}. DLE EOT 1 to 4 then answer as an ESC/POS
-     * receipt printer does ({@link PrinterStatus} decodes them). While the cover is open the printer takes only
-     * status requests: any other write stays pending (see {@link #pendingWrites}) until the cover is closed.
+     * receipt printer does ({@link PrinterStatus} decodes them). While it is offline (cover open, paper out,
+     * {@link #OFFLINE}, the feed button held or an error) the printer takes only status requests: any other write
+     * stays pending (see {@link #pendingWrites}) until it is online again, as a real printer's receive buffer fills.
      * 0, or -1 for an id without a receipt printer or an unknown flag.
      */
     public static native int setPrinterState(int id, int state);
