@@ -15,8 +15,9 @@ import org.junit.jupiter.api.extension.ExtensionContext;
  *
  * <p>A test that passed fails afterwards when it left behind something a driver must give back: a suspension
  * without its resume, threads of the library or its power window (a printer-class link still open), or native read
- * handles, which only Java holds and no reset closes. The check waits a while for threads a close is still ending,
- * and the bus is reset whatever it found. A write pipe left open on its own is closed by the reset without a
+ * handles, which only Java holds and no reset closes. The check waits up to 10 s of real time, at every time scale,
+ * for threads a close is still ending, leaves out the trace's writer, and the bus is reset whatever it found. A test
+ * also fails on the platform layer's reports of Win32 misuse ({@link SimBus#takeMisuseReports}). A write pipe left open on its own is closed by the reset without a
  * report: at a small time scale the library keeps a handle or two of its own until its next start or teardown (a
  * power thread or a cancelled read that outlived the library's scaled wait for it), and the handle count cannot
  * tell those from a write pipe.
