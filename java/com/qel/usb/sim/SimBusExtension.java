@@ -17,10 +17,11 @@ import org.junit.jupiter.api.extension.ExtensionContext;
  * without its resume, threads of the library or its power window (a printer-class link still open), or native read
  * handles, which only Java holds and no reset closes. The check waits up to 10 s of real time, at every time scale,
  * for threads a close is still ending, leaves out the trace's writer, and the bus is reset whatever it found. A test
- * also fails on the platform layer's reports of Win32 misuse ({@link SimBus#takeMisuseReports}). A write pipe left open on its own is closed by the reset without a
- * report: at a small time scale the library keeps a handle or two of its own until its next start or teardown (a
- * power thread or a cancelled read that outlived the library's scaled wait for it), and the handle count cannot
- * tell those from a write pipe.
+ * also fails on the platform layer's reports of Win32 misuse ({@link SimBus#takeMisuseReports}).
+ *
+ * <p>A write pipe left open on its own is closed by the reset without a report: at a small time scale the library
+ * keeps a handle or two of its own until its next start or teardown (a power thread or a cancelled read that
+ * outlived the library's scaled wait for it), and the handle count cannot tell those from a write pipe.
  */
 public final class SimBusExtension implements BeforeEachCallback, AfterEachCallback {
     private static final ExtensionContext.Namespace NAMESPACE = ExtensionContext.Namespace.create(SimBusExtension.class);
@@ -52,7 +53,8 @@ public final class SimBusExtension implements BeforeEachCallback, AfterEachCallb
         // belong to no test; they are told at the first test that can tell them rather than lost.
         String[] earlier = SimBus.takeMisuseReports();
         if (earlier.length > 0) {
-            throw new AssertionError("misuse of Win32 reported before this test began: " + String.join("; ", earlier));
+            throw new AssertionError(
+                    "misuse of Win32 reported before this test began: " + String.join("; ", earlier));
         }
     }
 
@@ -82,7 +84,8 @@ public final class SimBusExtension implements BeforeEachCallback, AfterEachCallb
         }
         AssertionError misuse = misuseFound();
         if (!left.isEmpty()) {
-            AssertionError leftBehind = new AssertionError("the test left the library holding " + String.join("; ", left));
+            AssertionError leftBehind =
+                    new AssertionError("the test left the library holding " + String.join("; ", left));
             if (misuse != null) {
                 leftBehind.addSuppressed(misuse);
             }
