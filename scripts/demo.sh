@@ -13,9 +13,13 @@ done
 
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$root/build" > "$root/build.log" 2>&1 || { tail -50 "$root/build.log"; exit 1; }
+# Every configuration builds the demo's classes (cmake/demo.cmake), -DVIRI_TESTS=OFF too; named here so that a
+# folder that cannot build them (no JDK found) stops with the build's message rather than at the java command.
+cmake --build "$root/build" --target demo_classes >> "$root/build.log" 2>&1 ||
+  { tail -50 "$root/build.log"; exit 1; }
 java_home=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
 demo() {
-  exec "$java_home/bin/java" -Xcheck:jni -Djava.library.path="$1" -cp "$root/build/java-classes" \
+  exec "$java_home/bin/java" -Xcheck:jni -Djava.library.path="$1" -cp "$root/build/demo-classes" \
     com.qel.usb.demo.Demo "${@:2}"
 }
 

@@ -262,7 +262,12 @@ bool ReceiptPrinter::hasError() const {
 
 bool ReceiptPrinter::acceptsWrite(const uint8_t *bytes, size_t count) const {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (!condition_.coverOpen) return true;
+    // An offline printer prints nothing, whatever put it offline (the cover, the paper end, the feed button, an
+    // error, or offline alone): its receive buffer fills and the pipe stops taking data, while the real-time status
+    // requests go on being answered (Epson ESC/POS Command Reference, DLE EOT: "executed even when the printer is
+    // offline, the receive buffer is full, or there is an error status",
+    // https://download4.epson.biz/sec_pubs/pos/reference_en/escpos/dle_eot.html).
+    if (!isOffline()) return true;
     if (count % 3 != 0) return false;
     for (size_t i = 0; i < count; i += 3) {
         if (bytes[i] != DLE || bytes[i + 1] != EOT || bytes[i + 2] < 1 || bytes[i + 2] > 4) return false;

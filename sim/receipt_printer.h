@@ -47,9 +47,9 @@ public:
     // enclosed in '*'; a cut is a line of its own.
     std::string text() const;
     void setCondition(const PrinterCondition &condition);
-    // Whether the printer takes this write now. With its cover open it takes the real-time status requests
-    // (DLE EOT n) only: everything else waits, as the receive buffer of a real printer that prints nothing fills
-    // and the USB pipe stops taking data.
+    // Whether the printer takes this write now. While offline (cover open, paper out, feed button, an error, or
+    // offline alone) it takes the real-time status requests (DLE EOT n) only: everything else waits, as the receive
+    // buffer of a real printer that prints nothing fills and the USB pipe stops taking data.
     bool acceptsWrite(const uint8_t *bytes, size_t count) const;
 
 private:

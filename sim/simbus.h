@@ -27,7 +27,7 @@ SIMBUS_API int simbus_take(int id, void *buf, int cap);
 SIMBUS_API int simbus_stall_writes(int id, int on);
 // Reads the printer's driver holds pending, so that tests wait for a read to be under way: the count, or -1.
 SIMBUS_API int simbus_pending_reads(int id);
-// Writes the printer's driver holds pending (stalled, cover open, slow cancels): the count, or -1.
+// Writes the printer's driver holds pending (stalled, a receipt printer offline, slow cancels): the count, or -1.
 SIMBUS_API int simbus_pending_writes(int id);
 // 1 while the library refuses Java calls because the system is suspended or its resume handling has not ended,
 // else 0.
@@ -69,15 +69,17 @@ SIMBUS_API int simbus_cancel_delay(int id, int milliseconds);
 SIMBUS_API int simbus_ignore_cancel(int id, int on);
 // The error of every request on a handle opened before an unplug, for instance 5 (the default), 6 or 1167.
 SIMBUS_API int simbus_set_unplug_code(int id, unsigned code);
-// Threads of the platform layer still running, the simulated bus's timer included.
+// Threads of the platform layer still running, the simulated bus's timer included; the library's trace writer,
+// which runs as long as tracing does, is left out.
 SIMBUS_API int simbus_live_threads(void);
 
 // A virtual ESC/POS receipt printer (sim/receipt_printer.h) with the first supported identifier pair: it renders
 // what the host writes as a receipt and answers DLE EOT n through the read pipe. Its id, or -1.
 SIMBUS_API int simbus_attach_receipt_printer(int transport);
 // The receipt printer's state, any combination of these flags (0: online, cover closed, paper present, no error).
-// DLE EOT 1 to 4 answer with the bits an ESC/POS receipt printer sends (docs/simulator.md); while the cover is open
-// the printer takes only status requests, and any other write stays pending until the cover is closed.
+// DLE EOT 1 to 4 answer with the bits an ESC/POS receipt printer sends (docs/simulator.md); while it is offline (the
+// cover open, paper out, offline, the feed button or an error) the printer takes only status requests, and any other
+// write stays pending until it is online again.
 enum {
     SIMBUS_COVER_OPEN = 0x001,
     SIMBUS_PAPER_NEAR_END = 0x002,

@@ -2,8 +2,10 @@
 // The generated header declares each native as javac sees it: a definition that drifts from it does not compile.
 #include "com_qel_usb_sim_SimBus.h"
 
+#include <string>
 #include <vector>
 
+#include "kernel/misuse.h"
 #include "sim/bus.h"
 #include "sim/simbus.h"
 
@@ -100,6 +102,23 @@ JNIEXPORT jstring JNICALL Java_com_qel_usb_sim_SimBus_receiptText(JNIEnv *env, j
     if (simbus_receipt_text(id, text.data(), length + 1) < 0) return nullptr;
     // The printer renders ASCII only, which is also modified UTF-8.
     return env->NewStringUTF(text.data());
+}
+
+// C++ tests read the reports through the platform layer itself; Java has only this.
+JNIEXPORT jobjectArray JNICALL Java_com_qel_usb_sim_SimBus_takeMisuseReports(JNIEnv *env, jclass) {
+    std::vector<std::string> reports = platform::takeMisuseReports();
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (stringClass == nullptr) return nullptr;
+    jobjectArray array = env->NewObjectArray(static_cast<jsize>(reports.size()), stringClass, nullptr);
+    if (array == nullptr) return nullptr;
+    for (size_t i = 0; i < reports.size(); ++i) {
+        // Operation names, handle values and the layer's own words: ASCII, which is also modified UTF-8.
+        jstring report = env->NewStringUTF(reports[i].c_str());
+        if (report == nullptr) return nullptr;
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), report);
+        env->DeleteLocalRef(report);
+    }
+    return array;
 }
 
 JNIEXPORT jint JNICALL Java_com_qel_usb_sim_SimBus_rawOpen(JNIEnv *, jclass, jint id) { return simbus_raw_open(id); }

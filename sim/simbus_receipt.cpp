@@ -75,7 +75,7 @@ SIMBUS_API int simbus_set_printer_state(int id, unsigned state) {
     std::shared_ptr<sim::ReceiptPrinter> printer = findReceiptPrinter(id);
     if (!printer || (state & ~SIMBUS_ALL_STATES) != 0) return -1;
     printer->setCondition(conditionFrom(state));
-    // A closed cover lets the writes through that waited for it.
+    // A printer back online takes the writes that waited for it.
     sim::retryWrites(id);
     return 0;
 }

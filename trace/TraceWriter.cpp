@@ -95,6 +95,8 @@ void EnsureTraceWriter() {
     g_nWriterState = WRITER_RUNNING;
 }
 
+bool IsTraceWriterRunning() { return g_nWriterState.load(std::memory_order_acquire) == WRITER_RUNNING; }
+
 void StopTraceWriter() {
     DWORD dwError = GetLastError();
     {

@@ -16,3 +16,6 @@ CTraceQueue &TraceQueue();
 void SetTraceDestination(std::unique_ptr<CTraceFile> pFile);
 // Starts the writer unless it runs or is being stopped. Never waits for disk I/O; cheap when it runs.
 void EnsureTraceWriter();
+// Whether the writer's thread is up. It runs for as long as tracing does, so a host that counts the library's
+// threads to find a link left open (the simulated bus's test kit) leaves this one out.
+bool IsTraceWriterRunning();

@@ -178,4 +178,37 @@ TEST(ReceiptRendering, aStatusRequestInsideALineLeavesTheLineWhole) {
     EXPECT_EQ("Half line\n", printer.text());
 }
 
+bool takes(const ReceiptPrinter &printer, const std::string &bytes) {
+    return printer.acceptsWrite(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+}
+
+TEST(ReceiptRendering, anOfflinePrinterTakesStatusRequestsOnly) {
+    const std::string print = "Tea  1.80\n";
+    const std::string statusRequests = "\x10\x04\x01\x10\x04\x04"s;
+    ReceiptPrinter printer;
+    EXPECT_TRUE(takes(printer, print));
+
+    sim::PrinterCondition nearEnd;
+    nearEnd.paperNearEnd = true;
+    sim::PrinterCondition drawer;
+    drawer.drawerHigh = true;
+    for (const sim::PrinterCondition &online : {nearEnd, drawer}) {
+        printer.setCondition(online);
+        EXPECT_TRUE(takes(printer, print)) << "still online: prints";
+    }
+
+    sim::PrinterCondition cover, paperOut, offline, feedButton, cutter;
+    cover.coverOpen = true;
+    paperOut.paperOut = true;
+    offline.offline = true;
+    feedButton.feedButton = true;
+    cutter.autocutterError = true;
+    for (const sim::PrinterCondition &stopped : {cover, paperOut, offline, feedButton, cutter}) {
+        printer.setCondition(stopped);
+        EXPECT_FALSE(takes(printer, print));
+        EXPECT_FALSE(takes(printer, "\x10\x04\x01Tea"s)) << "a status request does not carry print data along";
+        EXPECT_TRUE(takes(printer, statusRequests));
+    }
+}
+
 }  // namespace

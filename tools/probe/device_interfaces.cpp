@@ -2,6 +2,8 @@
 
 #include <setupapi.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "discovery/SupportedDevices.h"
@@ -58,6 +60,16 @@ const char *supportedEntry(const std::string &path) {
         if (path.find(g_pszSupportedDevices[i]) != std::string::npos) return g_pszSupportedDevices[i];
     }
     return nullptr;
+}
+
+std::vector<std::string> supportedPairs() {
+    std::vector<std::string> pairs;
+    for (int i = 0; g_pszSupportedDevices[i] != nullptr; ++i) {
+        std::string pair = g_pszSupportedDevices[i];
+        for (char &c : pair) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (std::find(pairs.begin(), pairs.end(), pair) == pairs.end()) pairs.push_back(pair);
+    }
+    return pairs;
 }
 
 }  // namespace probe

@@ -20,4 +20,8 @@ InterfaceList listInterfaces(const GUID &interfaceClass);
 // The supported-device entry found in the path, matched as the library matches it, or null.
 const char *supportedEntry(const std::string &path);
 
+// The supported identifier pairs, each once in lower case ("vid_0dd4&pid_015d"), in the table's order: the table
+// carries each pair in the letter cases its devices use.
+std::vector<std::string> supportedPairs();
+
 }  // namespace probe

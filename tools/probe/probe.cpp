@@ -98,6 +98,15 @@ int listClass(const char *title, const GUID &interfaceClass) {
     return supported;
 }
 
+// Said when nothing listed is supported: a printer whose identifiers are missing needs a rebuilt library.
+void listSupportedPairs() {
+    std::printf("  The library drives printers with these USB identifiers (vendor&product) only:\n");
+    for (const std::string &pair : probe::supportedPairs()) std::printf("    %s\n", pair.c_str());
+    std::printf(
+        "  A printer not listed is passed over. docs/troubleshooting.md, \"Adding a printer\", tells how a\n"
+        "  pair is added to the library's table (the library and the probe must then be rebuilt).\n");
+}
+
 const char *transportName(int type) {
     if (type == USB_TYPE_NATIVE) return "the native USB transport (vendor's driver)";
     if (type == USB_TYPE_PRINTER_CLASS) return "the printer-class transport (USB printer class driver)";
@@ -174,6 +183,7 @@ int main(int argc, char **argv) {
     int supported = listClass("Native USB driver interfaces", GUID_NATIVE_USB_INTERFACE);
     supported += listClass("USB printer class interfaces", GUID_USBPRINT_INTERFACE);
     std::printf("  %d supported interface(s) in all\n", supported);
+    if (supported == 0) listSupportedPairs();
     probe::printDeviceNodes();
     std::printf("\nSuspend and resume\n  %s\n", probe::describePowerEvents().c_str());
 

@@ -57,7 +57,7 @@ public final class SimBus {
     public static native int pendingReads(int id);
 
     /**
-     * Writes the printer's driver holds pending (a stalled printer, a receipt printer with its cover open, slow
+     * Writes the printer's driver holds pending (a stalled printer, a receipt printer offline, slow
      * cancels), so that a test can wait for a write to be held; or -1.
      */
     public static native int pendingWrites(int id);
@@ -121,8 +121,9 @@ public final class SimBus {
      * Sets a virtual receipt printer's state: any combination of {@link #COVER_OPEN}, {@link #PAPER_NEAR_END},
      * {@link #PAPER_OUT}, {@link #OFFLINE}, {@link #DRAWER_HIGH}, {@link #FEED_BUTTON}, {@link #AUTOCUTTER_ERROR},
      * {@link #UNRECOVERABLE_ERROR} and {@link #AUTO_RECOVERABLE_ERROR}. DLE EOT 1 to 4 then answer as an ESC/POS
-     * receipt printer does ({@link PrinterStatus} decodes them). While the cover is open the printer takes only
-     * status requests: any other write stays pending (see {@link #pendingWrites}) until the cover is closed.
+     * receipt printer does ({@link PrinterStatus} decodes them). While it is offline (cover open, paper out,
+     * {@link #OFFLINE}, the feed button held or an error) the printer takes only status requests: any other write
+     * stays pending (see {@link #pendingWrites}) until it is online again, as a real printer's receive buffer fills.
      * 0, or -1 for an id without a receipt printer or an unknown flag.
      */
     public static native int setPrinterState(int id, int state);
@@ -188,8 +189,20 @@ public final class SimBus {
      */
     public static native int setUnplugCode(int id, int code);
 
-    /** Threads of the library's platform layer still running, the simulated bus's timer included. */
+    /**
+     * Threads of the library's platform layer still running, the simulated bus's timer included. The trace's writer
+     * ({@code VIRIVOREZU_TRACE}), which runs for as long as tracing does, is not counted.
+     */
     public static native int liveThreads();
+
+    /**
+     * The platform layer's misuse reports since the last take, oldest first, and empties the record: calls that
+     * Windows accepts or fails without a word but that corrupt data or act on the wrong object on a real machine (a
+     * wait on a closed handle, an overlapped request without its OVERLAPPED, a suspend handler past its budget).
+     * {@link SimBusExtension} fails a test after which there are any; a test that provokes one on purpose takes
+     * them itself.
+     */
+    public static native String[] takeMisuseReports();
 
     /**
      * Brings the library and the bus back to their state after loading, whatever a test left behind: the

@@ -8,11 +8,13 @@ import java.io.ByteArrayOutputStream;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.function.BooleanSupplier;
+import org.junit.jupiter.api.extension.ExtendWith;
 
 /**
  * Drives the library as the JavaPOS driver does, against printers on the simulated bus. Every pipe a test opens
  * through {@link #open} is closed after the test, so that each test starts with the link closed.
  */
+@ExtendWith(MisuseCheck.class)
 abstract class PrinterFixture {
     static final int GENERIC_READ = 0x80000000;
     static final int GENERIC_WRITE = 0x40000000;

@@ -10,10 +10,12 @@ import java.util.List;
 import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.extension.ExtendWith;
 import org.junit.jupiter.api.io.TempDir;
 
 // The trace as a support engineer gets it: VIRIVOREZU_TRACE set before the driver's JVM starts, the library read it
 // as it loaded, and the file tells the session's story in order, with the codes of what failed.
+@ExtendWith(MisuseCheck.class)
 class TraceTest {
     @TempDir Path folder;
 

@@ -48,6 +48,9 @@ public final class TracedDriver {
         expect(SimBus.awaitResumed(60_000), "the resume");
         expect(usb.usbClosePipe(usb.hReadPort) == 0, "close");
         SimBus.reset();
+        // The JVM of the tests cannot see this one's platform layer, so the session checks its own reports.
+        String[] misuse = SimBus.takeMisuseReports();
+        expect(misuse.length == 0, "misuse of Win32: " + String.join("; ", misuse));
         System.exit(0);
     }
 }

@@ -5,13 +5,16 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.qel.usb.MisuseCheck;
 import com.qel.usb.sim.PrinterStatus;
 import com.qel.usb.sim.SimBus;
 import java.io.ByteArrayOutputStream;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.extension.ExtendWith;
 
+@ExtendWith(MisuseCheck.class)
 class DemoTest {
 
     private static String runDemo(String... args) throws Exception {

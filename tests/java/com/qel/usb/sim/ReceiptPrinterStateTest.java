@@ -101,25 +101,45 @@ class ReceiptPrinterStateTest {
         assertEquals(-1, SimBus.setPrinterState(SimBus.attachDefault(SimBus.NATIVE), 0), "not a receipt printer");
     }
 
-    @Test
-    void withTheCoverOpenPrintDataWaitsButStatusRequestsAreAnswered() throws Exception {
-        int[] open = askAll(SimBus.COVER_OPEN);
-        assertTrue(PrinterStatus.offline(open[0]));
-        assertTrue(PrinterStatus.coverOpen(open[1]));
-
+    // Prints while the printer is offline: the print stays pending, with nothing on the paper, until the
+    // printer is online again, and then comes out whole after what was printed before.
+    private void printHeldUntilOnline(String before) throws Exception {
         int[] result = new int[1];
         Thread printing = new Thread(() -> result[0] = usb.usbWriteOutputPipe(port.hWritePort,
                 "Held\n".getBytes(StandardCharsets.US_ASCII)));
         printing.start();
         waitFor(() -> SimBus.pendingWrites(printer) == 1, "the print to be held");
-        assertEquals("", SimBus.receiptText(printer));
+        assertEquals(before, SimBus.receiptText(printer));
 
         assertEquals(0, SimBus.setPrinterState(printer, 0));
         printing.join(WAIT_LIMIT_MS);
         assertFalse(printing.isAlive());
         assertEquals(0, result[0]);
         assertEquals(0, SimBus.pendingWrites(printer));
-        waitFor(() -> "Held\n".equals(SimBus.receiptText(printer)), "the held print to come out");
+        waitFor(() -> (before + "Held\n").equals(SimBus.receiptText(printer)), "the held print to come out");
+    }
+
+    @Test
+    void withTheCoverOpenPrintDataWaitsButStatusRequestsAreAnswered() throws Exception {
+        int[] open = askAll(SimBus.COVER_OPEN);
+        assertTrue(PrinterStatus.offline(open[0]));
+        assertTrue(PrinterStatus.coverOpen(open[1]));
+        printHeldUntilOnline("");
         assertEquals(-1, SimBus.pendingWrites(12345));
+    }
+
+    @Test
+    void paperRunsOutInTheMiddleOfAReceipt() throws Exception {
+        assertEquals(0, usb.usbWriteOutputPipe(port.hWritePort, "First\n".getBytes(StandardCharsets.US_ASCII)));
+        waitFor(() -> "First\n".equals(SimBus.receiptText(printer)), "the first line");
+        int[] out = askAll(SimBus.PAPER_OUT);
+        assertTrue(PrinterStatus.stoppedAtPaperEnd(out[1]));
+        printHeldUntilOnline("First\n");
+    }
+
+    @Test
+    void offlineAloneHoldsPrintDataToo() throws Exception {
+        assertTrue(PrinterStatus.offline(askAll(SimBus.OFFLINE)[0]));
+        printHeldUntilOnline("");
     }
 }

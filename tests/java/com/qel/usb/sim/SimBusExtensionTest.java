@@ -4,12 +4,14 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.qel.usb.MisuseCheck;
 import com.qel.usb.UsbPort;
 import java.util.HashMap;
 import java.util.Map;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.RepeatedTest;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.extension.ExtendWith;
 import org.junit.jupiter.api.extension.RegisterExtension;
@@ -25,10 +27,12 @@ import org.junit.platform.launcher.core.LauncherFactory;
  * The extension runs driver tests of its own here: the nested classes are such tests, named so that a class-path
  * scan leaves them out, and are run one class at a time through the JUnit launcher.
  */
+@ExtendWith(MisuseCheck.class)
 class SimBusExtensionTest {
     static final int GENERIC_READ = 0x80000000;
     static final int GENERIC_WRITE = 0x40000000;
     static final int PBT_APMSUSPEND = 4;
+    static final int PBT_APMRESUMESUSPEND = 7;
     static final long WAIT_LIMIT_MS = 20_000;
 
     @AfterEach
@@ -174,5 +178,73 @@ class SimBusExtensionTest {
     void theTimeScaleComesFromTheMethodTheClassOrTheRegistration() {
         assertPassed(run(ScaledByAnnotation.class).get("methodScaleWins"));
         assertPassed(run(ScaledByRegistration.class).get("registeredScale"));
+    }
+
+    // Correct tests at the smallest scale the library's own tests use: the close ends the link at once, but its power
+    // thread ends a moment later, and on a busy machine that moment is long.
+    @ExtendWith(SimBusExtension.class)
+    @SimTimeScale(0.001)
+    static class ClosedAtASmallScale {
+        @RepeatedTest(120)
+        void openAskClose() {
+            UsbPort usb = new UsbPort();
+            UsbPort port = new UsbPort();
+            SimBus.attachReceiptPrinter(SimBus.PRINTER_CLASS);
+            assertEquals(1, usb.usbInitPipe(port, GENERIC_WRITE));
+            assertEquals(1, usb.usbInitPipe(port, GENERIC_READ));
+            assertEquals(0, usb.usbWriteOutputPipe(port.hWritePort, PrinterStatus.request(1)));
+            assertEquals(1, usb.usbReadInputPipe(port.hReadPort, new byte[1]));
+            assertEquals(0, usb.usbClosePipe(port.hReadPort));
+        }
+    }
+
+    @Test
+    void aCorrectTestPassesWhileTheLibraryIsStillEndingItsThreads() {
+        Map<String, TestExecutionResult> results = run(ClosedAtASmallScale.class);
+        assertEquals(120, results.size());
+        results.values().forEach(SimBusExtensionTest::assertPassed);
+    }
+
+    // A suspend handler held up by a printer that takes no write and ignores the cancel: the platform layer reports
+    // it once the handler's budget (2 s at real time, less at a smaller scale) has passed, which the hold outlasts.
+    @ExtendWith(SimBusExtension.class)
+    @SimTimeScale(0.001)
+    static class Misused {
+        static final long HOLD_BEYOND_BUDGET_MS = 2_500;
+
+        @Test
+        void suspendHandlerOverran() throws Exception {
+            UsbPort usb = new UsbPort();
+            UsbPort port = new UsbPort();
+            int printer = SimBus.attachReceiptPrinter(SimBus.PRINTER_CLASS);
+            assertEquals(1, usb.usbInitPipe(port, GENERIC_WRITE));
+            assertEquals(1, usb.usbInitPipe(port, GENERIC_READ));
+            SimBus.stallWrites(printer, true);
+            SimBus.ignoreCancel(printer, true);
+            Thread suspend = new Thread(() -> SimBus.power(PBT_APMSUSPEND));
+            suspend.start();
+            long deadline = System.nanoTime() + WAIT_LIMIT_MS * 1_000_000;
+            while (SimBus.pendingWrites(printer) < 1) {
+                assertTrue(System.nanoTime() < deadline, "the suspend command to be held");
+                Thread.sleep(1);
+            }
+            // Not a wait for another thread: the handler must run longer than its budget, and load only lengthens it.
+            Thread.sleep(HOLD_BEYOND_BUDGET_MS);
+            SimBus.stallWrites(printer, false);
+            suspend.join(WAIT_LIMIT_MS);
+            assertFalse(suspend.isAlive());
+            Thread resume = new Thread(() -> SimBus.power(PBT_APMRESUMESUSPEND));
+            resume.start();
+            assertTrue(SimBus.awaitResumed((int) WAIT_LIMIT_MS));
+            resume.join(WAIT_LIMIT_MS);
+            assertEquals(0, usb.usbClosePipe(port.hReadPort));
+        }
+    }
+
+    @Test
+    void aPassingTestFailsOnTheLibrarysMisuseOfWin32() {
+        String misuse = failure(run(Misused.class).get("suspendHandlerOverran"));
+        assertTrue(misuse.contains("misused Win32") && misuse.contains("suspend handler still running"), misuse);
+        assertEquals(0, SimBus.takeMisuseReports().length, "the extension took the report");
     }
 }

@@ -2,11 +2,14 @@ package com.qel.usb.sim;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 
+import com.qel.usb.MisuseCheck;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.extension.ExtendWith;
 
 /** The switches for the habits of real drivers, reached from Java; their behaviour is tested in C++. */
+@ExtendWith(MisuseCheck.class)
 class SimBusHabitsTest {
     @BeforeEach
     @AfterEach

@@ -2,12 +2,15 @@ package com.qel.usb.sim;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 
+import com.qel.usb.MisuseCheck;
 import com.qel.usb.UsbPort;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.extension.ExtendWith;
 
 /** A reset brings the library back to its state after loading, whatever the test before it left behind. */
+@ExtendWith(MisuseCheck.class)
 class SimBusResetTest {
     static final int GENERIC_READ = 0x80000000;
     static final int GENERIC_WRITE = 0x40000000;
