@@ -13,8 +13,8 @@ packages=(
   # Real printers on Linux: udev, logind over sd-bus, libusb; emulated in the tests by umockdev and dbusmock.
   libudev-dev libsystemd-dev libusb-1.0-0-dev
   umockdev libumockdev-dev python3-dbusmock dbus-daemon dbus
-  # The Debian package: built with dpkg-deb, checked by lintian.
-  dpkg-dev fakeroot lintian
+  # The release: the Debian package built with dpkg-deb and checked by lintian, the Windows zip, the jars read back.
+  dpkg-dev fakeroot lintian zip unzip
 )
 
 missing=()
