@@ -10,18 +10,7 @@ java_home=$2
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 deb=$build/release/virivorezu_${version}_amd64.deb
 
-passed=0
-failed=0
-check() {
-  local name=$1 output=$2 pattern=$3
-  if grep -q -E -- "$pattern" <<<"$output"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name: no line matching '$pattern' in:"
-    printf '%s\n' "$output" | sed 's/^/    /'
-  fi
-}
+. "$(dirname "$0")/checks.sh"
 
 # lintian refuses nothing but warns when run as root; its own exit status says whether tags of a level failed it.
 if output=$(lintian --fail-on error,warning "$deb" 2>&1); then lintian_status=clean; else lintian_status=tags; fi
@@ -44,11 +33,10 @@ check "postinst creates the rule's group" "$(cat "$scratch/control/postinst")" "
 symbols=$(nm -D --defined-only "$scratch/root/usr/lib/jni/libVIRIVOREzu.so")
 check "the library's JNI functions" "$symbols" " Java_com_qel_usb_UsbPort_usbInitPipe\$"
 if grep -q -i -E "simbus|Java_com_qel_usb_sim_" <<<"$symbols"; then
-  failed=$((failed + 1))
-  echo "FAILED: the packaged library carries the simulator:"
+  fail "the packaged library carries the simulator:"
   grep -i -E "simbus|Java_com_qel_usb_sim_" <<<"$symbols" | head -5
 else
-  passed=$((passed + 1))
+  pass
 fi
 
 mkdir "$scratch/classes"
@@ -59,5 +47,4 @@ output=$("$java_home/bin/java" -Xcheck:jni -Djava.library.path="$scratch/root/us
 check "a program against the unpacked package" "$output" "usbInitPipe: -1, last error 1167"
 check "a program against the unpacked package" "$output" "loaded from: java.library.path"
 
-echo "deb package: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report "deb package"

@@ -15,18 +15,7 @@ mkdir "$scratch/empty" "$scratch/classes"
 "$java_home/bin/javac" --release 8 -Xlint:all -Werror -cp "$jar" -d "$scratch/classes" \
   "$(dirname "$0")/LoadCheck.java"
 
-passed=0
-failed=0
-check() {
-  local name=$1 output=$2 pattern=$3
-  if grep -q -E "$pattern" <<<"$output"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name: no line matching '$pattern' in:"
-    printf '%s\n' "$output" | sed 's/^/    /'
-  fi
-}
+. "$(dirname "$0")/checks.sh"
 run_java() {
   "$java_home/bin/java" -Xcheck:jni -XX:-UsePerfData -Djava.library.path="$scratch/empty" "$@" 2>&1 || true
 }
@@ -87,5 +76,4 @@ output=$(run_java -Dvirivorezu.extract.dir="$extract" \
 check "the kit's jars" "$output" "usbInitPipe: 1, last error 0"
 check "the kit's jars" "$output" "loaded from: .*/$version-linux-x86-64-sim/libVIRIVOREzu.so"
 
-echo "jar loading: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report "jar loading"
