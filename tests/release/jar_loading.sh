@@ -6,12 +6,14 @@ set -euo pipefail
 build=$1
 java_home=$2
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-jar=$build/release/virivorezu-$version.jar
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 chmod 755 "$scratch"
 mkdir "$scratch/empty" "$scratch/classes"
+# In the scratch folder, where the JVM that runs as another user below can read it too.
+jar=$scratch/virivorezu-$version.jar
+cp "$build/release/virivorezu-$version.jar" "$jar"
 "$java_home/bin/javac" --release 8 -Xlint:all -Werror -cp "$jar" -d "$scratch/classes" \
   "$(dirname "$0")/LoadCheck.java"
 
