@@ -12,10 +12,11 @@ set(RELEASE_NATIVE ${RELEASE_CLASSES}/com/qel/usb/native)
 
 set(release_windows_copies)
 set(release_windows_files)
-foreach(platform x86_64 x86)
+foreach(platform X86_64 X86)
   set(dll ${VIRI_WINDOWS_${platform}_DLL})
   if(dll)
-    string(REPLACE "_" "-" folder "windows-${platform}")
+    string(TOLOWER "windows-${platform}" folder)
+    string(REPLACE "_" "-" folder ${folder})
     list(APPEND release_windows_copies
          COMMAND ${CMAKE_COMMAND} -E make_directory ${RELEASE_NATIVE}/${folder}
          COMMAND ${CMAKE_COMMAND} -E copy ${dll} ${RELEASE_NATIVE}/${folder}/VIRIVOREzu.dll)

@@ -27,6 +27,9 @@ for arch in x86_64 i686; do
   echo "== Windows $arch"
   configure "$builds/windows-$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake"
   cmake --build "$builds/windows-$arch" --target VIRIVOREzu viri_probe -j2
+  # What a till receives needs no symbol table; the exports stay.
+  "$arch-w64-mingw32-strip" --strip-unneeded "$builds/windows-$arch/VIRIVOREzu.dll" \
+    "$builds/windows-$arch/tools/probe/viri_probe.exe"
 done
 for arch in x86_64 i686; do
   "$root/tests/windows/check_exports.sh" "$builds/windows-$arch/VIRIVOREzu.dll" "$arch-w64-mingw32-objdump" \
@@ -44,6 +47,12 @@ rm -f "$builds/linux/release/"*.jar
 cmake --build "$builds/linux" --target release_jar kit deb -j2
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$builds/linux/CMakeCache.txt")
 
+jar_files=$(unzip -Z1 "$builds/linux/release/virivorezu-$version.jar")
+for library in linux-x86-64/libVIRIVOREzu.so windows-x86-64/VIRIVOREzu.dll windows-x86/VIRIVOREzu.dll; do
+  grep -q -x "com/qel/usb/native/$library" <<<"$jar_files" ||
+    { echo "release: the jar lacks com/qel/usb/native/$library" >&2; exit 1; }
+done
+
 rm -rf "$dist"
 mkdir -p "$dist"
 cp "$builds/linux/release/virivorezu-$version.jar" "$builds/linux/release/virivorezu_${version}_amd64.deb" "$dist/"
@@ -53,8 +62,8 @@ windows=$(mktemp -d)
 trap 'rm -rf "$windows"' EXIT
 folder=$windows/virivorezu-$version-windows
 mkdir -p "$folder/x86-64" "$folder/x86"
-cp "$builds/windows-x86_64/VIRIVOREzu.dll" "$builds/windows-x86_64/viri_probe.exe" "$folder/x86-64/"
-cp "$builds/windows-i686/VIRIVOREzu.dll" "$builds/windows-i686/viri_probe.exe" "$folder/x86/"
+cp "$builds/windows-x86_64/VIRIVOREzu.dll" "$builds/windows-x86_64/tools/probe/viri_probe.exe" "$folder/x86-64/"
+cp "$builds/windows-i686/VIRIVOREzu.dll" "$builds/windows-i686/tools/probe/viri_probe.exe" "$folder/x86/"
 sed "s/@VERSION@/$version/g" "$root/packaging/windows/README.txt" | sed 's/$/\r/' > "$folder/README.txt"
 (cd "$windows" && zip -q -r -X "$dist/virivorezu-$version-windows.zip" "virivorezu-$version-windows")
 
