@@ -62,62 +62,73 @@ public final class NativeLibrary {
         if (loadedFrom != null) {
             return;
         }
-        String explicit = System.getProperty(LIBRARY_PROPERTY);
-        if (explicit != null && !explicit.isEmpty()) {
-            String path = new File(explicit).getAbsolutePath();
-            try {
-                System.load(path);
-            } catch (UnsatisfiedLinkError | SecurityException e) {
-                throw new UnsatisfiedLinkError("Cannot load the " + NAME + " library " + path + " that -D"
-                        + LIBRARY_PROPERTY + " names: " + e.getMessage() + hint(e.getMessage()));
-            }
-            accept(path);
+        String named = System.getProperty(LIBRARY_PROPERTY);
+        if (named != null && !named.isEmpty()) {
+            loadNamed(named);
             return;
         }
-
         List<String> attempts = new ArrayList<>();
+        if (!loadFromLibraryPath(attempts) && !loadBundled(attempts)) {
+            throw failure(attempts);
+        }
+    }
+
+    private static void loadNamed(String named) {
+        String path = new File(named).getAbsolutePath();
+        try {
+            System.load(path);
+        } catch (UnsatisfiedLinkError | SecurityException e) {
+            throw new UnsatisfiedLinkError("Cannot load the " + NAME + " library " + path + " that -D"
+                    + LIBRARY_PROPERTY + " names: " + e.getMessage() + hint(e.getMessage()));
+        }
+        accept(path);
+    }
+
+    private static boolean loadFromLibraryPath(List<String> attempts) {
         try {
             System.loadLibrary(NAME);
-            accept("java.library.path");
-            return;
         } catch (UnsatisfiedLinkError e) {
             attempts.add("System.loadLibrary(\"" + NAME + "\") with java.library.path="
-                    + System.getProperty("java.library.path") + ": " + e.getMessage());
+                    + System.getProperty("java.library.path") + ": " + e.getMessage() + hint(e.getMessage()));
+            return false;
         }
+        accept("java.library.path");
+        return true;
+    }
 
+    /** The jar's library for this platform, extracted into the first folder that takes it and lets it load. */
+    private static boolean loadBundled(List<String> attempts) {
         String platform = platform();
         String resource = bundledResource(platform);
         if (resource == null) {
             attempts.add("the jars on the class path carry no library for " + platform + " (looked for "
                     + RESOURCE_ROOT + platform + "/" + System.mapLibraryName(NAME) + ")");
-            throw failure(attempts);
+            return false;
         }
         byte[] content;
         try {
             content = readResource(resource);
         } catch (IOException e) {
             attempts.add("reading " + resource + " from the class path: " + e);
-            throw failure(attempts);
+            return false;
         }
         String variant = resource.startsWith(SIM_RESOURCE_ROOT) ? platform + "-sim" : platform;
         for (Path root : extractionRoots()) {
             Path file = root.resolve(LibraryVersion.VERSION + "-" + variant).resolve(System.mapLibraryName(NAME));
             try {
                 Extraction.extract(content, file);
+                System.load(file.toString());
             } catch (IOException | SecurityException e) {
                 attempts.add("extracting " + resource + " to " + file + ": " + e);
                 continue;
-            }
-            try {
-                System.load(file.toString());
             } catch (UnsatisfiedLinkError e) {
                 attempts.add("loading " + file + ": " + e.getMessage() + hint(e.getMessage()));
                 continue;
             }
             accept(file.toString());
-            return;
+            return true;
         }
-        throw failure(attempts);
+        return false;
     }
 
     /** Where the loaded library came from: its file, or "java.library.path"; null before {@link #load}. */
@@ -296,25 +307,36 @@ public final class NativeLibrary {
 
         /** The folder, made if missing, to be reached by its user only where the file system says who may. */
         private static void createPrivateFolder(Path folder) throws IOException {
+            boolean posix = folder.getFileSystem().supportedFileAttributeViews().contains("posix");
             if (!Files.isDirectory(folder)) {
                 Files.createDirectories(folder);
-                if (Files.getFileStore(folder).supportsFileAttributeView("posix")) {
+                if (posix) {
                     Files.setPosixFilePermissions(folder, PosixFilePermissions.fromString("rwx------"));
                 }
+            } else if (posix) {
+                checkPrivate(folder);
             }
             if (!Files.isWritable(folder)) {
                 throw new IOException(folder + " is not writable");
             }
-            // In a shared temp folder another user could have made the folder first and could swap the file
-            // between the check of its content and the load.
-            if (Files.getFileStore(folder).supportsFileAttributeView("posix")) {
-                String owner = Files.getOwner(folder).getName();
-                String user = System.getProperty("user.name");
-                boolean othersWrite = !Collections.disjoint(Files.getPosixFilePermissions(folder),
-                        EnumSet.of(PosixFilePermission.GROUP_WRITE, PosixFilePermission.OTHERS_WRITE));
-                if (!owner.equals(user) || othersWrite) {
-                    throw new IOException(folder + " belongs to " + owner + " or is writable by others");
+        }
+
+        /**
+         * In a shared temp folder another user could have made the folder first, and could then swap the file
+         * between the check of its content and the load. The owner is compared with that of a file this process
+         * makes, since user.name need not name the process's user (a container's unnamed uid).
+         */
+        private static void checkPrivate(Path folder) throws IOException {
+            boolean othersWrite = !Collections.disjoint(Files.getPosixFilePermissions(folder),
+                    EnumSet.of(PosixFilePermission.GROUP_WRITE, PosixFilePermission.OTHERS_WRITE));
+            Path mine = Files.createTempFile(folder, "owner", ".part");
+            try {
+                if (othersWrite || !Files.getOwner(folder).equals(Files.getOwner(mine))) {
+                    throw new IOException(folder + " belongs to " + Files.getOwner(folder).getName()
+                            + " or is writable by others");
                 }
+            } finally {
+                Files.delete(mine);
             }
         }
 

@@ -10,7 +10,9 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
+import java.nio.file.attribute.UserPrincipal;
 import java.util.stream.Stream;
+import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -57,5 +59,21 @@ class NativeLibraryExtractionTest {
         IOException refusal = assertThrows(IOException.class,
                 () -> NativeLibrary.Extraction.extract(LIBRARY, shared.resolve("libVIRIVOREzu.so")));
         assertTrue(refusal.getMessage().contains("writable by others"), refusal.getMessage());
+    }
+
+    @Test
+    void aFolderOfAnotherUserIsRefused() throws IOException {
+        Path theirs = Files.createDirectories(scratch.resolve("theirs").resolve("release"));
+        Files.setPosixFilePermissions(theirs, PosixFilePermissions.fromString("rwxr-xr-x"));
+        UserPrincipal nobody = theirs.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName("nobody");
+        try {
+            Files.setOwner(theirs, nobody);
+        } catch (IOException e) {
+            // Only root gives a folder away; root is also the one whom write permissions do not stop.
+            Assumptions.abort("cannot give the folder to nobody: " + e);
+        }
+        IOException refusal = assertThrows(IOException.class,
+                () -> NativeLibrary.Extraction.extract(LIBRARY, theirs.resolve("libVIRIVOREzu.so")));
+        assertTrue(refusal.getMessage().contains("belongs to nobody"), refusal.getMessage());
     }
 }
