@@ -10,13 +10,14 @@ set(DEMO_CLASSES ${CMAKE_BINARY_DIR}/demo-classes)
 file(GLOB DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/java/com/qel/usb/demo/*.java)
 list(APPEND DEMO_SOURCES
      ${CMAKE_SOURCE_DIR}/java/com/qel/usb/UsbPort.java
+     ${CMAKE_SOURCE_DIR}/java/com/qel/usb/NativeLibrary.java
      ${CMAKE_SOURCE_DIR}/java/com/qel/usb/sim/SimBus.java
      ${CMAKE_SOURCE_DIR}/java/com/qel/usb/sim/PrinterStatus.java)
 
 add_custom_command(
   OUTPUT ${DEMO_CLASSES}/.stamp
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${DEMO_CLASSES}
-  COMMAND ${Java_JAVAC_EXECUTABLE} -Xlint:all -Werror -d ${DEMO_CLASSES} ${DEMO_SOURCES}
+  COMMAND ${Java_JAVAC_EXECUTABLE} --release ${VIRI_JAVA_RELEASE} -Xlint:all -Werror -d ${DEMO_CLASSES} ${DEMO_SOURCES}
   COMMAND ${CMAKE_COMMAND} -E touch ${DEMO_CLASSES}/.stamp
   DEPENDS ${DEMO_SOURCES}
   COMMENT "Compiling the demo")

@@ -4,22 +4,24 @@
 find_package(Java 17 REQUIRED COMPONENTS Development)
 
 set(VIRI_JNI_GENERATED ${CMAKE_BINARY_DIR}/jni-generated)
+include(${CMAKE_CURRENT_LIST_DIR}/java_version.cmake)
 
 # Generates <VIRI_JNI_GENERATED>/<header> from one Java source, and makes target build after it and see it.
 function(viri_jni_header target java_source header)
   set(output ${VIRI_JNI_GENERATED}/${header})
-  if(NOT TARGET ${target}_jni_header)
+  string(MAKE_C_IDENTIFIER ${header} header_id)
+  if(NOT TARGET viri_jni_${header_id})
     add_custom_command(
       OUTPUT ${output}
       COMMAND ${Java_JAVAC_EXECUTABLE} -Xlint:all -Werror -implicit:none -sourcepath ${CMAKE_SOURCE_DIR}/java
               -h ${VIRI_JNI_GENERATED} -d ${CMAKE_BINARY_DIR}/jni-generated-classes
-              ${CMAKE_SOURCE_DIR}/java/${java_source}
+              ${CMAKE_SOURCE_DIR}/java/${java_source} ${VIRI_JAVA_VERSION_SOURCE}
       # javac leaves an unchanged header's time alone; the output must look newer than the Java source.
       COMMAND ${CMAKE_COMMAND} -E touch ${output}
-      DEPENDS ${CMAKE_SOURCE_DIR}/java/${java_source}
+      DEPENDS ${CMAKE_SOURCE_DIR}/java/${java_source} ${VIRI_JAVA_VERSION_SOURCE}
       COMMENT "Generating the JNI header ${header}")
-    add_custom_target(${target}_jni_header DEPENDS ${output})
+    add_custom_target(viri_jni_${header_id} DEPENDS ${output})
   endif()
-  add_dependencies(${target} ${target}_jni_header)
+  add_dependencies(${target} viri_jni_${header_id})
   target_include_directories(${target} PRIVATE ${VIRI_JNI_GENERATED})
 endfunction()

@@ -32,6 +32,7 @@ if [ -x "$root/tests/sanitize.sh" ]; then
 fi
 if [ -x "$root/tests/windows/run.sh" ]; then
   run_stage "Windows DLL under Wine" "$root/tests/windows/run.sh" "$root" "$root/build-windows"
+  run_stage "Windows x86 DLL under Wine" "$root/tests/windows/run.sh" "$root" "$root/build-windows-x86" x86
 fi
 
 # ctest: "N% tests passed, F tests failed out of T"; the sanitized test programs: one line each; the Wine suites:

@@ -8,7 +8,7 @@ package com.qel.usb;
  */
 public class UsbPort {
     static {
-        System.loadLibrary("VIRIVOREzu");
+        NativeLibrary.load();
     }
 
     public int hReadPort;

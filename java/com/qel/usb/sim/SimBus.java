@@ -1,12 +1,14 @@
 package com.qel.usb.sim;
 
+import com.qel.usb.NativeLibrary;
+
 /**
  * Control of the simulated USB bus inside the VIRIVOREzu library (Linux builds): plug in, feed, drain, unplug and
  * break simulated printers, deliver power broadcasts, and run the library's delays on a time scale.
  */
 public final class SimBus {
     static {
-        System.loadLibrary("VIRIVOREzu");
+        NativeLibrary.load();
     }
 
     public static final int NATIVE = 0;
