@@ -2,7 +2,6 @@
 
 #include "files/file_object.h"
 #include "files/requests_in_flight.h"
-#include "kernel/faults.h"
 #include "kernel/thread.h"
 #include "kernel/time_scale.h"
 
@@ -31,7 +30,6 @@ void rundownThreadIo(DWORD threadId) {
 }  // namespace platform
 
 extern "C" BOOL WINAPI CancelSynchronousIo(HANDLE hThread) {
-    if (platform::injectedFault("CancelSynchronousIo")) return FALSE;
     auto thread = platform::lookupHandleAs<platform::Thread>(hThread);
     if (!thread) return FALSE;
     if (platform::cancelSynchronousIoOf(thread->id()) == 0) {
