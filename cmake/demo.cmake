@@ -11,13 +11,14 @@ file(GLOB DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/java/com/qel/usb/de
 list(APPEND DEMO_SOURCES
      ${CMAKE_SOURCE_DIR}/java/com/qel/usb/UsbPort.java
      ${CMAKE_SOURCE_DIR}/java/com/qel/usb/NativeLibrary.java
+     ${VIRI_JAVA_VERSION_SOURCE}
      ${CMAKE_SOURCE_DIR}/java/com/qel/usb/sim/SimBus.java
      ${CMAKE_SOURCE_DIR}/java/com/qel/usb/sim/PrinterStatus.java)
 
 add_custom_command(
   OUTPUT ${DEMO_CLASSES}/.stamp
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${DEMO_CLASSES}
-  COMMAND ${Java_JAVAC_EXECUTABLE} --release ${VIRI_JAVA_RELEASE} -Xlint:all -Werror -d ${DEMO_CLASSES} ${DEMO_SOURCES}
+  COMMAND ${Java_JAVAC_EXECUTABLE} -Xlint:all -Werror -d ${DEMO_CLASSES} ${DEMO_SOURCES}
   COMMAND ${CMAKE_COMMAND} -E touch ${DEMO_CLASSES}/.stamp
   DEPENDS ${DEMO_SOURCES}
   COMMENT "Compiling the demo")
