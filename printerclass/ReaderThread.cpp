@@ -46,12 +46,11 @@ struct CPendingRead {
     CPendingRead &operator=(const CPendingRead &) = delete;
     CPendingRead() : overlapped(), block(), nRead(0), hIssuedOn(nullptr), bPending(false) {}
 
-    // Waits a bounded time for the read's end; true when nothing is pending any more.
+    // Waits a bounded time for the read's end; true when nothing is pending any more. The completion event tells
+    // it: the handle the read was issued on may be closed by now, and its value given to something else.
     bool AwaitEnd(DWORD dwTimeout) {
         if (!bPending) return true;
         if (WaitForSingleObject(completion.Get(), dwTimeout) != WAIT_OBJECT_0) return false;
-        DWORD nIgnored = 0;
-        GetOverlappedResult(hIssuedOn, &overlapped, &nIgnored, FALSE);
         bPending = false;
         return true;
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kernel/thread.h"
+#include "kernel/thread_registry.h"
 #include "power/PowerWindowClass.h"
 #include "printer_class_java_fixture.h"
 #include "sim/simbus.h"
@@ -33,6 +34,7 @@ protected:
 };
 
 TEST_F(SuspendAfterOpen, aSuspendBeforeTheReadersFirstRunTellsThePrinterAndClosesTheLink) {
+    size_t threadsBefore = platform::liveThreadCount();
     ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_WRITE));
     // The next thread the library starts is the reader of the read-side open.
     platform::holdNextThreads(1);
@@ -64,6 +66,7 @@ TEST_F(SuspendAfterOpen, aSuspendBeforeTheReadersFirstRunTellsThePrinterAndClose
     EXPECT_EQ(0, closePipe(port_.hWritePort()));
     EXPECT_TRUE(waitUntil([] { return FindWindowA(POWER_WINDOW_CLASS, nullptr) == nullptr; }))
         << "the power window outlived the link";
+    EXPECT_TRUE(waitUntil([&] { return platform::liveThreadCount() == threadsBefore; })) << "a thread outlived the link";
 }
 
 TEST_F(SuspendAfterOpen, withoutAPrinterClassReadPipeNoWindowHearsTheSuspendAndNothingChanges) {
