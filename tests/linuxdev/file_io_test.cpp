@@ -176,7 +176,7 @@ TEST_F(FileIo, aWriteThePrinterDoesNotTakeIsCancelledWithWhatWentOutAndTheNextWr
     CloseHandle(write);
 }
 
-TEST_F(FileIo, aNodeThatHangsUpBeforeUdevSaysAnythingIsAnUnplugAsWell) {
+TEST_F(FileIo, aPrinterGoneBeforeUdevSaysAnythingIsAnUnplugByTheEnodevOfTheWaitingRead) {
     HANDLE read = openPipe(path_ + "\\PIPE00", GENERIC_READ);
     HANDLE write = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
     Transfer waiting;
