@@ -12,23 +12,13 @@ namespace {
 
 using KernelBehaviour = UsblpTest;
 
-struct Overlapped {
-    OVERLAPPED overlapped{};
-    char buffer[64] = {};
-    Overlapped() { overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-    ~Overlapped() { CloseHandle(overlapped.hEvent); }
-    DWORD end(HANDLE file, DWORD &bytes) {
-        return GetOverlappedResult(file, &overlapped, &bytes, TRUE) ? ERROR_SUCCESS : GetLastError();
-    }
-};
-
 TEST_F(KernelBehaviour, aWriteEndsOnlyWithItsLastTransferSoThatAReceiptClosedAtOnceArrivesWhole) {
     HANDLE file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     // The tail of a receipt: the end of a logo and the cut, one transfer.
     std::string tail = std::string(6000, 'L') + "\x1d\x56\x00";
     printer_.node().holdTransfers(true);
-    Overlapped write;
+    Transfer write;
     EXPECT_FALSE(WriteFile(file, tail.data(), static_cast<DWORD>(tail.size()), nullptr, &write.overlapped))
         << "usblp accepted the bytes, but the printer has not taken them";
     EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
@@ -36,7 +26,7 @@ TEST_F(KernelBehaviour, aWriteEndsOnlyWithItsLastTransferSoThatAReceiptClosedAtO
 
     printer_.node().holdTransfers(false);
     DWORD put = 0;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), write.end(file, put));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), endOf(file, write, put));
     EXPECT_EQ(tail.size(), put);
     CloseHandle(file);
     std::string printed;
@@ -47,7 +37,7 @@ TEST_F(KernelBehaviour, aWriteEndsOnlyWithItsLastTransferSoThatAReceiptClosedAtO
 TEST_F(KernelBehaviour, aCloseWhileTheWriteIsInFlightEndsItWithOperationAborted) {
     HANDLE file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
     printer_.node().holdTransfers(true);
-    Overlapped write;
+    Transfer write;
     EXPECT_FALSE(WriteFile(file, "\x1b@", 2, nullptr, &write.overlapped)) << "the transfer has not ended";
     EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
     CloseHandle(file);
@@ -59,18 +49,18 @@ TEST_F(KernelBehaviour, aCloseWhileTheWriteIsInFlightEndsItWithOperationAborted)
 
 TEST_F(KernelBehaviour, aFailedReadTransferIsAnErrorOfThatReadNotAnUnplugAndAZeroLengthPacketEndsNoRead) {
     HANDLE file = openPipe(path_, GENERIC_READ | GENERIC_WRITE);
-    Overlapped failing;
+    Transfer failing;
     ASSERT_FALSE(ReadFile(file, failing.buffer, sizeof failing.buffer, nullptr, &failing.overlapped));
     printer_.node().failNextRead();
     DWORD bytes = 0;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), failing.end(file, bytes));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), endOf(file, failing, bytes));
     EXPECT_TRUE(backend().holds(printer_.devnode())) << "the printer is still there";
 
-    Overlapped next;
+    Transfer next;
     ASSERT_FALSE(ReadFile(file, next.buffer, sizeof next.buffer, nullptr, &next.overlapped));
     printer_.node().sendZeroLengthPacket();
     ASSERT_TRUE(printer_.send("\x12"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), next.end(file, bytes));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), endOf(file, next, bytes));
     EXPECT_EQ(1u, bytes);
     EXPECT_EQ('\x12', next.buffer[0]);
     CloseHandle(file);
@@ -92,7 +82,7 @@ TEST_F(KernelBehaviour, aPrinterClosedWhileAnotherKeepsTheIoThreadPollingOpensAg
             continue;
         }
         // A waiting read puts the descriptor in the I/O thread's poll.
-        Overlapped read;
+        Transfer read;
         ReadFile(file, read.buffer, 1, nullptr, &read.overlapped);
         EXPECT_TRUE(waitUntil([this] { return printer_.node().isPolled(); }));
         CloseHandle(file);
