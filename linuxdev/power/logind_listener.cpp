@@ -86,6 +86,7 @@ void LogindListener::run() {
 }
 
 bool LogindListener::reconnect(unsigned waitMs) {
+    // "off: the system bus connection was lost (...)": off for now, and on again once connected.
     std::string lostBecause = state();
     for (;;) {
         setState(lostBecause + "; connecting again in " + std::to_string(waitMs / 1000) + " s");
