@@ -115,6 +115,7 @@ bool isSupportedPair(int vid, int pid) {
 
 std::vector<NativeCandidate> listNativeCandidates(libusb_context *context) {
     std::vector<NativeCandidate> found;
+    std::vector<PrinterInstance> instances;
     if (context == nullptr) return found;
     bool printerClassToo = printerClassWanted();
     libusb_device **list = nullptr;
@@ -129,12 +130,17 @@ std::vector<NativeCandidate> listNativeCandidates(libusb_context *context) {
         int packetSize = libusb_get_max_packet_size(device, candidate.inEndpoint);
         if (packetSize > 0) candidate.inPacketSize = packetSize;
         candidate.portPath = portPathOf(device);
-        candidate.interfacePath = usbInterfacePath(GUID_NATIVE_USB_INTERFACE, descriptor.idVendor, descriptor.idProduct,
-                                                   instanceName(serialOf(candidate.portPath), candidate.portPath));
+        instances.push_back(PrinterInstance{descriptor.idVendor, descriptor.idProduct, serialOf(candidate.portPath),
+                                            candidate.portPath});
         candidate.device.reset(libusb_ref_device(device), libusb_unref_device);
         found.push_back(std::move(candidate));
     }
     if (list != nullptr) libusb_free_device_list(list, 1);
+    std::vector<std::string> names = instanceNames(instances);
+    for (size_t i = 0; i < found.size(); ++i) {
+        const PrinterInstance &printer = instances[i];
+        found[i].interfacePath = usbInterfacePath(GUID_NATIVE_USB_INTERFACE, printer.vid, printer.pid, names[i]);
+    }
     return found;
 }
 

@@ -77,10 +77,7 @@ void NativeDevice::start(const std::shared_ptr<platform::IoRequest> &request, co
         return;
     }
     if (refused != 0) {
-        // The bytes an earlier packet brought stay for the next read.
-        if (transfer.isRead()) {
-            held_.insert(held_.begin(), transfer.bytes.begin(), transfer.bytes.begin() + transfer.got);
-        }
+        keepForNextRead(transfer);
         done.add(request, ERROR_GEN_FAILURE, 0);
         return;
     }
@@ -137,6 +134,7 @@ void NativeDevice::transferBack(NativeTransfer *transfer, Completions &done) {
     if (!transfer->ended && status == LIBUSB_TRANSFER_NO_DEVICE) unplug(done);
     if (transfer->ended) return forget(transfer);
     if (transfer->isRead()) transfer->got += actual;
+    if (status == LIBUSB_TRANSFER_STALL) noteHalted(transfer->usb->endpoint);
     DWORD count = transfer->isRead() ? transfer->got : actual;
     switch (status) {
     case LIBUSB_TRANSFER_COMPLETED:
@@ -152,13 +150,31 @@ void NativeDevice::transferBack(NativeTransfer *transfer, Completions &done) {
         }
         break;
     case LIBUSB_TRANSFER_CANCELLED:
+        keepForNextRead(*transfer);
         end(*transfer, ERROR_OPERATION_ABORTED, 0, done);
         break;
     default:
+        // A stall, a protocol error or an overflow fails the request, but not the bytes earlier packets brought.
+        keepForNextRead(*transfer);
         end(*transfer, ERROR_GEN_FAILURE, 0, done);
         break;
     }
     forget(transfer);
+}
+
+void NativeDevice::noteHalted(unsigned char endpoint) {
+    if (std::find(halted_.begin(), halted_.end(), endpoint) == halted_.end()) halted_.push_back(endpoint);
+}
+
+std::vector<unsigned char> NativeDevice::takeHaltedEndpoints() {
+    std::vector<unsigned char> halted;
+    halted.swap(halted_);
+    return halted;
+}
+
+void NativeDevice::keepForNextRead(NativeTransfer &transfer) {
+    if (!transfer.isRead()) return;
+    held_.insert(held_.begin(), transfer.bytes.begin(), transfer.bytes.begin() + transfer.got);
 }
 
 // A short packet ends a bulk transfer but not a serial read: it goes on for the rest of its length until a

@@ -47,6 +47,8 @@ public:
     void clearReceived() { held_.clear(); }
     // The printer went: requests in flight end with ERROR_DEVICE_NOT_CONNECTED.
     void unplug(Completions &done);
+    // The endpoints whose transfers came back stalled since the last call, for a clear-halt request each.
+    std::vector<unsigned char> takeHaltedEndpoints();
     // libusb handed the transfer back: continue a read, or end the request; frees the transfer once it is done.
     void transferBack(NativeTransfer *transfer, Completions &done);
 
@@ -59,6 +61,10 @@ private:
     void abort(NativeTransfer &transfer, DWORD error, Completions &done);
     void forget(NativeTransfer *transfer);
     void continueRead(NativeTransfer &transfer, Completions &done);
+    // A stalled endpoint stays halted, failing every later transfer, until the host clears it.
+    void noteHalted(unsigned char endpoint);
+    // A read that ends without its bytes leaves them, oldest first, for the next read.
+    void keepForNextRead(NativeTransfer &transfer);
     // Ends a read successfully: its bytes to the caller, a packet's surplus kept for the next read.
     void deliver(NativeTransfer &transfer, Completions &done);
 
@@ -67,6 +73,7 @@ private:
     bool gone_ = false;
     int openFiles_ = 0;
     std::vector<std::unique_ptr<NativeTransfer>> transfers_;
+    std::vector<unsigned char> halted_;
     // Bytes the printer sent beyond what the read they came for wanted, oldest first.
     std::string held_;
 };

@@ -22,6 +22,23 @@ NativeFile::NativeFile(NativeBackend &backend, std::shared_ptr<NativeDevice> dev
       device_(std::move(device)),
       timeouts_(nativeDefaultTimeouts()) {}
 
+void NativeFile::startIo(const std::shared_ptr<platform::IoRequest> &request) {
+    clearHalts();
+    SharedDeviceFile::startIo(request);
+}
+
+void NativeFile::clearHalts() {
+    std::vector<unsigned char> halted;
+    {
+        std::lock_guard<std::mutex> guard(backend_.mutex());
+        if (refusal() != ERROR_SUCCESS) return;
+        halted = device_->takeHaltedEndpoints();
+    }
+    // A synchronous control request: without the lock, which the events thread needs to complete transfers. A
+    // clear that fails leaves the next transfer to fail as the stall did.
+    for (unsigned char endpoint : halted) libusb_clear_halt(device_->handle(), endpoint);
+}
+
 void NativeFile::start(const std::shared_ptr<platform::IoRequest> &request, Completions &done) {
     device_->start(request, identity(), timeouts_, done);
     if (device_->isGone()) backend_.forget(device_);

@@ -21,8 +21,12 @@ public:
     DWORD control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize, DWORD &bytesReturned) override;
     DWORD purge(DWORD flags) override;
     void close() override;
+    void startIo(const std::shared_ptr<platform::IoRequest> &request) override;
 
 private:
+    // Clears the halt of every endpoint a transfer found stalled, as a careful libusb client does before it uses
+    // the endpoint again: neither a later transfer nor reopening the device does.
+    void clearHalts();
     void start(const std::shared_ptr<platform::IoRequest> &request, Completions &done) override;
 
     NativeBackend &backend_;

@@ -10,7 +10,6 @@
 
 #include "linuxdev/interface_path.h"
 #include "linuxdev/open_error.h"
-#include "linuxdev/udev_monitor.h"
 #include "linuxdev/usblp_file.h"
 
 namespace linuxdev {
@@ -35,6 +34,8 @@ std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path
     // A thread stopping after the last close must be gone before the next starts. Waited for before the lookup:
     // from it to the new device's listing the lock is not let go, or a second open of the node would meet EBUSY.
     ioEnded_.wait(lock, [this] { return !ioThread_.isStopping(); });
+    // Nor may a descriptor of the node wait to be closed: the node would refuse the open with EBUSY.
+    retiredClosed_.wait(lock, [this] { return retired_.empty(); });
     platform::Pipe pipe = platform::Pipe::Device;
     // usblp takes one open at a time: every handle of the process shares the descriptor already open.
     for (const auto &device : devices_) {
@@ -42,6 +43,15 @@ std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path
         device->fileOpened();
         return std::make_shared<UsblpFile>(*this, device, pipe);
     }
+    if (!monitor_) monitor_ = std::make_unique<UdevMonitor>();
+    std::shared_ptr<UsblpDevice> device = openNode(name, pipe, error);
+    // Events the thread's loop will not read would be stale when it next starts.
+    if (!ioThread_.isRunning()) monitor_.reset();
+    if (!device) return nullptr;
+    return std::make_shared<UsblpFile>(*this, device, pipe);
+}
+
+std::shared_ptr<UsblpDevice> UsblpBackend::openNode(const std::string &name, platform::Pipe &pipe, DWORD &error) {
     for (const UsblpNode &node : listUsblpNodes()) {
         if (!platform::pipeOf(name, node.interfacePath, pipe)) continue;
         int fd = ::open(node.devnode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -54,7 +64,7 @@ std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path
         device->fileOpened();
         if (!ioThread_.isRunning()) ioThread_.start([this] { runIo(); });
         wakeIoThread();
-        return std::make_shared<UsblpFile>(*this, device, pipe);
+        return device;
     }
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
@@ -76,12 +86,31 @@ std::vector<platform::DeviceInterface> UsblpBackend::interfaces(const GUID *inte
 void UsblpBackend::forget(const std::shared_ptr<UsblpDevice> &device) {
     auto found = std::find(devices_.begin(), devices_.end(), device);
     if (found != devices_.end()) devices_.erase(found);
+    retire(device->takeDescriptor());
     wakeIoThread();
 }
 
-bool UsblpBackend::fileClosed(const std::shared_ptr<UsblpDevice> &device) {
+void UsblpBackend::retire(int fd) {
+    if (fd < 0) return;
+    if (!ioThread_.isRunning() || std::this_thread::get_id() == ioThreadId_) {
+        ::close(fd);
+        return;
+    }
+    retired_.push_back(fd);
+}
+
+void UsblpBackend::closeRetired() {
+    for (int fd : retired_) ::close(fd);
+    retired_.clear();
+    retiredClosed_.notify_all();
+}
+
+bool UsblpBackend::fileClosed(std::unique_lock<std::mutex> &lock, const std::shared_ptr<UsblpDevice> &device) {
     device->fileClosed();
-    if (device->openFiles() == 0) forget(device);
+    if (device->openFiles() == 0) {
+        forget(device);
+        retiredClosed_.wait(lock, [this] { return retired_.empty(); });
+    }
     return devices_.empty();
 }
 
@@ -133,16 +162,22 @@ void UsblpBackend::noticeRemovals(const std::vector<std::string> &syspaths, Comp
 }
 
 void UsblpBackend::runIo() {
-    UdevMonitor monitor;
     std::unique_lock<std::mutex> lock(mutex_);
+    UdevMonitor &monitor = *monitor_;
+    ioThreadId_ = std::this_thread::get_id();
     // Ends with the last open printer, or when told to.
     while (!ioThread_.isStopping() && !devices_.empty()) {
         std::vector<pollfd> fds{{wakeup_.fd(), POLLIN, 0}, {monitor.fd(), POLLIN, 0}};
         std::vector<std::shared_ptr<UsblpDevice>> polled = devices_;
-        for (const auto &device : polled) fds.push_back(pollfd{device->fd(), device->pollEvents(), 0});
+        std::vector<unsigned> submissions;
+        for (const auto &device : polled) {
+            fds.push_back(pollfd{device->fd(), device->pollEvents(), 0});
+            submissions.push_back(device->submissions());
+        }
         lock.unlock();
         int ready = ::poll(fds.data(), fds.size(), -1);
         lock.lock();
+        closeRetired();
         if (ready <= 0) continue;
         Completions done;
         if ((fds[0].revents & POLLIN) != 0) wakeup_.drain();
@@ -152,13 +187,16 @@ void UsblpBackend::runIo() {
             short revents = fds[i + 2].revents;
             // A printer closed or gone while poll ran is no longer this descriptor's owner.
             if (revents == 0 || device->isGone() || device->fd() != fds[i + 2].fd) continue;
-            device->service(revents, done);
+            device->service(revents, submissions[i], done);
             if (device->isGone()) forget(device);
         }
         lock.unlock();
         done.run();
         lock.lock();
     }
+    closeRetired();
+    monitor_.reset();
+    ioThreadId_ = std::thread::id();
     ioThread_.loopEnded();
 }
 

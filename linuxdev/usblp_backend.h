@@ -12,10 +12,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "files/device_namespace.h"
 #include "linuxdev/backend_thread.h"
+#include "linuxdev/udev_monitor.h"
 #include "linuxdev/usblp_device.h"
 #include "linuxdev/wakeup.h"
 
@@ -31,10 +33,11 @@ public:
     std::vector<platform::DeviceInterface> interfaces(const GUID *interfaceClass, bool presentOnly) override;
 
     std::mutex &mutex() { return mutex_; }
-    // With the lock held. A printer that went is no longer shared with new opens.
+    // With the lock held. A printer that went is no longer shared with new opens; its descriptor is closed.
     void forget(const std::shared_ptr<UsblpDevice> &device);
-    // With the lock held: true when that was the last open printer, and the I/O thread should now stop.
-    bool fileClosed(const std::shared_ptr<UsblpDevice> &device);
+    // With the lock held: true when that was the last open printer, and the I/O thread should now stop. When it was
+    // the printer's last file, returns only once its descriptor is closed, so that the node can be opened again.
+    bool fileClosed(std::unique_lock<std::mutex> &lock, const std::shared_ptr<UsblpDevice> &device);
     // Safe with or without the lock.
     void wakeIoThread();
     // Without the lock: ends the I/O thread and joins it; unless `always`, only when no printer is open (one may
@@ -50,14 +53,31 @@ public:
 
 private:
     UsblpBackend();
+    // With the lock held: opens the printer's node and lists the new device, starting the I/O thread.
+    std::shared_ptr<UsblpDevice> openNode(const std::string &name, platform::Pipe &pipe, DWORD &error);
     void runIo();
     void noticeRemovals(const std::vector<std::string> &syspaths, Completions &done);
+    // With the lock held: closes the descriptor where no poll() holds it. A poll keeps a reference to every file it
+    // waits on until it returns (__pollwait's get_file, poll_freewait's fput in fs/select.c), and usblp_release runs
+    // only after the last: a close() beside the I/O thread's poll would leave the node refusing opens with EBUSY
+    // until that poll happened to return. So a descriptor the I/O thread may be polling is closed by that thread.
+    void retire(int fd);
+    // On the I/O thread, with the lock held, after its poll returned.
+    void closeRetired();
 
     std::mutex mutex_;
     // The printers open in this process and still present.
     std::vector<std::shared_ptr<UsblpDevice>> devices_;
     std::condition_variable ioEnded_;
+    // Descriptors for the I/O thread to close after its poll, and its notice that it did.
+    std::vector<int> retired_;
+    std::condition_variable retiredClosed_;
+    std::thread::id ioThreadId_;
     Wakeup wakeup_;
+    // udev's events, listened to from before the first printer's lookup to the I/O thread's end: a printer unplugged
+    // as it is opened must not go unnoticed while the thread starts (usblp tells nothing of an unplug until a
+    // request meets ENODEV).
+    std::unique_ptr<UdevMonitor> monitor_;
     BackendThread ioThread_{ioEnded_};
 };
 

@@ -9,10 +9,10 @@
 namespace linuxdev {
 namespace {
 
-// The errors by which usblp (and a hung-up emulation) says the printer is no longer there.
-bool meansUnplugged(int error) {
-    return error == ENODEV || error == EIO || error == EPIPE || error == ESHUTDOWN || error == ENXIO;
-}
+// The one error by which usblp says the printer is no longer there (usblp_rtest and usblp_wtest: !present). EIO is a
+// failed transfer of a printer still there (usblp_read: rstatus < 0, the read resubmitted; a CRC error, babble, a
+// stalled endpoint), which the next read may well get past.
+bool meansUnplugged(int error) { return error == ENODEV; }
 
 bool meansTryLater(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
@@ -20,16 +20,14 @@ bool meansTryLater(int error) { return error == EAGAIN || error == EWOULDBLOCK |
 
 UsblpDevice::UsblpDevice(UsblpNode node, int fd) : node_(std::move(node)), fd_(fd) {}
 
-UsblpDevice::~UsblpDevice() { closeDescriptor(); }
-
-void UsblpDevice::closeDescriptor() {
-    if (fd_ < 0) return;
-    ::close(fd_);
-    fd_ = -1;
+UsblpDevice::~UsblpDevice() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
-void UsblpDevice::fileClosed() {
-    if (--openFiles_ == 0) closeDescriptor();
+int UsblpDevice::takeDescriptor() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
 }
 
 void UsblpDevice::startRead(const std::shared_ptr<platform::IoRequest> &request, const void *file, Completions &done) {
@@ -84,12 +82,16 @@ short UsblpDevice::pollEvents() const {
     return events;
 }
 
-void UsblpDevice::service(short revents, Completions &done) {
-    // usblp itself reports a vanished printer by ENODEV on the next call; a hang-up or error says so earlier.
+void UsblpDevice::service(short revents, unsigned submissionsPolled, Completions &done) {
+    // usblp_poll reports only POLLIN and POLLOUT; a vanished printer shows as ENODEV on the request that waited. A
+    // hang-up or an error could not be waited on again: should a descriptor ever report one, it is taken for gone
+    // rather than polled in a loop.
     if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         unplug(done);
         return;
     }
+    // POLLOUT says the write path is idle, unless a transfer was submitted after poll looked.
+    if ((revents & POLLOUT) != 0 && submissionsPolled == submissions_) transferInFlight_ = false;
     if ((revents & POLLIN) != 0) serveReads(done);
     if ((revents & POLLOUT) != 0) serveWrites(done);
 }
@@ -100,7 +102,6 @@ void UsblpDevice::unplug(Completions &done) {
         for (Pending &p : *queue) done.add(p.request, ERROR_DEVICE_NOT_CONNECTED, p.done);
         queue->clear();
     }
-    closeDescriptor();
 }
 
 void UsblpDevice::serveReads(Completions &done) {
@@ -148,6 +149,8 @@ UsblpDevice::Step UsblpDevice::writeFront(Completions &done) {
         ssize_t put = ::write(fd_, bytes + front.done, front.request->length() - front.done);
         if (put > 0) {
             front.done += static_cast<DWORD>(put);
+            transferInFlight_ = true;
+            ++submissions_;
             continue;
         }
         if (put < 0 && meansTryLater(errno)) return Step::Waiting;
@@ -156,6 +159,11 @@ UsblpDevice::Step UsblpDevice::writeFront(Completions &done) {
         writes_.pop_front();
         return Step::Finished;
     }
+    // In O_NONBLOCK usblp's write returns once it submitted the transfer ("Presume that it's going to complete well"
+    // in usblp_write), and the last close kills a transfer still in flight (usblp_release). As a write to the
+    // printer class driver on Windows, the request ends when its last transfer has: when poll says the write path
+    // is idle.
+    if (transferInFlight_) return Step::Waiting;
     done.add(front.request, ERROR_SUCCESS, front.done);
     writes_.pop_front();
     return Step::Finished;

@@ -28,8 +28,11 @@ public:
     int openFiles() const { return openFiles_; }
     size_t pendingReads() const { return reads_.size(); }
     void fileOpened() { ++openFiles_; }
-    // Closes the descriptor with the last file.
-    void fileClosed();
+    void fileClosed() { --openFiles_; }
+    // Hands the descriptor to the backend, which closes it where no poll holds it; -1 once handed.
+    int takeDescriptor();
+    // Write transfers submitted so far: poll's POLLOUT is about the write path as it was when the set was made.
+    unsigned submissions() const { return submissions_; }
 
     // Tries the transfer at once; otherwise queues it as pending. `file` names the open file it came through.
     void startRead(const std::shared_ptr<platform::IoRequest> &request, const void *file, Completions &done);
@@ -38,12 +41,13 @@ public:
     void cancel(const platform::IoRequest &request, Completions &done) override;
     // Ends every request of that file with `error`.
     void endRequestsOf(const void *file, DWORD error, Completions &done) override;
-    // What poll should watch for: POLLIN while reads wait, POLLOUT while writes wait.
+    // What poll should watch for: POLLIN while reads wait, POLLOUT while writes wait (usblp reports POLLOUT once the
+    // write path is idle: no transfer in flight).
     short pollEvents() const;
-    // After poll reported `revents` for the descriptor.
-    void service(short revents, Completions &done);
-    // The printer went: requests in flight end with ERROR_DEVICE_NOT_CONNECTED, and the descriptor is closed so
-    // that the printer, when it is back, can be opened again.
+    // After poll reported `revents` for the descriptor, in a set made when submissions() was `submissionsPolled`.
+    void service(short revents, unsigned submissionsPolled, Completions &done);
+    // The printer went: requests in flight end with ERROR_DEVICE_NOT_CONNECTED. The backend then closes the
+    // descriptor, so that the printer, when it is back, can be opened again.
     void unplug(Completions &done);
 
 private:
@@ -60,12 +64,14 @@ private:
     void serveReads(Completions &done);
     void serveWrites(Completions &done);
     void pendOrAbort(std::deque<Pending> &queue, Completions &done);
-    void closeDescriptor();
 
     const UsblpNode node_;
     int fd_;
     bool gone_ = false;
     int openFiles_ = 0;
+    // A write transfer was submitted and poll has not yet reported the write path idle since.
+    bool transferInFlight_ = false;
+    unsigned submissions_ = 0;
     std::deque<Pending> reads_;
     std::deque<Pending> writes_;
 };

@@ -36,9 +36,9 @@ void UsblpFile::close() {
     Completions done;
     bool lastOfAll = false;
     {
-        std::lock_guard<std::mutex> guard(backend_.mutex());
+        std::unique_lock<std::mutex> lock(backend_.mutex());
         if (!beginClose(done)) return;
-        lastOfAll = backend_.fileClosed(device_);
+        lastOfAll = backend_.fileClosed(lock, device_);
     }
     done.run();
     if (lastOfAll) backend_.stopIoThread();

@@ -24,7 +24,7 @@ int hexAttribute(udev_device *device, const char *name) {
 }
 
 // False for a usbmisc node that is no usblp printer (a node without a usb_device above it, or not lp*).
-bool describe(udev_device *misc, UsblpNode &node) {
+bool describe(udev_device *misc, UsblpNode &node, PrinterInstance &instance) {
     const char *sysname = udev_device_get_sysname(misc);
     const char *devnode = udev_device_get_devnode(misc);
     if (sysname == nullptr || devnode == nullptr || std::strncmp(sysname, "lp", 2) != 0) return false;
@@ -37,8 +37,7 @@ bool describe(udev_device *misc, UsblpNode &node) {
     node.devnode = devnode;
     node.syspath = udev_device_get_syspath(misc);
     node.usbDeviceSyspath = udev_device_get_syspath(usb);
-    node.interfacePath =
-        usbPrintInterfacePath(node.vid, node.pid, instanceName(attribute(usb, "serial"), udev_device_get_sysname(usb)));
+    instance = PrinterInstance{node.vid, node.pid, attribute(usb, "serial"), udev_device_get_sysname(usb)};
     return true;
 }
 
@@ -46,6 +45,7 @@ bool describe(udev_device *misc, UsblpNode &node) {
 
 std::vector<UsblpNode> listUsblpNodes() {
     std::vector<UsblpNode> nodes;
+    std::vector<PrinterInstance> instances;
     udev *context = udev_new();
     if (context == nullptr) return nodes;
     udev_enumerate *enumeration = udev_enumerate_new(context);
@@ -57,12 +57,19 @@ std::vector<UsblpNode> listUsblpNodes() {
             udev_device *misc = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
             if (misc == nullptr) continue;
             UsblpNode node;
-            if (describe(misc, node)) nodes.push_back(node);
+            PrinterInstance instance;
+            if (describe(misc, node, instance)) {
+                nodes.push_back(node);
+                instances.push_back(instance);
+            }
             udev_device_unref(misc);
         }
         udev_enumerate_unref(enumeration);
     }
     udev_unref(context);
+    std::vector<std::string> names = instanceNames(instances);
+    for (size_t i = 0; i < nodes.size(); ++i)
+        nodes[i].interfacePath = usbPrintInterfacePath(nodes[i].vid, nodes[i].pid, names[i]);
     return nodes;
 }
 

@@ -5,10 +5,13 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 
+#include "kernel/time_scale.h"
 #include "linuxdev/power/logind_bus.h"
 #include "user32/broadcast.h"
 
@@ -17,6 +20,10 @@ namespace {
 
 const char inhibitorWho[] = "VIRIVOREzu";
 const char inhibitorWhy[] = "The receipt printer is sent its suspend command first";
+
+// After a lost connection: the first wait before connecting again, doubled at each failure up to the last.
+const unsigned firstReconnectMs = 1000;
+const unsigned lastReconnectMs = 60000;
 
 std::string errorText(const sd_bus_error *error, int result) {
     if (error != nullptr && error->message != nullptr) return error->message;
@@ -64,11 +71,53 @@ LogindListener::~LogindListener() {
 }
 
 void LogindListener::run() {
-    // Subscribed before the lock is asked for, on the same connection: the bus installs the match first, so no
-    // PrepareForSleep can pass between the two.
-    if (subscribe() && requestInhibitor()) loop();
-    // The lock must not outlive the listening: logind would wait for it at every suspend.
-    releaseInhibitor();
+    unsigned waitMs = firstReconnectMs;
+    for (;;) {
+        // Subscribed before the lock is asked for, on the same connection: the bus installs the match first, so no
+        // PrepareForSleep can pass between the two.
+        if (subscribe() && requestInhibitor()) loop();
+        // The lock must not outlive the listening: logind would wait for it at every suspend.
+        releaseInhibitor();
+        // Logind or the bus daemon restarted (a package upgrade): without a new connection the next suspend would
+        // send the printer no suspend command.
+        if (!lost_ || stopping() || !reconnect(waitMs)) return;
+        waitMs = std::min(waitMs * 2, lastReconnectMs);
+    }
+}
+
+bool LogindListener::reconnect(unsigned waitMs) {
+    // "off: the system bus connection was lost (...)": off for now, and on again once connected.
+    std::string lostBecause = state();
+    for (;;) {
+        setState(lostBecause + "; connecting again in " + std::to_string(waitMs / 1000) + " s");
+        if (!waitForStop(waitMs)) return false;
+        std::string reason;
+        sd_bus *bus = openSystemBus(reason);
+        if (bus != nullptr) {
+            matchSlot_ = sd_bus_slot_unref(matchSlot_);
+            inhibitCall_ = sd_bus_slot_unref(inhibitCall_);
+            sd_bus_flush_close_unref(bus_);
+            bus_ = bus;
+            done_ = false;
+            lost_ = false;
+            reconnected_ = true;
+            setState("on: connecting to logind again");
+            return true;
+        }
+        waitMs = std::min(waitMs * 2, lastReconnectMs);
+    }
+}
+
+// False when a stop came first. The wait is the layer's time scale's, like every specified delay.
+bool LogindListener::waitForStop(unsigned waitMs) {
+    platform::Clock::time_point end = platform::deadlineAfter(waitMs);
+    for (;;) {
+        if (stopping()) return false;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - platform::Clock::now()).count();
+        if (left <= 0) return true;
+        pollfd wake{wakeFd_, POLLIN, 0};
+        poll(&wake, 1, static_cast<int>(left));
+    }
 }
 
 void LogindListener::markEnded() {
@@ -104,6 +153,11 @@ void LogindListener::setState(const std::string &state) {
 void LogindListener::end(const std::string &reason) {
     done_ = true;
     setState("off: " + reason);
+}
+
+void LogindListener::loseConnection(int result) {
+    end(std::string("the system bus connection was lost (") + std::strerror(-result) + ")");
+    lost_ = true;
 }
 
 bool LogindListener::stopping() {
@@ -172,6 +226,8 @@ int LogindListener::onInhibitReply(sd_bus_message *message, void *self, sd_bus_e
     }
     if (logindAbsent(error)) {
         listener->end("no logind on the system bus, so the library is not told of suspend and resume");
+        // Back on a restarted bus before logind is: it will come.
+        if (listener->reconnected_) listener->lost_ = true;
         return 0;
     }
     // Refused (a policy), but the signal still comes: the events are delivered, only without the guarantee.
@@ -218,7 +274,7 @@ void LogindListener::loop() {
     for (;;) {
         int result = sd_bus_process(bus_, nullptr);
         if (result < 0) {
-            end(std::string("the system bus connection was lost (") + std::strerror(-result) + ")");
+            loseConnection(result);
             return;
         }
         if (done_ || stopping()) return;
@@ -230,7 +286,7 @@ void LogindListener::loop() {
 bool LogindListener::waitForTraffic() {
     int events = sd_bus_get_events(bus_);
     if (events < 0) {
-        end(std::string("the system bus connection was lost (") + std::strerror(-events) + ")");
+        loseConnection(events);
         return false;
     }
     pollfd fds[2] = {{sd_bus_get_fd(bus_), static_cast<short>(events), 0}, {wakeFd_, POLLIN, 0}};

@@ -28,7 +28,9 @@ public:
     LogindListener(const LogindListener &) = delete;
     LogindListener &operator=(const LogindListener &) = delete;
 
-    // The thread's body. Returns once stopped, when logind is absent, or when the bus connection is lost.
+    // The thread's body. Returns once stopped or when logind is absent. When the bus connection is lost (logind or
+    // the bus daemon restarted), it connects again, waiting 1 s, then twice as long after each failure up to a
+    // minute; the probe's line says so meanwhile.
     void run();
     // The thread's last act, after run and after the layer stopped counting it as live: ends waitUntilEnded.
     void markEnded();
@@ -57,6 +59,10 @@ private:
     void loop();
     bool stopping();
     void end(const std::string &reason);
+    void loseConnection(int result);
+    // Waits, then opens a new connection until one opens; false when a stop came first.
+    bool reconnect(unsigned waitMs);
+    bool waitForStop(unsigned waitMs);
     void setState(const std::string &state);
 
     sd_bus *bus_;
@@ -68,6 +74,10 @@ private:
     bool sleeping_ = false;
     // Set when logind or the bus leaves nothing to listen to.
     bool done_ = false;
+    // Set when the connection was lost, rather than logind found absent or a stop asked for.
+    bool lost_ = false;
+    // On a connection made after one was lost.
+    bool reconnected_ = false;
 
     std::mutex lock_;
     std::condition_variable changed_;

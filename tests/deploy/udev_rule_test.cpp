@@ -1,5 +1,7 @@
-// The udev rule shipped for real printers: it must give the group every printer the library supports, and only
-// those, on both kinds of node, and its rules must match rather than assign.
+// The udev rule and the CUPS USB quirks file shipped for real printers. The rule must give the library's own group
+// every printer the library supports, and only those, on both kinds of node, the USB device node only when the
+// device has a vendor-specific interface, and its rules must match rather than assign. The quirks file must keep
+// CUPS's USB backend away from every supported printer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,8 +50,10 @@ std::string value(const std::string &line, const std::string &key) {
 
 // A key meant to match but written with one '=' assigns instead, and the rule then matches every device.
 bool assignsAMatchKey(const std::string &line) {
-    static const char *const matchKeys[] = {"SUBSYSTEM",      "KERNEL",          "ATTRS{idVendor}", "ATTRS{idProduct}",
-                                            "ATTR{idVendor}", "ATTR{idProduct}", "ENV{DEVTYPE}"};
+    static const char *const matchKeys[] = {"SUBSYSTEM",       "KERNEL",
+                                            "ATTRS{idVendor}", "ATTRS{idProduct}",
+                                            "ATTR{idVendor}",  "ATTR{idProduct}",
+                                            "ENV{DEVTYPE}",    "ENV{ID_USB_INTERFACES}"};
     for (const char *key : matchKeys) {
         size_t at = line.find(std::string(key) + "=");
         if (at == std::string::npos) continue;
@@ -61,7 +65,9 @@ bool assignsAMatchKey(const std::string &line) {
 
 void readRule(const std::string &line, Rules &rules) {
     if (assignsAMatchKey(line)) rules.faults.push_back("assigns a match key: " + line);
-    if (line.find("GROUP=\"") == std::string::npos) rules.faults.push_back("gives no group: " + line);
+    if (line.find("GROUP=\"virivorezu\"") == std::string::npos) {
+        rules.faults.push_back("not for the library's group: " + line);
+    }
     if (line.find("MODE=\"0660\"") == std::string::npos) rules.faults.push_back("not mode 0660: " + line);
     std::string subsystem = value(line, "SUBSYSTEM");
     if (subsystem == "usbmisc") {
@@ -69,6 +75,10 @@ void readRule(const std::string &line, Rules &rules) {
         rules.usblpNodes.emplace(value(line, "ATTRS{idVendor}"), value(line, "ATTRS{idProduct}"));
     } else if (subsystem == "usb") {
         if (value(line, "ENV{DEVTYPE}") != "usb_device") rules.faults.push_back("not for devices: " + line);
+        // usbfs lets its opener detach drivers and reset the device: only for a vendor-specific interface.
+        if (value(line, "ENV{ID_USB_INTERFACES}") != "*:ff????:*") {
+            rules.faults.push_back("usbfs for any interface: " + line);
+        }
         rules.usbDeviceNodes.emplace(value(line, "ATTR{idVendor}"), value(line, "ATTR{idProduct}"));
     } else {
         rules.faults.push_back("for neither kind of node: " + line);
@@ -96,4 +106,21 @@ TEST(UdevRule, givesTheGroupEverySupportedPrinterOnBothKindsOfNode) {
     EXPECT_EQ(static_cast<size_t>(SUPPORTED_DEVICE_PAIRS), supported.size());
     EXPECT_EQ(supported, rules.usblpNodes);
     EXPECT_EQ(supported, rules.usbDeviceNodes);
+}
+
+TEST(CupsQuirks, keepsCupsUsbBackendAwayFromEverySupportedPrinter) {
+    std::ifstream file(VIRI_CUPS_QUIRKS);
+    ASSERT_TRUE(file) << VIRI_CUPS_QUIRKS;
+    std::set<Pair> blacklisted;
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        // "0xVVVV 0xPPPP blacklist", as CUPS's usb backend reads it.
+        ASSERT_EQ(23u, line.size()) << line;
+        EXPECT_EQ("0x", line.substr(0, 2)) << line;
+        EXPECT_EQ(" 0x", line.substr(6, 3)) << line;
+        EXPECT_EQ(" blacklist", line.substr(13)) << line;
+        blacklisted.emplace(lowerCase(line.substr(2, 4)), lowerCase(line.substr(9, 4)));
+    }
+    EXPECT_EQ(supportedPairs(), blacklisted);
 }

@@ -198,6 +198,17 @@ void EmulatedNativePrinter::pauseOut(bool paused) {
     progress();
 }
 
+void EmulatedNativePrinter::stallIn() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    inHalted_ = true;
+    progress();
+}
+
+int EmulatedNativePrinter::inHaltsCleared() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return inHaltsCleared_;
+}
+
 void EmulatedNativePrinter::holdInterfaceElsewhere(bool held) {
     std::lock_guard<std::mutex> guard(mutex_);
     heldElsewhere_ = held;
@@ -268,7 +279,10 @@ void EmulatedNativePrinter::progress() {
     for (auto it = pending_.begin(); it != pending_.end();) {
         std::shared_ptr<Urb> urb = *it;
         bool in = (urb->endpoint & 0x80) != 0;
-        if (in && !in_.empty()) {
+        if (in && inHalted_) {
+            it = pending_.erase(it);
+            finish(urb, -EPIPE, 0);
+        } else if (in && !in_.empty()) {
             it = pending_.erase(it);
             fillIn(urb);
         } else if (!in && !outPaused_) {
@@ -327,6 +341,21 @@ int EmulatedNativePrinter::nameDriver(UMockdevIoctlClient *client) {
     auto *record = static_cast<usbdevfs_getdriver *>(static_cast<void *>(data->data));
     std::snprintf(record->driver, sizeof record->driver, "%s", kernelDriver_.c_str());
     g_object_unref(data);
+    return 0;
+}
+
+int EmulatedNativePrinter::clearHalt(UMockdevIoctlClient *client) {
+    GError *error = nullptr;
+    UMockdevIoctlData *data =
+        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(unsigned int), &error);
+    g_clear_error(&error);
+    if (data == nullptr) return EFAULT;
+    unsigned int endpoint = *static_cast<unsigned int *>(static_cast<void *>(data->data));
+    g_object_unref(data);
+    if ((endpoint & 0x80) != 0) {
+        inHalted_ = false;
+        ++inHaltsCleared_;
+    }
     return 0;
 }
 
@@ -389,9 +418,10 @@ bool EmulatedNativePrinter::handle(UMockdevIoctlClient *client) {
     } else if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
         if (reap(client)) return true;
         error = unplugged_ ? ENODEV : EAGAIN;
-    } else if (request == USBDEVFS_CLEAR_HALT || request == USBDEVFS_RESETEP || request == USBDEVFS_RESET ||
-               request == USBDEVFS_SETINTERFACE || request == USBDEVFS_SETCONFIGURATION ||
-               request == USBDEVFS_DISCONNECT_CLAIM) {
+    } else if (request == USBDEVFS_CLEAR_HALT) {
+        error = clearHalt(client);
+    } else if (request == USBDEVFS_RESETEP || request == USBDEVFS_RESET || request == USBDEVFS_SETINTERFACE ||
+               request == USBDEVFS_SETCONFIGURATION || request == USBDEVFS_DISCONNECT_CLAIM) {
         error = 0;
     } else {
         error = ENOTTY;

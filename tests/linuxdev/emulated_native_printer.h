@@ -47,6 +47,11 @@ public:
     void send(const std::string &bytes);
     // While paused, OUT URBs stay in flight, as at a printer whose buffer is full.
     void pauseOut(bool paused);
+    // The IN endpoint stalls: the URBs in flight on it and every later one end with EPIPE, until a clear-halt
+    // request for it (usb_clear_halt through USBDEVFS_CLEAR_HALT; reopening does not clear a halt).
+    void stallIn();
+    // Clear-halt requests the host sent for the IN endpoint.
+    int inHaltsCleared();
     // Another program holds the interface: a claim fails with EBUSY.
     void holdInterfaceElsewhere(bool held);
     // A kernel driver is bound to the interface (usbdevfs names it): a claim fails with EBUSY too.
@@ -72,6 +77,7 @@ private:
     int submit(_UMockdevIoctlClient *client);
     int discard(_UMockdevIoctlClient *client);
     int nameDriver(_UMockdevIoctlClient *client);
+    int clearHalt(_UMockdevIoctlClient *client);
 
     NativeIdentity identity_;
     int devnum_ = 0;
@@ -87,6 +93,8 @@ private:
     std::string in_;
     std::string out_;
     bool outPaused_ = false;
+    bool inHalted_ = false;
+    int inHaltsCleared_ = 0;
     bool heldElsewhere_ = false;
     bool claimed_ = false;
     std::string kernelDriver_;

@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "linuxdev/usblp_backend.h"
-#include "single_open.h"
+#include "emulated_usblp_node.h"
 
 namespace linuxdev_test {
 namespace {
@@ -119,7 +119,7 @@ void EmulatedPrinter::plug() {
     // A child that inherited the far end would keep the node from hanging up.
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     terminal_ = ptsname(master_);
-    makeSingleOpen(devnode(), nodeTarget());
+    node_ = EmulatedUsblpNode::plug(devnode());
 }
 
 void EmulatedPrinter::unplug() { removeEntries(true); }
@@ -128,7 +128,6 @@ void EmulatedPrinter::unplugBeforeUdevKnows() { removeEntries(false); }
 
 void EmulatedPrinter::removeEntries(bool announce) {
     auto guard = emulationGuard();
-    forgetSingleOpen(devnode());
     // umockdev sends no remove event of its own, and leaves a child's node behind its parent: leaf first.
     for (const std::string &path : {miscSyspath(), interfaceSyspath(), usbSyspath()}) {
         if (announce) umockdev_testbed_uevent(testbed(), path.c_str(), "remove");
@@ -137,6 +136,8 @@ void EmulatedPrinter::removeEntries(bool announce) {
         umockdev_testbed_remove_device(testbed(), path.c_str());
     }
     unpluggedFlag(handler_).store(true);
+    // Before the terminal hangs up: usblp reports an unplug by ENODEV, never by a hang-up.
+    node_->unplug();
     ::close(master_);
     master_ = -1;
     // Frees the node's name for the next printer plugged under it; umockdev leaves the node itself behind.
@@ -163,18 +164,7 @@ std::string EmulatedPrinter::nodeTarget() const {
 int EmulatedPrinter::descriptorsOnNode() const { return descriptorsOn(nodeTarget()); }
 
 bool EmulatedPrinter::receive(std::string &bytes, size_t count, int boundMs) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-    char chunk[4096];
-    while (bytes.size() < count) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{master_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        ssize_t got = ::read(master_, chunk, std::min(sizeof chunk, count - bytes.size()));
-        if (got <= 0) return false;
-        bytes.append(chunk, static_cast<size_t>(got));
-    }
-    return true;
+    return node_->receive(bytes, count, boundMs);
 }
 
 bool EmulatedPrinter::send(const std::string &bytes) {
@@ -183,23 +173,11 @@ bool EmulatedPrinter::send(const std::string &bytes) {
 
 std::string EmulatedPrinter::drain() {
     std::string bytes;
-    char chunk[4096];
-    pollfd p{master_, POLLIN, 0};
-    while (poll(&p, 1, 100) > 0 && (p.revents & POLLIN) != 0) {
-        ssize_t got = ::read(master_, chunk, sizeof chunk);
-        if (got <= 0) break;
-        bytes.append(chunk, static_cast<size_t>(got));
-    }
+    for (std::string chunk = node_->takeWritten(100); !chunk.empty(); chunk = node_->takeWritten(100)) bytes += chunk;
     return bytes;
 }
 
-std::string EmulatedPrinter::takeWritten(int waitMs) {
-    char chunk[65536];
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, waitMs) <= 0 || (p.revents & POLLIN) == 0) return std::string();
-    ssize_t got = ::read(master_, chunk, sizeof chunk);
-    return got > 0 ? std::string(chunk, static_cast<size_t>(got)) : std::string();
-}
+std::string EmulatedPrinter::takeWritten(int waitMs) { return node_->takeWritten(waitMs); }
 
 size_t EmulatedPrinter::trySend(const std::string &bytes) {
     pollfd p{master_, POLLOUT, 0};

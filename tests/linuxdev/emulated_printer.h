@@ -1,10 +1,14 @@
 // A usblp printer emulated by umockdev in this process (the test binary runs under umockdev-wrapper): the sysfs
 // entries udev lists, the /dev/usb/lpN node, and the far end of that node, through which the test plays the
-// printer. Unplug does what the kernel does, in its order: udev's remove events, the sysfs entries gone leaf first,
-// the node failing with ENODEV, then hung up.
+// printer: the printer's bytes go through umockdev's terminal, the host's through the node's write transfers. Unplug
+// does what the kernel does, in its order: udev's remove events, the sysfs entries gone leaf first, the node failing
+// with ENODEV, then hung up.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "emulated_usblp_node.h"
 
 struct _UMockdevTestbed;
 struct _UMockdevIoctlBase;
@@ -50,6 +54,8 @@ public:
     std::string takeWritten(int waitMs);
     // Sends what the node has room for now without blocking; how many bytes went.
     size_t trySend(const std::string &bytes);
+    // The node as usblp.c makes it (emulated_usblp_node.h): holding transfers, failing reads, zero-length packets.
+    EmulatedUsblpNode &node() { return *node_; }
 
 private:
     std::string usbSyspath() const;
@@ -63,6 +69,7 @@ private:
     // The terminal behind the node, /dev/pts/N.
     std::string terminal_;
     _UMockdevIoctlBase *handler_ = nullptr;
+    std::shared_ptr<EmulatedUsblpNode> node_;
 };
 
 // The one testbed of the process, made at first use.

@@ -44,6 +44,30 @@ TEST_F(Enumeration, printersAreListedUnderWindowsPathsAndDetectionPicksTheSuppor
     EXPECT_EQ(2u, listed(GUID_USBPRINT_INTERFACE).size()) << "back under its old path, on a new node";
 }
 
+TEST_F(Enumeration, twoPrintersOfOneModelWithOneSerialAreEachReachableByTheirPortPath) {
+    PrinterIdentity twinIdentity = identity_;
+    twinIdentity.port = "1-3";
+    EmulatedPrinter twin(twinIdentity);
+    twin.plug();
+
+    std::vector<std::string> paths = listed(GUID_USBPRINT_INTERFACE);
+    std::sort(paths.begin(), paths.end());
+    ASSERT_EQ(
+        (std::vector<std::string>{"\\\\?\\usb#vid_1fc9&pid_2016#MOCK0001&1-1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}",
+                                  "\\\\?\\usb#vid_1fc9&pid_2016#MOCK0001&1-3#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}"}),
+        paths);
+    HANDLE first = openPipe(paths[0], GENERIC_READ | GENERIC_WRITE);
+    HANDLE second = openPipe(paths[1], GENERIC_READ | GENERIC_WRITE);
+    EXPECT_NE(INVALID_HANDLE_VALUE, first);
+    EXPECT_NE(INVALID_HANDLE_VALUE, second) << "the second twin opens too";
+    EXPECT_EQ(2u, backend().openDevices());
+    CloseHandle(first);
+    CloseHandle(second);
+
+    twin.unplug();
+    EXPECT_EQ(std::vector<std::string>{path_}, listed(GUID_USBPRINT_INTERFACE)) << "alone, the serial alone again";
+}
+
 TEST_F(Enumeration, anOpenTakesEitherPrefixAndAnyLetterCaseAndRefusesOtherNames) {
     std::string upper = path_;
     for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -126,6 +126,31 @@ TEST_F(NativeFile, aReadShorterThanThePrintersPacketKeepsTheRestForTheNextReadUn
     EXPECT_EQ("", after.bytes) << "the purge dropped what the driver held";
 }
 
+TEST_F(NativeFile, aReadWhoseLaterTransferFailsKeepsTheBytesItHadForTheNextRead) {
+    ASSERT_TRUE(setTimeouts(readPipe_, 0, 0, GENEROUS_MS));
+    printer_.send("ABC");
+    // The short packet came; the read goes on for the rest of its length, and that transfer fails.
+    auto read = readInBackground(10);
+    printer_.stallIn();
+    ReadResult failed = read.get();
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), failed.error);
+    ASSERT_TRUE(setTimeouts(readPipe_, MAXDWORD, 0, 0));
+    EXPECT_EQ("ABC", readFrom(readPipe_, 10).bytes) << "the bytes of the short packet";
+}
+
+TEST_F(NativeFile, aStalledEndpointIsClearedBeforeItsNextTransfer) {
+    ASSERT_TRUE(setTimeouts(readPipe_, 0, 0, GENEROUS_MS));
+    auto read = readInBackground(2);
+    printer_.stallIn();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), read.get().error);
+    printer_.send("OK");
+    ReadResult next = readFrom(readPipe_, 2);
+    EXPECT_TRUE(next.ok) << "the halt outlived the stall: " << next.error;
+    EXPECT_EQ("OK", next.bytes);
+    EXPECT_EQ(1, printer_.inHaltsCleared());
+}
+
 TEST_F(NativeFile, theIntervalTimeoutEndsAReadAfterItsFirstBytes) {
     // No total time-out: the read waits for its first byte however long, then ends at the first gap.
     ASSERT_TRUE(setTimeouts(readPipe_, 50, 0, 0));

@@ -34,6 +34,20 @@ inline HANDLE openPipe(const std::string &path, DWORD access, DWORD flags = FILE
                        nullptr);
 }
 
+// An overlapped request: its OVERLAPPED with an event of its own, and a buffer for a read.
+struct Transfer {
+    OVERLAPPED overlapped{};
+    char buffer[64] = {};
+    Transfer() { overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~Transfer() { CloseHandle(overlapped.hEvent); }
+};
+
+// Waits for the request's end: its error, and the bytes it moved.
+inline DWORD endOf(HANDLE file, Transfer &transfer, DWORD &bytes) {
+    if (GetOverlappedResult(file, &transfer.overlapped, &bytes, TRUE)) return ERROR_SUCCESS;
+    return GetLastError();
+}
+
 class UsblpTest : public ::testing::Test {
 protected:
     void SetUp() override {

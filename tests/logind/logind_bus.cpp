@@ -73,6 +73,15 @@ LogindBus::LogindBus(bool withLogind) {
     ready_ = !withLogind || (startLogind() && waitForLogind());
 }
 
+bool LogindBus::restart() {
+    control_ = sd_bus_flush_close_unref(control_);
+    endProcess(logind_);
+    endProcess(daemon_);
+    logind_ = daemon_ = -1;
+    ready_ = startDaemon() && sd_bus_open_system(&control_) >= 0 && startLogind() && waitForLogind();
+    return ready_;
+}
+
 LogindBus::~LogindBus() {
     sd_bus_flush_close_unref(control_);
     endProcess(logind_);

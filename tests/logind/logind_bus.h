@@ -29,6 +29,8 @@ public:
     int delayLocks();
     // Waits, within a generous bound, until logind lists `count` delay locks.
     bool waitForDelayLocks(int count);
+    // The bus daemon and logind end and start again, as at a package upgrade.
+    bool restart();
 
 private:
     bool startDaemon();

@@ -164,6 +164,18 @@ TEST_F(PowerEventsFromLogind, aWindowDestroyedByItsOwnSuspendHandlerEndsTheListe
     window.quit(0);
 }
 
+TEST_F(PowerEventsFromLogind, aRestartedBusIsConnectedAgainAndTheNextSuspendStillReachesTheWindow) {
+    WindowThread window(className);
+    ASSERT_TRUE(bus_.waitForDelayLocks(1));
+    ASSERT_TRUE(bus_.restart());
+    EXPECT_TRUE(bus_.waitForDelayLocks(1)) << platform::describePowerEvents();
+    EXPECT_TRUE(onlyTheListenerAdded());
+    ASSERT_TRUE(bus_.emitPrepareForSleep(true));
+    ASSERT_TRUE(waitForEvents(1)) << "the suspend went unheard: " << platform::describePowerEvents();
+    EXPECT_EQ(recorded(), std::vector<WPARAM>{PBT_APMSUSPEND});
+    window.quit(0);
+}
+
 TEST_F(PowerEvents, withoutLogindTheListenerEndsAndWindowsStillWork) {
     LogindBus busWithoutLogind(false);
     ASSERT_TRUE(busWithoutLogind.ready());

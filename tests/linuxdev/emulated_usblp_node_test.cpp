@@ -1,0 +1,112 @@
+// The emulated usblp node itself, straight through open, write, poll, read and close: the rules it takes from
+// usblp.c and fs/select.c (emulated_usblp_node.h), which the backend's tests rely on.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <future>
+
+#include "usblp_fixture.h"
+
+namespace linuxdev_test {
+namespace {
+
+class EmulatedUsblpNodeTest : public UsblpTest {
+protected:
+    int openNode() { return ::open(printer_.devnode().c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }
+    EmulatedUsblpNode &node() { return printer_.node(); }
+};
+
+short readyNow(int fd, short events) {
+    pollfd p{fd, events, 0};
+    return ::poll(&p, 1, 0) > 0 ? p.revents : 0;
+}
+
+TEST_F(EmulatedUsblpNodeTest, aNonBlockingWriteReturnsAtOnceWithOneTransferInFlightThatTheLastCloseKills) {
+    int fd = openNode();
+    ASSERT_GE(fd, 0);
+    node().holdTransfers(true);
+    std::string job(20000, 'r');
+    EXPECT_EQ(8192, ::write(fd, job.data(), job.size())) << "one transfer of USBLP_BUF_SIZE, presumed to go well";
+    EXPECT_TRUE(node().hasTransferInFlight());
+    EXPECT_EQ(0, readyNow(fd, POLLOUT)) << "POLLOUT only once the transfer ended";
+    errno = 0;
+    EXPECT_EQ(-1, ::write(fd, job.data(), job.size()));
+    EXPECT_EQ(EAGAIN, errno) << "one transfer at a time";
+
+    node().holdTransfers(false);
+    EXPECT_EQ(POLLOUT, readyNow(fd, POLLOUT));
+    std::string printed;
+    EXPECT_TRUE(printer_.receive(printed, 8192));
+
+    node().holdTransfers(true);
+    EXPECT_EQ(4, ::write(fd, "tail", 4));
+    ::close(fd);
+    node().holdTransfers(false);
+    EXPECT_EQ("", printer_.takeWritten(0)) << "the release killed the transfer";
+}
+
+TEST_F(EmulatedUsblpNodeTest, aCloseWhilePollWaitsOnTheDescriptorLeavesTheNodeInUseUntilPollReturns) {
+    int fd = openNode();
+    ASSERT_GE(fd, 0);
+    errno = 0;
+    EXPECT_EQ(-1, openNode());
+    EXPECT_EQ(EBUSY, errno) << "one open at a time";
+
+    auto poller = std::async(std::launch::async, [fd] {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, -1);
+    });
+    ASSERT_TRUE(waitUntil([this] { return node().isPolled(); }));
+    ::close(fd);
+    EXPECT_TRUE(node().isInUse()) << "poll holds a reference to the file until it returns";
+    errno = 0;
+    EXPECT_EQ(-1, openNode());
+    EXPECT_EQ(EBUSY, errno);
+    // A read transfer that ends (here, failing) is what wakes the poller.
+    node().failNextRead();
+    EXPECT_EQ(1, poller.get());
+    EXPECT_FALSE(node().isInUse()) << "released as poll returned";
+    int again = openNode();
+    EXPECT_GE(again, 0);
+    ::close(again);
+}
+
+TEST_F(EmulatedUsblpNodeTest, aFailedReadTransferReadsAsEioOnceAndAZeroLengthPacketAsNothing) {
+    int fd = openNode();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(0, readyNow(fd, POLLIN));
+    node().failNextRead();
+    EXPECT_EQ(POLLIN, readyNow(fd, POLLIN));
+    char byte = 0;
+    errno = 0;
+    EXPECT_EQ(-1, ::read(fd, &byte, 1));
+    EXPECT_EQ(EIO, errno) << "the printer is still there";
+    node().sendZeroLengthPacket();
+    EXPECT_EQ(POLLIN, readyNow(fd, POLLIN));
+    EXPECT_EQ(0, ::read(fd, &byte, 1));
+    ASSERT_TRUE(printer_.send("y"));
+    EXPECT_TRUE(waitUntil([fd] { return readyNow(fd, POLLIN) == POLLIN; }));
+    EXPECT_EQ(1, ::read(fd, &byte, 1));
+    EXPECT_EQ('y', byte);
+    ::close(fd);
+}
+
+TEST_F(EmulatedUsblpNodeTest, anUnplugShowsAsEndedTransfersAndEnodevNeverAsAHangUp) {
+    int fd = openNode();
+    ASSERT_GE(fd, 0);
+    printer_.unplugBeforeUdevKnows();
+    EXPECT_EQ(POLLIN | POLLOUT, readyNow(fd, POLLIN | POLLOUT | POLLRDHUP));
+    char byte = 0;
+    errno = 0;
+    EXPECT_EQ(-1, ::read(fd, &byte, 1));
+    EXPECT_EQ(ENODEV, errno);
+    errno = 0;
+    EXPECT_EQ(-1, ::write(fd, "x", 1));
+    EXPECT_EQ(ENODEV, errno);
+    ::close(fd);
+}
+
+}  // namespace
+}  // namespace linuxdev_test

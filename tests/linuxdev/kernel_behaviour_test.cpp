@@ -1,0 +1,95 @@
+// The backend against what usblp really does, where a kinder node would hide it: a non-blocking write that returns
+// before its transfer ended, a close that kills that transfer, a read transfer that fails with the printer present,
+// and a close that poll delays (emulated_usblp_node.h).
+#include <future>
+#include <string>
+
+#include "files/nt_status.h"
+#include "usblp_fixture.h"
+
+namespace linuxdev_test {
+namespace {
+
+using KernelBehaviour = UsblpTest;
+
+TEST_F(KernelBehaviour, aWriteEndsOnlyWithItsLastTransferSoThatAReceiptClosedAtOnceArrivesWhole) {
+    HANDLE file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    // The tail of a receipt: the end of a logo and the cut, one transfer.
+    std::string tail = std::string(6000, 'L') + "\x1d\x56\x00";
+    printer_.node().holdTransfers(true);
+    Transfer write;
+    EXPECT_FALSE(WriteFile(file, tail.data(), static_cast<DWORD>(tail.size()), nullptr, &write.overlapped))
+        << "usblp accepted the bytes, but the printer has not taken them";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+    EXPECT_TRUE(printer_.node().hasTransferInFlight());
+
+    printer_.node().holdTransfers(false);
+    DWORD put = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), endOf(file, write, put));
+    EXPECT_EQ(tail.size(), put);
+    CloseHandle(file);
+    std::string printed;
+    EXPECT_TRUE(printer_.receive(printed, tail.size()));
+    EXPECT_EQ(tail, printed);
+}
+
+TEST_F(KernelBehaviour, aCloseWhileTheWriteIsInFlightEndsItWithOperationAborted) {
+    HANDLE file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+    printer_.node().holdTransfers(true);
+    Transfer write;
+    EXPECT_FALSE(WriteFile(file, "\x1b@", 2, nullptr, &write.overlapped)) << "the transfer has not ended";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+    CloseHandle(file);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(write.overlapped.hEvent, GENEROUS_MS));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), platform::errorFromStatus(write.overlapped.Internal));
+    printer_.node().holdTransfers(false);
+    EXPECT_EQ("", printer_.takeWritten(0)) << "the close killed the transfer";
+}
+
+TEST_F(KernelBehaviour, aFailedReadTransferIsAnErrorOfThatReadNotAnUnplugAndAZeroLengthPacketEndsNoRead) {
+    HANDLE file = openPipe(path_, GENERIC_READ | GENERIC_WRITE);
+    Transfer failing;
+    ASSERT_FALSE(ReadFile(file, failing.buffer, sizeof failing.buffer, nullptr, &failing.overlapped));
+    printer_.node().failNextRead();
+    DWORD bytes = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), endOf(file, failing, bytes));
+    EXPECT_TRUE(backend().holds(printer_.devnode())) << "the printer is still there";
+
+    Transfer next;
+    ASSERT_FALSE(ReadFile(file, next.buffer, sizeof next.buffer, nullptr, &next.overlapped));
+    printer_.node().sendZeroLengthPacket();
+    ASSERT_TRUE(printer_.send("\x12"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), endOf(file, next, bytes));
+    EXPECT_EQ(1u, bytes);
+    EXPECT_EQ('\x12', next.buffer[0]);
+    CloseHandle(file);
+}
+
+TEST_F(KernelBehaviour, aPrinterClosedWhileAnotherKeepsTheIoThreadPollingOpensAgainAtOnce) {
+    PrinterIdentity otherIdentity;
+    otherIdentity.serial = "MOCK0002";
+    otherIdentity.port = "1-2";
+    EmulatedPrinter other(otherIdentity);
+    other.plug();
+    HANDLE keepsThreadBusy = openPipe(pathOf(otherIdentity), GENERIC_READ | GENERIC_WRITE);
+    ASSERT_NE(INVALID_HANDLE_VALUE, keepsThreadBusy);
+    int denied = 0;
+    for (int i = 0; i < 100; ++i) {
+        HANDLE file = openPipe(path_, GENERIC_READ | GENERIC_WRITE);
+        if (file == INVALID_HANDLE_VALUE) {
+            denied += GetLastError() == ERROR_ACCESS_DENIED ? 1 : 0;
+            continue;
+        }
+        // A waiting read puts the descriptor in the I/O thread's poll.
+        Transfer read;
+        ReadFile(file, read.buffer, 1, nullptr, &read.overlapped);
+        EXPECT_TRUE(waitUntil([this] { return printer_.node().isPolled(); }));
+        CloseHandle(file);
+    }
+    EXPECT_EQ(0, denied) << "opened while poll still held the last descriptor";
+    CloseHandle(keepsThreadBusy);
+}
+
+}  // namespace
+}  // namespace linuxdev_test
