@@ -39,7 +39,7 @@ TEST_F(SuspendAfterOpen, aSuspendBeforeTheReadersFirstRunTellsThePrinterAndClose
     // The next thread the library starts is the reader of the read-side open.
     platform::holdNextThreads(1);
     ASSERT_EQ(USB_TYPE_PRINTER_CLASS, initPipe(GENERIC_READ));
-    ASSERT_EQ(1u, platform::heldThreadCount());
+    ASSERT_TRUE(waitUntil([] { return platform::heldThreadCount() == 1; }));
     ASSERT_EQ(0, g_UsbComm.ReaderBusyFlag()) << "the reader has run";
 
     std::future<int> suspend = std::async(std::launch::async, [] { return simbus_power(PBT_APMSUSPEND); });

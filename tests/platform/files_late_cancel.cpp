@@ -15,12 +15,26 @@
 
 namespace {
 
-// A thread of the layer that issues one read on the file and returns, with the read still pending.
+// A thread of the layer that issues one read on an overlapped file and returns, with the read still pending. The
+// object keeps the file, the record and the thread's handle, and closes them when the test is done with them.
 struct ReadAndReturn {
-    HANDLE file;
+    HANDLE file = INVALID_HANDLE_VALUE;
     OVERLAPPED overlapped{};
     char buffer[16] = {};
     std::atomic<bool> returned{false};
+    HANDLE thread = nullptr;
+
+    bool start(HANDLE overlappedFile) {
+        file = overlappedFile;
+        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
+        return file != INVALID_HANDLE_VALUE && thread != nullptr;
+    }
+    ~ReadAndReturn() {
+        if (thread != nullptr) CloseHandle(thread);
+        CloseHandle(overlapped.hEvent);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
 
     static DWORD WINAPI run(LPVOID parameter) {
         auto *self = static_cast<ReadAndReturn *>(parameter);
@@ -155,13 +169,9 @@ TEST_F(LateCancel, theLastCloseOfAnOverlappedFileProceedsAndItsCleanupEndsThePen
 }
 
 TEST_F(LateCancel, aThreadIsNotOverUntilTheReadItLeftPendingHasEnded) {
-    HANDLE file = open(FILE_FLAG_OVERLAPPED);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
     ReadAndReturn reader;
-    reader.file = file;
-    reader.overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = CreateThread(nullptr, 0, ReadAndReturn::run, &reader, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
+    ASSERT_TRUE(reader.start(open(FILE_FLAG_OVERLAPPED)));
+    HANDLE thread = reader.thread;
 
     // The thread's end cancels the read it left; this driver ignores the cancel.
     ASSERT_TRUE(sim_test::eventually([&] { return reader.returned && driver_->cancels() == 1; }));
@@ -172,29 +182,18 @@ TEST_F(LateCancel, aThreadIsNotOverUntilTheReadItLeftPendingHasEnded) {
 
     driver_->finishPending(ERROR_OPERATION_ABORTED);
     EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(thread, 60000));
-    CloseHandle(thread);
-    CloseHandle(reader.overlapped.hEvent);
-    CloseHandle(file);
 }
 
 TEST_F(LateCancel, aThreadLeavesAReadItsDriverNeverEndsToItsFileAfterFiveMinutes) {
     platform::setTimeScale(0.0001);  // five minutes in 30 ms
-    HANDLE file = open(FILE_FLAG_OVERLAPPED);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
     ReadAndReturn reader;
-    reader.file = file;
-    reader.overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = CreateThread(nullptr, 0, ReadAndReturn::run, &reader, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(thread, INFINITE));
+    ASSERT_TRUE(reader.start(open(FILE_FLAG_OVERLAPPED)));
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(reader.thread, INFINITE));
     platform::setTimeScale(1);
     EXPECT_EQ(1, driver_->cancels());
     EXPECT_TRUE(driver_->hasPending()) << "the read stays with its file after the thread gave up on it";
     EXPECT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(reader.overlapped.hEvent, 0));
     driver_->finishPending(ERROR_OPERATION_ABORTED);
-    CloseHandle(thread);
-    CloseHandle(reader.overlapped.hEvent);
-    CloseHandle(file);
 }
 
 TEST_F(LateCancel, cancelSynchronousIoNamesAThreadAndAsksForTheEndOfItsBlockedCall) {
@@ -220,22 +219,13 @@ TEST_F(LateCancel, cancelSynchronousIoNamesAThreadAndAsksForTheEndOfItsBlockedCa
 }
 
 TEST_F(LateCancel, cancelSynchronousIoLeavesOverlappedRequestsAlone) {
-    HANDLE file = open(FILE_FLAG_OVERLAPPED);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
     ReadAndReturn reader;
-    reader.file = file;
-    reader.overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = CreateThread(nullptr, 0, ReadAndReturn::run, &reader, CREATE_SUSPENDED, nullptr);
-    ASSERT_NE(nullptr, thread);
-    ResumeThread(thread);
+    ASSERT_TRUE(reader.start(open(FILE_FLAG_OVERLAPPED)));
     ASSERT_TRUE(sim_test::eventually([&] { return driver_->hasPending(); }));
-    EXPECT_FALSE(CancelSynchronousIo(thread));
+    EXPECT_FALSE(CancelSynchronousIo(reader.thread));
     EXPECT_EQ(DWORD(ERROR_NOT_FOUND), GetLastError());
     driver_->finishPending(ERROR_OPERATION_ABORTED);
-    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(thread, 60000));
-    CloseHandle(thread);
-    CloseHandle(reader.overlapped.hEvent);
-    CloseHandle(file);
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(reader.thread, 60000));
 }
 
 }  // namespace
