@@ -303,11 +303,16 @@ bool CUsbComm::Reconnect() {
     // The reader serves the printer-class link, so it reopens that link even if a detection on another thread has
     // meanwhile recorded another transport.
     FindDevicePath(USB_TYPE_PRINTER_CLASS, m_szDevicePath, DEVICE_PATH_SIZE);
-    m_hReadPort = AdoptHandle(OpenOverlappedDeviceFile(m_szDevicePath));
-    HANDLE hWrite = OpenDeviceFile(m_szDevicePath);
-    // A failed open leaves the write field empty, so that a later open of the write pipe really tries again.
-    if (hWrite == INVALID_HANDLE_VALUE) return false;
-    m_hWritePort = AdoptHandle(hWrite);
+    // Between the closes above and this lock a Java open of the write pipe may have filled the field: that handle
+    // is the link's now, and a second one would be lost when the field is overwritten.
+    if (m_hReadPort.load() == nullptr) m_hReadPort = AdoptHandle(OpenOverlappedDeviceFile(m_szDevicePath));
+    HANDLE hWrite = m_hWritePort.load();
+    if (hWrite == nullptr) {
+        hWrite = OpenDeviceFile(m_szDevicePath);
+        // A failed open leaves the write field empty, so that a later open of the write pipe really tries again.
+        if (hWrite == INVALID_HANDLE_VALUE) return false;
+        m_hWritePort = AdoptHandle(hWrite);
+    }
     PurgeComm(hWrite, PURGE_TXCLEAR);
     PurgeComm(hWrite, PURGE_RXCLEAR);
     m_bOpened = 1;
