@@ -26,6 +26,8 @@ cmake --build "$build_dir" --target VIRIVOREzu viri_wine_tests -j2
 status=0
 echo "== Exports and imports of VIRIVOREzu.dll"
 "$source_dir/tests/windows/check_exports.sh" "$build_dir/VIRIVOREzu.dll" || status=1
+echo "== No test instrumentation in VIRIVOREzu.dll"
+cmake --build "$build_dir" --target check_no_test_instrumentation || status=1
 
 # Wine: a prefix of our own, no debug output, no Mono or Gecko installers, and the null graphics driver, so that
 # windows can be created without a display.
