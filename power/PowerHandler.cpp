@@ -8,7 +8,6 @@
 #include "power/PowerWindowClass.h"
 #include "trace/Trace.h"
 
-std::atomic<DWORD> g_nPowerThreadId(0);
 std::atomic<CUsbComm *> g_pPowerTarget(nullptr);
 
 namespace {
@@ -127,14 +126,12 @@ bool CreatePowerThread(CUsbComm *target) REQUIRES(g_powerLifecycleLock) {
     g_bPowerWindowCreated = false;
 
     g_bPowerStopping = false;
-    unsigned nThreadId = 0;
-    HANDLE hThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PowerHandlerThread, nullptr, 0, &nThreadId));
+    HANDLE hThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PowerHandlerThread, nullptr, 0, nullptr));
     if (hThread == nullptr) {
         g_hPowerReadyEvent = nullptr;
         ready.Reset();
         return false;
     }
-    g_nPowerThreadId = nThreadId;
     {
         CLockHolder lock(g_powerStateLock);
         g_hPowerThread = hThread;

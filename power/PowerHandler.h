@@ -10,8 +10,6 @@
 
 class CUsbComm;
 
-// Id of the newest power thread; 0 until the first start.
-extern std::atomic<DWORD> g_nPowerThreadId;
 // The port state whose suspend and resume handling the window procedure runs.
 extern std::atomic<CUsbComm *> g_pPowerTarget;
 

@@ -48,7 +48,11 @@ void BusState::removeAll(Effects &effects) {
 
 void BusState::deadlinesChanged() {
     Clock::time_point next = earliestDeadline();
-    if (next == PendingIo::never) return;
+    if (next == PendingIo::never) {
+        // The last deadline went with a request that ended otherwise: the timer ends now rather than sleep on to it.
+        if (timerRunning_) timerWake_.notify_one();
+        return;
+    }
     if (!timerRunning_) {
         // A timer that was stopped, or could not start, leaves its deadlines to the next change.
         try {

@@ -5,4 +5,5 @@
 #include "trace/TraceSettings.h"
 #include "trace/TraceWriter.h"
 
+// Cannot run in a deployed library: inline here, and only test sources include this header.
 inline void TraceReadSettingsAgainForTests() { ReadTraceSettings(); }

@@ -89,4 +89,9 @@ size_t threadsWaitingForSynchronousIo(HANDLE file) {
     return object->synchronousIoLock().waitingCount();
 }
 
+size_t requestsInFlight(HANDLE file) {
+    auto object = std::dynamic_pointer_cast<FileObject>(lookupHandle(file));
+    return object ? object->inFlight().size() : 0;
+}
+
 }  // namespace platform

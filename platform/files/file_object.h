@@ -52,6 +52,8 @@ private:
 
 // For tests: how many threads wait for their turn on the synchronous file a handle names (0 for anything else).
 size_t threadsWaitingForSynchronousIo(HANDLE file);
+// For tests: the requests started on the file a handle names that have not completed (0 for anything else).
+size_t requestsInFlight(HANDLE file);
 
 // For tests: how many CloseHandle calls still wait to own their file object (a synchronous call holds it).
 size_t closesWaitingForTheirFile();

@@ -3,18 +3,8 @@
 
 #include <mutex>
 
-#include "kernel/critical_section.h"
-
 namespace platform {
 namespace {
-
-// On Windows a lock release may leave any value in the thread's last error (the C++ runtime's locks are known to
-// reset it). Test builds make that certain, so that a caller who reads the error of a failed call only after a
-// release is caught on Linux too.
-#ifndef VIRI_JUNK_ERROR_ON_RELEASE
-#define VIRI_JUNK_ERROR_ON_RELEASE 0
-#endif
-constexpr bool junkErrorOnRelease = VIRI_JUNK_ERROR_ON_RELEASE != 0;
 
 std::recursive_mutex &lockOf(LPCRITICAL_SECTION section) { return *static_cast<std::recursive_mutex *>(section->Impl); }
 
@@ -35,8 +25,9 @@ extern "C" BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSect
 }
 
 extern "C" void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    // On Windows a release may leave any value in the last error; the test programs make that certain
+    // (tests/instrumentation), the libraries that are deployed leave it alone.
     platform::lockOf(lpCriticalSection).unlock();
-    if (platform::junkErrorOnRelease) SetLastError(platform::LOCK_RELEASE_JUNK_ERROR);
 }
 
 extern "C" void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {

@@ -108,9 +108,16 @@ DWORD Thread::exitCode() const {
     return ended_ ? exitCode_ : STILL_ACTIVE;
 }
 
+bool Thread::isHeldSuspended() const {
+    std::lock_guard<std::mutex> guard(waitLock());
+    return heldSuspended_;
+}
+
 void Thread::waitUntilResumed() {
     std::unique_lock<std::mutex> lock(waitLock());
+    heldSuspended_ = suspendCount_ > 0;
     resumed_.wait(lock, [this] { return suspendCount_ == 0; });
+    heldSuspended_ = false;
 }
 
 void Thread::markEnded(DWORD exitCode) {
@@ -175,6 +182,11 @@ HANDLE startThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspende
     }
     if (threadId != nullptr) *threadId = id;
     return handle;
+}
+
+bool isThreadHeldSuspended(HANDLE handle) {
+    auto thread = std::dynamic_pointer_cast<Thread>(lookupHandle(handle));
+    return thread && thread->isHeldSuspended();
 }
 
 }  // namespace platform

@@ -17,6 +17,8 @@ public:
     DWORD resume();
     // STILL_ACTIVE until the thread has ended.
     DWORD exitCode() const;
+    // Whether the thread has started and is held until its resume.
+    bool isHeldSuspended() const;
 
     // For the thread itself.
     void waitUntilResumed();
@@ -30,6 +32,7 @@ private:
     // All guarded by waitLock().
     DWORD suspendCount_;
     std::condition_variable resumed_;
+    bool heldSuspended_ = false;
     bool ended_ = false;
     DWORD exitCode_ = STILL_ACTIVE;
 };
@@ -43,5 +46,7 @@ size_t heldThreadCount();
 
 // Starts a thread running start(parameter): its handle, or null with the last error set.
 HANDLE startThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspended, DWORD *threadId);
+// For tests: whether the thread a handle names is held in its suspension (false for anything else).
+bool isThreadHeldSuspended(HANDLE thread);
 
 }  // namespace platform

@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
 
 #include "kernel/faults.h"
+#include "kernel/thread_registry.h"
 #include "kernel/time_scale.h"
 #include "port/UsbComm.h"
 #include "power/PowerHandler.h"
 #include "power/PowerWindowClass.h"
 #include "sim/simbus.h"
 #include "support/usb_comm_test_access.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -49,8 +52,6 @@ TEST_F(PowerHandler, startReturnsWithAHiddenTopLevelWindow) {
     ASSERT_NE(window, (HWND)NULL);
     EXPECT_FALSE(IsWindowVisible(window));
     EXPECT_EQ(g_pPowerTarget.load(), &port);
-    EXPECT_NE(g_nPowerThreadId.load(), 0u);
-    EXPECT_NE(g_nPowerThreadId.load(), GetCurrentThreadId());
     // Top-level and not message-only: the broadcast reaches it.
     EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1);
 }
@@ -139,9 +140,9 @@ TEST_F(PowerHandler, startWhileRunningReusesThePowerThread) {
     CUsbComm first;
     CUsbComm second;
     ASSERT_TRUE(StartPowerHandler(&first));
-    DWORD threadId = g_nPowerThreadId;
+    HWND window = powerWindow();
     ASSERT_TRUE(StartPowerHandler(&second));
-    EXPECT_EQ(g_nPowerThreadId.load(), threadId);
+    EXPECT_EQ(powerWindow(), window) << "the same window, so the same thread";
     EXPECT_EQ(g_pPowerTarget.load(), &second);
     EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1) << "one window, so every handler runs once per event";
 
@@ -200,40 +201,44 @@ TEST_F(PowerHandler, startAfterStopWaitsForTheOldThreadToEnd) {
     EXPECT_EQ(simbus_power(PBT_APMQUERYSUSPEND), 1);
 }
 
-// Thread ids are reused: a stop must not post its quit to whatever thread now has the recorded id. The test's own
-// thread, with a message queue, plays that thread.
-TEST_F(PowerHandler, stopPostsQuitOnlyToARunningPowerThread) {
-    MSG msg;
-    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
-    DWORD savedId = g_nPowerThreadId;
-
-    g_nPowerThreadId = 0;
-    StopPowerHandler();
-    g_nPowerThreadId = GetCurrentThreadId();
-    StopPowerHandler();
-    EXPECT_FALSE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) << "no power thread runs";
-
+// Thread ids are reused: a stop must not post its quit to whatever thread now has the id of a power thread that
+// ended by itself. Here the power thread ends at once, its window refused, and the layer gives its id to the next
+// thread that asks for one: the test's heir, which has a message queue.
+TEST_F(PowerHandler, stopPostsNoQuitToTheThreadThatTookTheIdOfAnEndedPowerThread) {
+    // This thread takes its own id first, so that the ended power thread's is the next one given out.
+    GetCurrentThreadId();
+    size_t before = platform::liveThreadCount();
+    ASSERT_TRUE(platform::armFault("CreateWindowExA", 1, ERROR_NOT_ENOUGH_MEMORY));
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
-    DWORD powerId = g_nPowerThreadId;
-    StopPowerHandler();
-    ASSERT_TRUE(waitForNoPowerWindow());
-    g_nPowerThreadId = GetCurrentThreadId();
-    StopPowerHandler();
-    EXPECT_FALSE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the power thread has ended";
+    ASSERT_EQ(powerWindow(), (HWND)NULL);
+    ASSERT_TRUE(test_support::waitUntil([&] { return platform::liveThreadCount() == before; }))
+        << "the power thread without a window did not end";
 
-    g_nPowerThreadId = powerId != 0 ? powerId : savedId;
+    std::promise<void> queueReady;
+    std::promise<void> stopped;
+    std::atomic<bool> quitReceived{false};
+    std::thread heir([&] {
+        MSG msg;
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+        queueReady.set_value();
+        stopped.get_future().wait();
+        quitReceived = PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+    });
+    queueReady.get_future().wait();
+    StopPowerHandler();
+    stopped.set_value();
+    heir.join();
+    EXPECT_FALSE(quitReceived) << "the quit went to the thread that now has the ended power thread's id";
 }
 
 TEST_F(PowerHandler, shutdownEndsThePowerThreadAndUnregistersTheClass) {
+    size_t before = platform::liveThreadCount();
     CUsbComm port;
     ASSERT_TRUE(StartPowerHandler(&port));
-    DWORD threadId = g_nPowerThreadId;
     ShutdownPowerHandler();
     EXPECT_EQ(powerWindow(), (HWND)NULL);
-    SetLastError(0);
-    EXPECT_FALSE(PostThreadMessageA(threadId, WM_NULL, 0, 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_THREAD_ID);
+    EXPECT_EQ(platform::liveThreadCount(), before) << "the shutdown returned before the power thread had ended";
     SetLastError(0);
     EXPECT_FALSE(UnregisterClassA(POWER_WINDOW_CLASS, NULL));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_DOES_NOT_EXIST);

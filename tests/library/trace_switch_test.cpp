@@ -50,7 +50,7 @@ std::vector<Outcome> runTheExports() {
     int printer = attachPrinterClassPrinter();
     note(port.initPipe(static_cast<jint>(GENERIC_WRITE)));
     note(port.initPipe(static_cast<jint>(GENERIC_READ)));
-    waitUntil([&] { return sim::pendingReads(printer) == 1; });
+    EXPECT_TRUE(waitUntil([&] { return sim::pendingReads(printer) == 1; })) << "the reader never went pending";
     note(port.writeOutputPipe(port.hWritePort(), {0x1B, 0x40}));
     note(port.getCommTimeout(port.hReadPort()));
     note(port.closePipe(port.hReadPort()));

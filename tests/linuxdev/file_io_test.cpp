@@ -3,6 +3,7 @@
 #include <cstring>
 #include <future>
 
+#include "files/file_object.h"
 #include "files/nt_status.h"
 #include "usblp_fixture.h"
 
@@ -93,7 +94,9 @@ TEST_F(FileIo, aSynchronousReadBlocksUntilThePrinterSends) {
         if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) return std::string("failed");
         return std::string(buffer, got);
     });
-    EXPECT_EQ(std::future_status::timeout, reader.wait_for(std::chrono::milliseconds(50)));
+    EXPECT_TRUE(test_support::waitUntil([file] { return platform::requestsInFlight(file) == 1; }))
+        << "the read never started";
+    EXPECT_EQ(std::future_status::timeout, reader.wait_for(std::chrono::milliseconds(0)));
     ASSERT_TRUE(printer_.send("\x12"));
     EXPECT_EQ("\x12", reader.get());
     DWORD put = 0;

@@ -44,7 +44,7 @@ std::set<std::string> taskIds() {
 
 std::string taskName(const std::string &id) { return taskFile(id, "comm"); }
 
-long wakeUpsOverASecond(const std::set<std::string> &threads) {
+long wakeUpsOverThreeSeconds(const std::set<std::string> &threads) {
     auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     long settled = switchesOf(threads);
     for (;;) {
@@ -54,7 +54,7 @@ long wakeUpsOverASecond(const std::set<std::string> &threads) {
         if (std::chrono::steady_clock::now() > giveUp) return -1;
         settled = now;
     }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
     return switchesOf(threads) - settled;
 }
 

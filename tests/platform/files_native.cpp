@@ -40,7 +40,8 @@ protected:
 
     std::future<CallResult> readInBackground(DWORD length) {
         auto result = std::async(std::launch::async, [this, length] { return read(length); });
-        sim_test::eventually([this] { return sim::pendingReads(id_) == 1; });
+        EXPECT_TRUE(sim_test::eventually([this] { return sim::pendingReads(id_) == 1; }))
+            << "the read never went pending";
         return result;
     }
 

@@ -96,7 +96,8 @@ TEST_F(OverlappedRead, arrivingBytesCompleteTheOldestPendingReadFirst) {
 TEST_F(OverlappedRead, getOverlappedResultWaitsOnTheEventOrOnTheFile) {
     startPendingRead();
     std::thread sender([this] {
-        sim_test::eventually([this] { return sim::pendingReads(id_) == 1; });
+        EXPECT_TRUE(sim_test::eventually([this] { return sim::pendingReads(id_) == 1; }))
+            << "the read never went pending";
         send(id_, "late");
     });
     DWORD count = 0;

@@ -35,7 +35,8 @@ protected:
     std::future<CallResult> stalledWrite(const std::string &bytes) {
         sim::stallWrites(id_, true);
         auto result = std::async(std::launch::async, [this, bytes] { return write(file_, bytes); });
-        sim_test::eventually([this] { return sim::pendingWrites(id_) == 1; });
+        EXPECT_TRUE(sim_test::eventually([this] { return sim::pendingWrites(id_) == 1; }))
+            << "the write never went pending";
         return result;
     }
 

@@ -1,7 +1,9 @@
 // Threads: suspended start, exit codes, handles after the end, thread ids and their reuse, exit hooks.
 #include "kernel_test_support.h"
 
+#include "kernel/thread.h"
 #include "kernel/thread_exit.h"
+#include "support/wait.h"
 
 #include <process.h>
 
@@ -85,7 +87,8 @@ void installHookOnce() {
 TEST_F(KernelThreads, aSuspendedThreadRunsOnlyAfterResume) {
     HANDLE thread = CreateThread(nullptr, 0, returnParameter, reinterpret_cast<LPVOID>(7), CREATE_SUSPENDED, nullptr);
     ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(WaitForSingleObject(thread, 50), WAIT_TIMEOUT);
+    ASSERT_TRUE(test_support::waitUntil([thread] { return platform::isThreadHeldSuspended(thread); }))
+        << "the thread never reached its suspension";
     EXPECT_EQ(exitCodeOf(thread), STILL_ACTIVE);
     EXPECT_EQ(ResumeThread(thread), 1u);
     ASSERT_EQ(WaitForSingleObject(thread, generousMilliseconds), WAIT_OBJECT_0);

@@ -102,6 +102,32 @@ bool waitForReport(std::vector<std::string> &reports) {
 
 }  // namespace
 
+namespace {
+
+// Stands for a handler slowed down by a busy machine or a sanitizer: its specified wait scales, the second of work
+// around it does not.
+LRESULT CALLBACK slowlyWorkingSuspendProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_POWERBROADCAST) return DefWindowProcA(hwnd, message, wParam, lParam);
+    Sleep(1500);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return TRUE;
+}
+
+}  // namespace
+
+// The budget scales with the time scale, yet allows real time for the work between the waits: a handler whose
+// specified waits stay within two seconds is no overrun however small the scale.
+TEST(User32Broadcast, aSuspendHandlerSlowedDownInRealTimeStaysWithinItsBudget) {
+    ASSERT_NE(registerClass("User32 Slowly Working", slowlyWorkingSuspendProcedure), 0);
+    WindowThread slow("User32 Slowly Working");
+    platform::setTimeScale(0.001);
+    EXPECT_EQ(platform::broadcastMessage(WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 1);
+    platform::setTimeScale(1.0);
+    EXPECT_TRUE(platform::takeMisuseReports().empty());
+    slow.quit(0);
+    EXPECT_TRUE(UnregisterClassA("User32 Slowly Working", nullptr));
+}
+
 // Windows gives a suspend handler about two seconds and then sleeps anyway: a handler still running by then is
 // a failure, though the broadcast still waits for it.
 TEST(User32Broadcast, aSuspendHandlerStillRunningAfterItsBudgetIsReported) {

@@ -59,6 +59,8 @@ void suspendAndResume(Checks &checks, fakejni::FakeJvm &jvm, const UsbPortLibrar
     // The suspend handling runs inside the window procedure; SendMessage returns when it is done.
     printer.writePipe().clearReceived();
     checks.expectEqual(SendMessageA(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 1, "PBT_APMSUSPEND");
+    // The pipe's server thread takes the bytes in after the library's write has ended.
+    checks.expect(printer.writePipe().waitForReceived(kSuspendCommand.size(), kBound), "the suspend command arrives");
     checks.expectEqual(printer.writePipe().received(), kSuspendCommand, "the suspend command on the wire");
     checks.expect(printer.readPipe().waitForLiveConnections(0, kBound), "the read pipe is released");
     checks.expect(printer.writePipe().waitForLiveConnections(0, kBound), "the write pipe is released");

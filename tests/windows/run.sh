@@ -37,6 +37,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.tx
 status=0
 echo "== Exports, imports and version resource of the $arch VIRIVOREzu.dll"
 "$source_dir/tests/windows/check_exports.sh" "$build_dir/VIRIVOREzu.dll" "$triple-objdump" "$version" || status=1
+echo "== No test instrumentation in the $arch VIRIVOREzu.dll"
+cmake --build "$build_dir" --target check_no_test_instrumentation || status=1
 
 if [ "$arch" = x86 ] && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
   echo "SKIPPED: the Wine suites of the x86 DLL: wine32:i386 is not installed (scripts/setup.sh could not install" \

@@ -2,6 +2,7 @@ package com.qel.usb;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.qel.usb.sim.SimBus;
@@ -215,6 +216,8 @@ class SuspendResumeTest extends PrinterFixture {
         SimBus.send(printer, bytes(0xFF));
         writer.join(WAIT_LIMIT_MS);
         reader.join(WAIT_LIMIT_MS);
+        assertFalse(writer.isAlive(), "the writer did not end within the wait limit");
+        assertFalse(reader.isAlive(), "the reader did not end within the wait limit");
         synchronized (received) {
             assertArrayEquals(answer, java.util.Arrays.copyOf(received.toByteArray(), answer.length));
         }
