@@ -6,7 +6,7 @@
 # "tests: N passed, N failed, N skipped".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh" || exit 1
+"$root/scripts/setup.sh" --wine32 || exit 1
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
