@@ -66,7 +66,8 @@ TEST_F(SuspendAfterOpen, aSuspendBeforeTheReadersFirstRunTellsThePrinterAndClose
     EXPECT_EQ(0, closePipe(port_.hWritePort()));
     EXPECT_TRUE(waitUntil([] { return FindWindowA(POWER_WINDOW_CLASS, nullptr) == nullptr; }))
         << "the power window outlived the link";
-    EXPECT_TRUE(waitUntil([&] { return platform::liveThreadCount() == threadsBefore; })) << "a thread outlived the link";
+    EXPECT_TRUE(waitUntil([&] { return platform::liveThreadCount() == threadsBefore; }))
+        << "a thread outlived the link";
 }
 
 TEST_F(SuspendAfterOpen, withoutAPrinterClassReadPipeNoWindowHearsTheSuspendAndNothingChanges) {
