@@ -6,11 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <system_error>
 
 #include "linuxdev/interface_path.h"
 #include "linuxdev/open_error.h"
 #include "linuxdev/usblp_file.h"
+#include "linuxdev/write_interrupt.h"
 
 namespace linuxdev {
 namespace {
@@ -18,6 +21,10 @@ namespace {
 bool isWithin(const std::string &syspath, const std::string &removed) {
     return syspath == removed || syspath.compare(0, removed.size() + 1, removed + "/") == 0;
 }
+
+// How often an interrupt is sent again to a writer that has not yet left the driver: one that arrived just before
+// the writer entered write() interrupted nothing.
+constexpr std::chrono::milliseconds INTERRUPT_RETRY{10};
 
 }  // namespace
 
@@ -54,15 +61,21 @@ std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path
 std::shared_ptr<UsblpDevice> UsblpBackend::openNode(const std::string &name, platform::Pipe &pipe, DWORD &error) {
     for (const UsblpNode &node : listUsblpNodes()) {
         if (!platform::pipeOf(name, node.interfacePath, pipe)) continue;
-        int fd = ::open(node.devnode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        // Blocking: usblp reports a write transfer's end only to a write that waits for it (usblp_device.h).
+        int fd = ::open(node.devnode.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             error = errorForOpen(errno);
             return nullptr;
         }
         auto device = std::make_shared<UsblpDevice>(node, fd);
+        if (!ioThread_.isRunning()) ioThread_.start([this] { runIo(); });
+        // Without either thread a request could wait with nothing to end it.
+        if (!ioThread_.isRunning() || !startWriter(device)) {
+            error = ERROR_NOT_ENOUGH_MEMORY;
+            return nullptr;
+        }
         devices_.push_back(device);
         device->fileOpened();
-        if (!ioThread_.isRunning()) ioThread_.start([this] { runIo(); });
         wakeIoThread();
         return device;
     }
@@ -83,33 +96,69 @@ std::vector<platform::DeviceInterface> UsblpBackend::interfaces(const GUID *inte
     return found;
 }
 
+bool UsblpBackend::startWriter(const std::shared_ptr<UsblpDevice> &device) {
+    if (!WriteInterrupt::install()) return false;
+    try {
+        platform::startLayerThread([this, device] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            device->runWriter(lock);
+            // The descriptor it wrote to can be closed now.
+            retiredClosed_.notify_all();
+            wakeIoThread();
+            platform::markLayerThreadFinished();
+        });
+    } catch (const std::system_error &) {
+        return false;
+    }
+    return true;
+}
+
 void UsblpBackend::forget(const std::shared_ptr<UsblpDevice> &device) {
     auto found = std::find(devices_.begin(), devices_.end(), device);
     if (found != devices_.end()) devices_.erase(found);
-    retire(device->takeDescriptor());
+    device->stopWriter();
+    retired_.push_back(device);
     wakeIoThread();
 }
 
-void UsblpBackend::retire(int fd) {
-    if (fd < 0) return;
-    if (!ioThread_.isRunning() || std::this_thread::get_id() == ioThreadId_) {
-        ::close(fd);
-        return;
+void UsblpBackend::closeRetired() {
+    for (auto it = retired_.begin(); it != retired_.end();) {
+        if (!(*it)->writerEnded()) {
+            ++it;
+            continue;
+        }
+        int fd = (*it)->takeDescriptor();
+        if (fd >= 0) ::close(fd);
+        it = retired_.erase(it);
     }
-    retired_.push_back(fd);
+    retiredClosed_.notify_all();
 }
 
-void UsblpBackend::closeRetired() {
-    for (int fd : retired_) ::close(fd);
-    retired_.clear();
-    retiredClosed_.notify_all();
+void UsblpBackend::closeRetiredOnceWritersEnded(std::unique_lock<std::mutex> &lock) {
+    for (;;) {
+        closeRetired();
+        if (retired_.empty()) return;
+        for (const auto &device : retired_) device->interruptAgain();
+        retiredClosed_.wait_for(lock, INTERRUPT_RETRY);
+    }
+}
+
+bool UsblpBackend::awaitsInterrupt() const {
+    auto awaits = [](const std::shared_ptr<UsblpDevice> &device) { return device->awaitsInterrupt(); };
+    return std::any_of(devices_.begin(), devices_.end(), awaits) ||
+           std::any_of(retired_.begin(), retired_.end(), awaits);
 }
 
 bool UsblpBackend::fileClosed(std::unique_lock<std::mutex> &lock, const std::shared_ptr<UsblpDevice> &device) {
     device->fileClosed();
     if (device->openFiles() == 0) {
         forget(device);
-        retiredClosed_.wait(lock, [this] { return retired_.empty(); });
+        // The I/O thread closes it after its poll; without that thread, nothing polls it.
+        if (ioThread_.isRunning()) {
+            retiredClosed_.wait(lock, [this] { return retired_.empty(); });
+        } else {
+            closeRetiredOnceWritersEnded(lock);
+        }
     }
     return devices_.empty();
 }
@@ -124,6 +173,17 @@ void UsblpBackend::stopIoThread(bool always) {
         thread = ioThread_.stop(lock, wakeup_);
     }
     if (thread != 0) platform::joinLayerThread(thread);
+    if (!always) return;
+    // At unload the writers of printers still open end too: no thread of the library may run on.
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (const auto &device : devices_) device->stopWriter();
+    for (;;) {
+        auto running = [](const std::shared_ptr<UsblpDevice> &device) { return !device->writerEnded(); };
+        if (std::none_of(devices_.begin(), devices_.end(), running)) break;
+        for (const auto &device : devices_) device->interruptAgain();
+        retiredClosed_.wait_for(lock, INTERRUPT_RETRY);
+    }
+    closeRetiredOnceWritersEnded(lock);
 }
 
 bool UsblpBackend::holds(const std::string &devnode) {
@@ -169,14 +229,14 @@ void UsblpBackend::runIo() {
     while (!ioThread_.isStopping() && !devices_.empty()) {
         std::vector<pollfd> fds{{wakeup_.fd(), POLLIN, 0}, {monitor.fd(), POLLIN, 0}};
         std::vector<std::shared_ptr<UsblpDevice>> polled = devices_;
-        std::vector<unsigned> submissions;
-        for (const auto &device : polled) {
-            fds.push_back(pollfd{device->fd(), device->pollEvents(), 0});
-            submissions.push_back(device->submissions());
-        }
+        for (const auto &device : polled) fds.push_back(pollfd{device->fd(), device->pollEvents(), 0});
+        // Idle, the thread sleeps without a time-out; only a writer yet to leave the driver needs it sooner.
+        int timeout = awaitsInterrupt() ? static_cast<int>(INTERRUPT_RETRY.count()) : -1;
         lock.unlock();
-        int ready = ::poll(fds.data(), fds.size(), -1);
+        int ready = ::poll(fds.data(), fds.size(), timeout);
         lock.lock();
+        for (const auto &device : devices_) device->interruptAgain();
+        for (const auto &device : retired_) device->interruptAgain();
         closeRetired();
         if (ready <= 0) continue;
         Completions done;
@@ -187,14 +247,14 @@ void UsblpBackend::runIo() {
             short revents = fds[i + 2].revents;
             // A printer closed or gone while poll ran is no longer this descriptor's owner.
             if (revents == 0 || device->isGone() || device->fd() != fds[i + 2].fd) continue;
-            device->service(revents, submissions[i], done);
+            device->service(revents, done);
             if (device->isGone()) forget(device);
         }
         lock.unlock();
         done.run();
         lock.lock();
     }
-    closeRetired();
+    closeRetiredOnceWritersEnded(lock);
     monitor_.reset();
     ioThreadId_ = std::thread::id();
     ioThread_.loopEnded();

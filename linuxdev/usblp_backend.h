@@ -1,9 +1,10 @@
-// The Linux device backend: the usblp printers present, as the platform layer's device namespace, and the one
-// I/O thread that waits on their descriptors, on udev's hot-plug events and on a wake-up descriptor.
+// The Linux device backend: the usblp printers present, as the platform layer's device namespace, the one I/O
+// thread that waits on their descriptors for reads, on udev's hot-plug events and on a wake-up descriptor, and one
+// writer thread per open printer that waits in usblp's blocking write.
 //
 // The I/O thread runs only while this process has a printer open; it sleeps in poll() with no time-out, so an idle
-// link costs no wake-ups. One lock guards the open printers and their queues; requests are completed after it is
-// released.
+// link costs no wake-ups (a writer idles on a condition). One lock guards the open printers and their queues;
+// requests are completed after it is released.
 #pragma once
 
 #include <windows.h>
@@ -55,22 +56,29 @@ private:
     UsblpBackend();
     // With the lock held: opens the printer's node and lists the new device, starting the I/O thread.
     std::shared_ptr<UsblpDevice> openNode(const std::string &name, platform::Pipe &pipe, DWORD &error);
+    // With the lock held: the printer's writer thread; false when it cannot run.
+    bool startWriter(const std::shared_ptr<UsblpDevice> &device);
     void runIo();
     void noticeRemovals(const std::vector<std::string> &syspaths, Completions &done);
-    // With the lock held: closes the descriptor where no poll() holds it. A poll keeps a reference to every file it
-    // waits on until it returns (__pollwait's get_file, poll_freewait's fput in fs/select.c), and usblp_release runs
-    // only after the last: a close() beside the I/O thread's poll would leave the node refusing opens with EBUSY
-    // until that poll happened to return. So a descriptor the I/O thread may be polling is closed by that thread.
-    void retire(int fd);
-    // On the I/O thread, with the lock held, after its poll returned.
+    // With the lock held: closes the descriptors of forgotten printers whose writer has left them, where no poll()
+    // holds them. A poll keeps a reference to every file it waits on until it returns (__pollwait's get_file,
+    // poll_freewait's fput in fs/select.c), and usblp_release runs only after the last: a close() beside the I/O
+    // thread's poll would leave the node refusing opens with EBUSY until that poll happened to return. So a
+    // descriptor the I/O thread may be polling is closed by that thread, after its poll returned. Nor is one closed
+    // while its writer may still be in write() on it: the number could be reused by the next open meanwhile.
     void closeRetired();
+    // With the lock held, where nothing polls: waits, letting the lock go, until every retired writer ended, and
+    // closes their descriptors.
+    void closeRetiredOnceWritersEnded(std::unique_lock<std::mutex> &lock);
+    // Whether a writer, open or retired, has still to be interrupted out of the driver.
+    bool awaitsInterrupt() const;
 
     std::mutex mutex_;
     // The printers open in this process and still present.
     std::vector<std::shared_ptr<UsblpDevice>> devices_;
     std::condition_variable ioEnded_;
-    // Descriptors for the I/O thread to close after its poll, and its notice that it did.
-    std::vector<int> retired_;
+    // Printers forgotten whose descriptor the I/O thread is to close, and its notice that it did.
+    std::vector<std::shared_ptr<UsblpDevice>> retired_;
     std::condition_variable retiredClosed_;
     std::thread::id ioThreadId_;
     Wakeup wakeup_;

@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "linuxdev/write_interrupt.h"
+
 #include <algorithm>
 #include <cerrno>
 
@@ -15,6 +17,12 @@ namespace {
 bool meansUnplugged(int error) { return error == ENODEV; }
 
 bool meansTryLater(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+// Whether usblp has a read transfer's end to hand over: then read() returns at once on the blocking descriptor.
+bool readEnded(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0;
+}
 
 }  // namespace
 
@@ -38,9 +46,10 @@ void UsblpDevice::startRead(const std::shared_ptr<platform::IoRequest> &request,
 }
 
 void UsblpDevice::startWrite(const std::shared_ptr<platform::IoRequest> &request, const void *file, Completions &done) {
+    // Even a write of nothing waits behind the others, as it would in the driver's queue.
     writes_.push_back(Pending{request, file, 0});
-    if (writes_.size() == 1) serveWrites(done);
-    if (!writes_.empty() && writes_.back().request == request) pendOrAbort(writes_, done);
+    pendOrAbort(writes_, done);
+    writeQueued_.notify_one();
 }
 
 // The newest request could not end inside its start: it pends, unless a cancel came first.
@@ -56,6 +65,7 @@ void UsblpDevice::cancel(const platform::IoRequest &request, Completions &done) 
         auto found = std::find_if(queue->begin(), queue->end(),
                                   [&request](const Pending &p) { return p.request.get() == &request; });
         if (found == queue->end()) continue;
+        if (queue == &writes_ && found == writes_.begin() && writing_) return interruptWrite(ERROR_OPERATION_ABORTED);
         done.add(found->request, ERROR_OPERATION_ABORTED, found->done);
         queue->erase(found);
         return;
@@ -69,20 +79,20 @@ void UsblpDevice::endRequestsOf(const void *file, DWORD error, Completions &done
                 ++it;
                 continue;
             }
+            if (queue == &writes_ && it == writes_.begin() && writing_) {
+                interruptWrite(error);
+                ++it;
+                continue;
+            }
             done.add(it->request, error, it->done);
             it = queue->erase(it);
         }
     }
 }
 
-short UsblpDevice::pollEvents() const {
-    short events = 0;
-    if (!reads_.empty()) events |= POLLIN;
-    if (!writes_.empty()) events |= POLLOUT;
-    return events;
-}
+short UsblpDevice::pollEvents() const { return reads_.empty() ? 0 : POLLIN; }
 
-void UsblpDevice::service(short revents, unsigned submissionsPolled, Completions &done) {
+void UsblpDevice::service(short revents, Completions &done) {
     // usblp_poll reports only POLLIN and POLLOUT; a vanished printer shows as ENODEV on the request that waited. A
     // hang-up or an error could not be waited on again: should a descriptor ever report one, it is taken for gone
     // rather than polled in a loop.
@@ -90,31 +100,26 @@ void UsblpDevice::service(short revents, unsigned submissionsPolled, Completions
         unplug(done);
         return;
     }
-    // POLLOUT says the write path is idle, unless a transfer was submitted after poll looked.
-    if ((revents & POLLOUT) != 0 && submissionsPolled == submissions_) transferInFlight_ = false;
     if ((revents & POLLIN) != 0) serveReads(done);
-    if ((revents & POLLOUT) != 0) serveWrites(done);
 }
 
 void UsblpDevice::unplug(Completions &done) {
     gone_ = true;
     for (std::deque<Pending> *queue : {&reads_, &writes_}) {
-        for (Pending &p : *queue) done.add(p.request, ERROR_DEVICE_NOT_CONNECTED, p.done);
-        queue->clear();
+        // A write blocked in the driver ends with ENODEV on its own (usblp_disconnect wakes it); the interrupt makes
+        // sure, and the writer ends that request.
+        bool keepFront = queue == &writes_ && writing_;
+        if (keepFront) interruptWrite(ERROR_DEVICE_NOT_CONNECTED);
+        for (auto it = queue->begin() + (keepFront ? 1 : 0); it != queue->end(); ++it) {
+            done.add(it->request, ERROR_DEVICE_NOT_CONNECTED, it->done);
+        }
+        queue->erase(queue->begin() + (keepFront ? 1 : 0), queue->end());
     }
 }
 
 void UsblpDevice::serveReads(Completions &done) {
     while (!reads_.empty()) {
         Step step = readFront(done);
-        if (step == Step::Unplugged) return unplug(done);
-        if (step == Step::Waiting) return;
-    }
-}
-
-void UsblpDevice::serveWrites(Completions &done) {
-    while (!writes_.empty()) {
-        Step step = writeFront(done);
         if (step == Step::Unplugged) return unplug(done);
         if (step == Step::Waiting) return;
     }
@@ -127,6 +132,7 @@ UsblpDevice::Step UsblpDevice::readFront(Completions &done) {
         reads_.pop_front();
         return Step::Finished;
     }
+    if (!readEnded(fd_)) return Step::Waiting;
     // As the USB printer class driver on Windows: a read ends as soon as anything arrived, with what fits.
     ssize_t got = ::read(fd_, front.request->buffer(), front.request->length());
     if (got > 0) {
@@ -142,31 +148,85 @@ UsblpDevice::Step UsblpDevice::readFront(Completions &done) {
     return Step::Finished;
 }
 
-UsblpDevice::Step UsblpDevice::writeFront(Completions &done) {
-    Pending &front = writes_.front();
-    const auto *bytes = static_cast<const unsigned char *>(front.request->buffer());
-    while (front.done < front.request->length()) {
-        ssize_t put = ::write(fd_, bytes + front.done, front.request->length() - front.done);
-        if (put > 0) {
-            front.done += static_cast<DWORD>(put);
-            transferInFlight_ = true;
-            ++submissions_;
-            continue;
-        }
-        if (put < 0 && meansTryLater(errno)) return Step::Waiting;
-        if (put < 0 && meansUnplugged(errno)) return Step::Unplugged;
-        done.add(front.request, ERROR_GEN_FAILURE, front.done);
-        writes_.pop_front();
-        return Step::Finished;
+void UsblpDevice::runWriter(std::unique_lock<std::mutex> &lock) {
+    writerThread_ = pthread_self();
+    for (;;) {
+        writeQueued_.wait(lock, [this] { return writerStopping_ || !writes_.empty(); });
+        if (writerStopping_) break;
+        writing_ = true;
+        std::shared_ptr<platform::IoRequest> request = writes_.front().request;
+        int fd = fd_;
+        lock.unlock();
+        DWORD written = 0;
+        Outcome outcome = putThrough(fd, *request, written);
+        lock.lock();
+        writing_ = false;
+        Completions done;
+        finishWrite(outcome, written, done);
+        lock.unlock();
+        done.run();
+        lock.lock();
     }
-    // In O_NONBLOCK usblp's write returns once it submitted the transfer ("Presume that it's going to complete well"
-    // in usblp_write), and the last close kills a transfer still in flight (usblp_release). As a write to the
-    // printer class driver on Windows, the request ends when its last transfer has: when poll says the write path
-    // is idle.
-    if (transferInFlight_) return Step::Waiting;
-    done.add(front.request, ERROR_SUCCESS, front.done);
+    writerEnded_ = true;
+}
+
+void UsblpDevice::stopWriter() {
+    writerStopping_ = true;
+    if (writing_) interruptWrite(ERROR_OPERATION_ABORTED);
+    writeQueued_.notify_one();
+}
+
+void UsblpDevice::interruptWrite(DWORD error) {
+    DWORD none = 0;
+    interruptError_.compare_exchange_strong(none, error);
+    WriteInterrupt::send(writerThread_);
+}
+
+void UsblpDevice::interruptAgain() {
+    if (awaitsInterrupt()) WriteInterrupt::send(writerThread_);
+}
+
+UsblpDevice::Outcome UsblpDevice::putThrough(int fd, const platform::IoRequest &request, DWORD &written) {
+    const auto *bytes = static_cast<const unsigned char *>(request.buffer());
+    while (written < request.length()) {
+        // Checked before each call, which narrows the window in which an interrupt comes too early to end it.
+        if (interruptError_ != 0) return Outcome::Interrupted;
+        size_t asked = request.length() - written;
+        ssize_t put = ::write(fd, bytes + written, asked);
+        if (put < 0) {
+            // A signal of someone else's ends the call as well: the check above tells whether it was ours.
+            if (errno == EINTR) continue;
+            return meansUnplugged(errno) ? Outcome::Unplugged : Outcome::Failed;
+        }
+        written += static_cast<DWORD>(put);
+        if (static_cast<size_t>(put) == asked) continue;
+        // A blocking usblp_write returns short only when a transfer failed, a signal came or the printer went, each
+        // after the transfers before it succeeded. Asking again would resend what the failed transfer may have
+        // partly delivered; a write of nothing only waits for the write path and says whether the printer is there.
+        if (interruptError_ != 0) return Outcome::Interrupted;
+        if (::write(fd, bytes, 0) < 0 && meansUnplugged(errno)) return Outcome::Unplugged;
+        return Outcome::Failed;
+    }
+    return Outcome::Written;
+}
+
+void UsblpDevice::finishWrite(Outcome outcome, DWORD written, Completions &done) {
+    Pending front = writes_.front();
     writes_.pop_front();
-    return Step::Finished;
+    DWORD interrupted = interruptError_.exchange(0);
+    DWORD error = ERROR_SUCCESS;
+    // A write that got through before its interrupt took effect succeeded all the same, as on Windows when the cancel
+    // comes too late.
+    if (outcome == Outcome::Written) {
+        error = ERROR_SUCCESS;
+    } else if (interrupted != 0) {
+        error = interrupted;
+    } else if (outcome == Outcome::Unplugged || gone_) {
+        error = ERROR_DEVICE_NOT_CONNECTED;
+    } else {
+        error = ERROR_GEN_FAILURE;
+    }
+    done.add(front.request, error, written);
 }
 
 }  // namespace linuxdev

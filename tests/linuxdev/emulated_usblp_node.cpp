@@ -42,6 +42,40 @@ std::condition_variable &emulationChanged() {
     return changed;
 }
 
+// The wake-up descriptors of writers blocked in a node's write, one each: a change rings them all.
+std::vector<int> &blockedWriters() {
+    static std::vector<int> writers;
+    return writers;
+}
+
+// usblp_wwait sleeps interruptibly: a signal to the waiting thread ends the wait (usblp_wtest: signal_pending gives
+// -EINTR). The emulation waits in poll(), which a signal ends with EINTR whatever its handler's flags (signal(7)).
+// Returns false when a signal ended the wait; with the lock held either way.
+template <typename Condition>
+bool waitInterruptibly(std::unique_lock<std::mutex> &lock, Condition done) {
+    if (done()) return true;
+    int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    blockedWriters().push_back(wake);
+    bool interrupted = false;
+    while (!done()) {
+        lock.unlock();
+        pollfd ring{wake, POLLIN, 0};
+        int got = __real_poll(&ring, 1, -1);
+        int error = errno;
+        lock.lock();
+        if (got < 0 && error == EINTR) {
+            interrupted = true;
+            break;
+        }
+        uint64_t count = 0;
+        (void)__real_read(wake, &count, sizeof count);
+    }
+    auto &writers = blockedWriters();
+    writers.erase(std::find(writers.begin(), writers.end(), wake));
+    __real_close(wake);
+    return !interrupted;
+}
+
 std::map<std::string, std::shared_ptr<EmulatedUsblpNode>> &nodesByPath() {
     static std::map<std::string, std::shared_ptr<EmulatedUsblpNode>> nodes;
     return nodes;
@@ -111,12 +145,22 @@ void EmulatedUsblpNode::changed() {
     emulationChanged().notify_all();
     uint64_t one = 1;
     ssize_t put = __real_write(wakeFd_, &one, sizeof one);
+    for (int writer : blockedWriters()) put = __real_write(writer, &one, sizeof one);
     (void)put;
 }
 
-// usblp_bulk_write: the transfer ends when the printer took it; wcomplete wakes the writers and pollers.
+// usblp_bulk_write: the transfer ends when the printer took it, or with its error (wstatus < 0); wcomplete wakes
+// the writers and pollers.
 void EmulatedUsblpNode::takeTransfer() {
     if (!inFlight_ || held_ || delivered_.size() + transfer_.size() > PRINTER_BUFFER) return;
+    if (transferDoomed_) {
+        transferDoomed_ = false;
+        transferFailed_ = true;
+        transfer_.clear();
+        inFlight_ = false;
+        changed();
+        return;
+    }
     delivered_ += transfer_;
     transfer_.clear();
     inFlight_ = false;
@@ -129,6 +173,9 @@ void EmulatedUsblpNode::release() {
     inFlight_ = false;
     transfer_.clear();
     readFails_ = false;
+    writeFails_ = false;
+    transferDoomed_ = false;
+    transferFailed_ = false;
     zeroLengthPacket_ = false;
     changed();
 }
@@ -189,6 +236,11 @@ void EmulatedUsblpNode::failNextRead() {
     changed();
 }
 
+void EmulatedUsblpNode::failNextWrite() {
+    std::lock_guard<std::mutex> guard(emulationMutex());
+    writeFails_ = true;
+}
+
 void EmulatedUsblpNode::sendZeroLengthPacket() {
     std::lock_guard<std::mutex> guard(emulationMutex());
     zeroLengthPacket_ = true;
@@ -238,27 +290,34 @@ ssize_t EmulatedUsblpNode::Access::read(EmulatedUsblpNode &node, int fd, void *b
 ssize_t EmulatedUsblpNode::Access::write(EmulatedUsblpNode &node, bool nonblocking, const void *buffer, size_t count,
                                          std::unique_lock<std::mutex> &lock) {
     const auto *bytes = static_cast<const char *>(buffer);
-    size_t written = 0;
-    // usblp_write: wait for the write path to come idle first, then one transfer at a time.
+    // usblp_write: wait for the write path to come idle first, then one transfer at a time; what it returns after an
+    // error is the count of the transfers before it, or the error when there were none (collect_error).
     auto idle = [&node] { return node.gone_ || !node.inFlight_; };
-    if (nonblocking && !idle()) {
-        errno = EAGAIN;
-        return -1;
-    }
-    emulationChanged().wait(lock, idle);
+    auto fail = [](size_t written, int error) {
+        if (written > 0) return static_cast<ssize_t>(written);
+        errno = error;
+        return static_cast<ssize_t>(-1);
+    };
+    if (nonblocking && !idle()) return fail(0, EAGAIN);
+    if (!waitInterruptibly(lock, idle)) return fail(0, EINTR);
+    size_t written = 0;
     while (written < count && !node.gone_) {
         size_t length = std::min(TRANSFER_LIMIT, count - written);
         node.transfer_.assign(bytes + written, length);
         node.inFlight_ = true;
+        node.transferFailed_ = false;
+        node.transferDoomed_ = node.writeFails_;
+        node.writeFails_ = false;
         node.takeTransfer();
+        // "Presume that it's going to complete well": its end, and its error, are never reported.
+        if (nonblocking) return static_cast<ssize_t>(length);
+        // Interrupted, the transfer is left in flight ("Leave URB dangling, to be cleaned on close").
+        if (!waitInterruptibly(lock, idle)) return fail(written, EINTR);
+        if (node.gone_) break;
+        if (node.transferFailed_) return fail(written, EIO);
         written += length;
-        if (nonblocking) return static_cast<ssize_t>(written);
-        emulationChanged().wait(lock, idle);
     }
-    if (node.gone_ && written == 0) {
-        errno = ENODEV;
-        return -1;
-    }
+    if (node.gone_) return fail(written, ENODEV);
     return static_cast<ssize_t>(written);
 }
 

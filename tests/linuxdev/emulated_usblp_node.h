@@ -9,8 +9,12 @@
 //   it, as __pollwait takes a reference with get_file() and poll_freewait() drops it only as poll returns;
 //   usblp_release runs after that.
 // - At most one write transfer of up to 8192 bytes (USBLP_BUF_SIZE) in flight. In O_NONBLOCK, write() submits one and
-//   returns its length at once ("Presume that it's going to complete well" in usblp_write); while one is in flight it
-//   fails with EAGAIN (usblp_wwait -> usblp_wtest). Without O_NONBLOCK, write() waits for each transfer to end.
+//   returns its length at once ("Presume that it's going to complete well" in usblp_write), so a transfer that then
+//   fails is never reported; while one is in flight it fails with EAGAIN (usblp_wwait -> usblp_wtest). Without
+//   O_NONBLOCK, write() waits for each transfer to end and checks its status (usblp_write's step 2: wstatus < 0 gives
+//   EIO); after an error it returns the count of the transfers before it, or the error if there were none
+//   (collect_error). A signal ends the wait with EINTR the same way (usblp_wtest: signal_pending), leaving the
+//   transfer in flight.
 // - POLLOUT only while no transfer is in flight (usblp_poll: wcomplete), POLLIN when a read transfer ended (rcomplete):
 //   bytes from the printer, a failed transfer or a zero-length packet. usblp_poll reports nothing else: never a
 //   hang-up or an error, also after an unplug.
@@ -52,6 +56,9 @@ public:
     bool hasTransferInFlight() const;
     // The next read transfer fails (a CRC error, babble, a stall) with the printer present.
     void failNextRead();
+    // The next write transfer submitted fails (a stall, a protocol error) as the printer would take it, the printer
+    // present.
+    void failNextWrite();
     // The printer sends a zero-length packet.
     void sendZeroLengthPacket();
 
@@ -77,6 +84,10 @@ private:
     bool used_ = false;
     bool held_ = false;
     bool readFails_ = false;
+    bool writeFails_ = false;
+    bool transferDoomed_ = false;
+    // How the last write transfer ended: usblp's wstatus < 0.
+    bool transferFailed_ = false;
     bool zeroLengthPacket_ = false;
     bool inFlight_ = false;
     int pollers_ = 0;

@@ -4,9 +4,12 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <future>
+#include <thread>
 
+#include "linuxdev/write_interrupt.h"
 #include "usblp_fixture.h"
 
 namespace linuxdev_test {
@@ -14,7 +17,9 @@ namespace {
 
 class EmulatedUsblpNodeTest : public UsblpTest {
 protected:
-    int openNode() { return ::open(printer_.devnode().c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }
+    int openNode(int mode = O_NONBLOCK) {
+        return ::open(printer_.devnode().c_str(), O_RDWR | mode | O_NOCTTY | O_CLOEXEC);
+    }
     EmulatedUsblpNode &node() { return printer_.node(); }
 };
 
@@ -45,6 +50,64 @@ TEST_F(EmulatedUsblpNodeTest, aNonBlockingWriteReturnsAtOnceWithOneTransferInFli
     ::close(fd);
     node().holdTransfers(false);
     EXPECT_EQ("", printer_.takeWritten(0)) << "the release killed the transfer";
+}
+
+TEST_F(EmulatedUsblpNodeTest, onlyABlockingWriteLearnsThatATransferFailedAndFromTheSecondOnItIsAShortCount) {
+    int nonblocking = openNode();
+    ASSERT_GE(nonblocking, 0);
+    node().failNextWrite();
+    EXPECT_EQ(3, ::write(nonblocking, "abc", 3)) << "presumed to complete well";
+    EXPECT_TRUE(waitUntil([&] { return readyNow(nonblocking, POLLOUT) == POLLOUT; })) << "and the failure ends it";
+    EXPECT_EQ("", printer_.takeWritten(0));
+    ::close(nonblocking);
+
+    int blocking = openNode(0);
+    ASSERT_GE(blocking, 0);
+    node().failNextWrite();
+    errno = 0;
+    EXPECT_EQ(-1, ::write(blocking, "abc", 3));
+    EXPECT_EQ(EIO, errno);
+    // The first transfer goes through; the second is made to fail while the printer holds it.
+    std::string job(10000, 'j');
+    node().holdTransfers(true);
+    auto writer = std::async(std::launch::async, [&] { return ::write(blocking, job.data(), job.size()); });
+    ASSERT_TRUE(waitUntil([this] { return node().hasTransferInFlight(); }));
+    node().holdTransfers(false);
+    std::string printed;
+    ASSERT_TRUE(printer_.receive(printed, 8192));
+    node().failNextWrite();
+    EXPECT_EQ(8192, writer.get()) << "the transfers before the failed one";
+    EXPECT_EQ(0, ::write(blocking, job.data(), 0)) << "a write of nothing only waits for the write path";
+    ::close(blocking);
+}
+
+TEST_F(EmulatedUsblpNodeTest, aSignalEndsABlockingWriteWithEintrAndLeavesItsTransferInFlight) {
+    ASSERT_TRUE(linuxdev::WriteInterrupt::install());
+    int fd = openNode(0);
+    ASSERT_GE(fd, 0);
+    node().holdTransfers(true);
+    std::atomic<bool> returned{false};
+    std::promise<pthread_t> thread;
+    auto writer = std::async(std::launch::async, [&] {
+        thread.set_value(pthread_self());
+        ssize_t put = ::write(fd, "held", 4);
+        int error = errno;
+        returned = true;
+        return put < 0 ? -error : put;
+    });
+    pthread_t writing = thread.get_future().get();
+    ASSERT_TRUE(waitUntil([this] { return node().hasTransferInFlight(); }));
+    // A signal that comes before the thread sleeps in the driver ends nothing: sent until the write returns.
+    EXPECT_TRUE(waitUntil([&] {
+        linuxdev::WriteInterrupt::send(writing);
+        return returned.load();
+    }));
+    EXPECT_EQ(-EINTR, writer.get());
+    EXPECT_TRUE(node().hasTransferInFlight()) << "usblp leaves the transfer dangling";
+    node().holdTransfers(false);
+    std::string printed;
+    EXPECT_TRUE(printer_.receive(printed, 4)) << "and it still goes out unless the file is closed";
+    ::close(fd);
 }
 
 TEST_F(EmulatedUsblpNodeTest, aCloseWhilePollWaitsOnTheDescriptorLeavesTheNodeInUseUntilPollReturns) {

@@ -155,7 +155,12 @@ TEST_F(FileIo, aWriteThePrinterDoesNotTakeIsCancelledWithWhatWentOutAndTheNextWr
     DWORD bytes = 0;
     EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), endOf(write, stuck, bytes));
     EXPECT_LT(bytes, job.size());
-    EXPECT_EQ(bytes, printer_.drain().size()) << "the count tells what reached the printer";
+    // usblp leaves the interrupted transfer in flight: it goes out once the printer has room, before the next write.
+    std::string reached = printer_.drain();
+    ASSERT_TRUE(waitUntil([this] { return !printer_.node().hasTransferInFlight(); }));
+    reached += printer_.drain();
+    EXPECT_GE(reached.size(), bytes) << "the count is of transfers that ended";
+    EXPECT_LE(reached.size(), bytes + 8192) << "and at most the one transfer left in flight went out besides";
 
     Transfer next;
     BOOL done = WriteFile(write, "\x1b@", 2, nullptr, &next.overlapped);

@@ -22,7 +22,7 @@ TEST_F(KernelBehaviour, aWriteEndsOnlyWithItsLastTransferSoThatAReceiptClosedAtO
     EXPECT_FALSE(WriteFile(file, tail.data(), static_cast<DWORD>(tail.size()), nullptr, &write.overlapped))
         << "usblp accepted the bytes, but the printer has not taken them";
     EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
-    EXPECT_TRUE(printer_.node().hasTransferInFlight());
+    EXPECT_TRUE(waitUntil([this] { return printer_.node().hasTransferInFlight(); }));
 
     printer_.node().holdTransfers(false);
     DWORD put = 0;
@@ -45,6 +45,48 @@ TEST_F(KernelBehaviour, aCloseWhileTheWriteIsInFlightEndsItWithOperationAborted)
     EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), platform::errorFromStatus(write.overlapped.Internal));
     printer_.node().holdTransfers(false);
     EXPECT_EQ("", printer_.takeWritten(0)) << "the close killed the transfer";
+}
+
+TEST_F(KernelBehaviour, aWriteWhoseTransferFailsEndsWithThatFailureAndTheNextWriteGoesThrough) {
+    HANDLE file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    printer_.node().failNextWrite();
+    Transfer failing;
+    EXPECT_FALSE(WriteFile(file, "\x1b@", 2, nullptr, &failing.overlapped));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+    DWORD put = 99;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), endOf(file, failing, put)) << "not reported as written";
+    EXPECT_EQ(0u, put);
+    EXPECT_TRUE(backend().holds(printer_.devnode())) << "the printer is still there";
+
+    Transfer next;
+    EXPECT_FALSE(WriteFile(file, "ok", 2, nullptr, &next.overlapped));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), endOf(file, next, put));
+    EXPECT_EQ(2u, put);
+    std::string printed;
+    EXPECT_TRUE(printer_.receive(printed, 2));
+    EXPECT_EQ("ok", printed);
+    CloseHandle(file);
+}
+
+TEST_F(KernelBehaviour, aCancelOrAnUnplugEndsAWriteBlockedInTheDriver) {
+    HANDLE file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    printer_.node().holdTransfers(true);
+    Transfer cancelled;
+    EXPECT_FALSE(WriteFile(file, "\x1b@", 2, nullptr, &cancelled.overlapped));
+    ASSERT_TRUE(waitUntil([this] { return printer_.node().hasTransferInFlight(); }));
+    EXPECT_TRUE(CancelIoEx(file, &cancelled.overlapped));
+    DWORD put = 99;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), endOf(file, cancelled, put));
+    EXPECT_EQ(0u, put);
+
+    // usblp leaves the interrupted transfer in flight; the next write waits for it.
+    Transfer unplugged;
+    EXPECT_FALSE(WriteFile(file, "cut", 3, nullptr, &unplugged.overlapped));
+    printer_.unplug();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), endOf(file, unplugged, put));
+    CloseHandle(file);
 }
 
 TEST_F(KernelBehaviour, aFailedReadTransferIsAnErrorOfThatReadNotAnUnplugAndAZeroLengthPacketEndsNoRead) {
