@@ -67,7 +67,7 @@ std::shared_ptr<UsblpDevice> UsblpBackend::openNode(const std::string &name, pla
             error = errorForOpen(errno);
             return nullptr;
         }
-        auto device = std::make_shared<UsblpDevice>(node, fd);
+        auto device = std::make_shared<UsblpDevice>(node, fd, wakeup_);
         if (!ioThread_.isRunning()) ioThread_.start([this] { runIo(); });
         // Without either thread a request could wait with nothing to end it.
         if (!ioThread_.isRunning() || !startWriter(device)) {

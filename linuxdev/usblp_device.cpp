@@ -26,7 +26,8 @@ bool readEnded(int fd) {
 
 }  // namespace
 
-UsblpDevice::UsblpDevice(UsblpNode node, int fd) : node_(std::move(node)), fd_(fd) {}
+UsblpDevice::UsblpDevice(UsblpNode node, int fd, Wakeup &ioWakeup)
+    : node_(std::move(node)), fd_(fd), ioWakeup_(ioWakeup) {}
 
 UsblpDevice::~UsblpDevice() {
     if (fd_ >= 0) ::close(fd_);
@@ -180,6 +181,8 @@ void UsblpDevice::interruptWrite(DWORD error) {
     DWORD none = 0;
     interruptError_.compare_exchange_strong(none, error);
     WriteInterrupt::send(writerThread_);
+    // Should this one come too early, the I/O thread's poll, now with a time-out, sends it again.
+    ioWakeup_.wake();
 }
 
 void UsblpDevice::interruptAgain() {

@@ -23,13 +23,15 @@
 #include "linuxdev/completions.h"
 #include "linuxdev/shared_device_file.h"
 #include "linuxdev/usblp_node.h"
+#include "linuxdev/wakeup.h"
 
 namespace linuxdev {
 
 class UsblpDevice : public SharedDevice {
 public:
-    // Takes ownership of the open descriptor.
-    UsblpDevice(UsblpNode node, int fd);
+    // Takes ownership of the open descriptor. `ioWakeup` wakes the I/O thread, which sends a writer's interrupt again
+    // until it took effect.
+    UsblpDevice(UsblpNode node, int fd, Wakeup &ioWakeup);
     ~UsblpDevice() override;
     UsblpDevice(const UsblpDevice &) = delete;
     UsblpDevice &operator=(const UsblpDevice &) = delete;
@@ -92,6 +94,7 @@ private:
 
     const UsblpNode node_;
     int fd_;
+    Wakeup &ioWakeup_;
     bool gone_ = false;
     int openFiles_ = 0;
     std::deque<Pending> reads_;
