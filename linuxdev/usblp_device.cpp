@@ -3,10 +3,10 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "linuxdev/write_interrupt.h"
-
 #include <algorithm>
 #include <cerrno>
+
+#include "linuxdev/write_interrupt.h"
 
 namespace linuxdev {
 namespace {
