@@ -150,6 +150,7 @@ UsblpDevice::Step UsblpDevice::readFront(Completions &done) {
 }
 
 void UsblpDevice::runWriter(std::unique_lock<std::mutex> &lock) {
+    WriteInterrupt::acceptOnThisThread();
     writerThread_ = pthread_self();
     for (;;) {
         writeQueued_.wait(lock, [this] { return writerStopping_ || !writes_.empty(); });

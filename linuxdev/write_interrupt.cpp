@@ -34,6 +34,13 @@ bool WriteInterrupt::install() {
     return chosenSignal != 0;
 }
 
+void WriteInterrupt::acceptOnThisThread() {
+    sigset_t accepted;
+    sigemptyset(&accepted);
+    sigaddset(&accepted, chosenSignal);
+    pthread_sigmask(SIG_UNBLOCK, &accepted, nullptr);
+}
+
 void WriteInterrupt::send(pthread_t thread) { pthread_kill(thread, chosenSignal); }
 
 }  // namespace linuxdev

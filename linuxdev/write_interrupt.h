@@ -17,6 +17,9 @@ class WriteInterrupt {
 public:
     // Picks and installs the signal once per process; false when every real-time signal is taken.
     static bool install();
+    // On the writing thread: lets the signal in. A thread inherits its creator's signal mask, and the thread that
+    // opened the printer may be one (a JVM's, say) that blocks it.
+    static void acceptOnThisThread();
     // Interrupts what the thread is blocked in, if anything. install() must have succeeded.
     static void send(pthread_t thread);
 };

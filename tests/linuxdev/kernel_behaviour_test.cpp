@@ -1,8 +1,11 @@
 // The backend against what usblp really does, where a kinder node would hide it: a non-blocking write that returns
 // before its transfer ended, a close that kills that transfer, a read transfer that fails with the printer present,
 // and a close that poll delays (emulated_usblp_node.h).
+#include <signal.h>
+
 #include <future>
 #include <string>
+#include <thread>
 
 #include "files/nt_status.h"
 #include "usblp_fixture.h"
@@ -86,6 +89,28 @@ TEST_F(KernelBehaviour, aCancelOrAnUnplugEndsAWriteBlockedInTheDriver) {
     EXPECT_FALSE(WriteFile(file, "cut", 3, nullptr, &unplugged.overlapped));
     printer_.unplug();
     EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), endOf(file, unplugged, put));
+    CloseHandle(file);
+}
+
+TEST_F(KernelBehaviour, aWriteCanBeCancelledWhenThePrinterWasOpenedByAThreadThatBlocksSignals) {
+    // The printer's writer thread starts at the open, and a new thread inherits its creator's signal mask.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::thread opener([&] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+    });
+    opener.join();
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    printer_.node().holdTransfers(true);
+    Transfer write;
+    EXPECT_FALSE(WriteFile(file, "\x1b@", 2, nullptr, &write.overlapped));
+    ASSERT_TRUE(waitUntil([this] { return printer_.node().hasTransferInFlight(); }));
+    EXPECT_TRUE(CancelIoEx(file, &write.overlapped));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(write.overlapped.hEvent, GENEROUS_MS)) << "the interrupt got through";
+    DWORD put = 99;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), endOf(file, write, put));
     CloseHandle(file);
 }
 
