@@ -67,16 +67,16 @@ TEST_F(EmulatedUsblpNodeTest, onlyABlockingWriteLearnsThatATransferFailedAndFrom
     errno = 0;
     EXPECT_EQ(-1, ::write(blocking, "abc", 3));
     EXPECT_EQ(EIO, errno);
-    // The first transfer goes through; the second is made to fail while the printer holds it.
+    // The first transfer goes through; the second, submitted once the printer took the first, fails.
     std::string job(10000, 'j');
     node().holdTransfers(true);
     auto writer = std::async(std::launch::async, [&] { return ::write(blocking, job.data(), job.size()); });
     ASSERT_TRUE(waitUntil([this] { return node().hasTransferInFlight(); }));
-    node().holdTransfers(false);
-    std::string printed;
-    ASSERT_TRUE(printer_.receive(printed, 8192));
     node().failNextWrite();
+    node().holdTransfers(false);
     EXPECT_EQ(8192, writer.get()) << "the transfers before the failed one";
+    std::string printed;
+    EXPECT_TRUE(printer_.receive(printed, 8192));
     EXPECT_EQ(0, ::write(blocking, job.data(), 0)) << "a write of nothing only waits for the write path";
     ::close(blocking);
 }
