@@ -107,7 +107,6 @@ void EmulatedNativePrinter::plug() {
         done_.clear();
         in_.clear();
         out_.clear();
-        unplugged_ = false;
         // A device plugged in anew has no claim on it.
         claimed_ = false;
     }
@@ -133,21 +132,28 @@ void EmulatedNativePrinter::plug() {
     if (!umockdev_testbed_add_from_string(testbed(), (usb + interface).c_str(), &error)) {
         throw std::runtime_error(std::string("add_from_string: ") + error->message);
     }
-    // The node becomes a terminal: libusb polls it for POLLOUT, which the model raises only when a URB is done.
-    char terminal[256];
-    termios raw{};
-    cfmakeraw(&raw);
-    if (filler_ >= 0) ::close(filler_);
-    if (openpty(&master_, &filler_, terminal, &raw, nullptr) != 0) throw std::runtime_error("openpty");
-    for (int fd : {master_, filler_}) {
-        fcntl(fd, F_SETFL, O_NONBLOCK);
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    {
+        // The terminal is replaced under the lock, and the device counts as plugged only once the new one is
+        // non-blocking: a request of the last plug's client that umockdev's thread is still answering fills the
+        // terminal, and would otherwise write to a descriptor number being reused, blocking for good.
+        std::lock_guard<std::mutex> guard(mutex_);
+        // The node becomes a terminal: libusb polls it for POLLOUT, which the model raises only when a URB is done.
+        char terminal[256];
+        termios raw{};
+        cfmakeraw(&raw);
+        if (filler_ >= 0) ::close(filler_);
+        if (openpty(&master_, &filler_, terminal, &raw, nullptr) != 0) throw std::runtime_error("openpty");
+        for (int fd : {master_, filler_}) {
+            fcntl(fd, F_SETFL, O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        std::string node = testbedRoot() + devnode();
+        if (::unlink(node.c_str()) != 0 || ::symlink(terminal, node.c_str()) != 0) {
+            throw std::runtime_error("cannot make " + node + " a terminal");
+        }
+        blockPollOut();
+        unplugged_ = false;
     }
-    std::string node = testbedRoot() + devnode();
-    if (::unlink(node.c_str()) != 0 || ::symlink(terminal, node.c_str()) != 0) {
-        throw std::runtime_error("cannot make " + node + " a terminal");
-    }
-    blockPollOut();
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this);
     if (!umockdev_testbed_attach_ioctl(testbed(), devnode().c_str(), handler_, &error)) {
