@@ -42,10 +42,24 @@ std::condition_variable &emulationChanged() {
     return changed;
 }
 
-// The wake-up descriptors of writers blocked in a node's write, one each: a change rings them all.
-std::vector<int> &blockedWriters() {
-    static std::vector<int> writers;
-    return writers;
+// The wake-up descriptors of everyone waiting on a node, a writer blocked in its write or a poll(): one each, as each
+// sleeper has its own entry on the driver's wait queues (poll_wait adds one per poll call, fs/select.c), so that one
+// waiter taking its wake-up leaves the others theirs. A change rings them all.
+std::vector<int> &waiters() {
+    static std::vector<int> wakes;
+    return wakes;
+}
+
+int addWaiter() {
+    int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    waiters().push_back(wake);
+    return wake;
+}
+
+void removeWaiter(int wake) {
+    auto &wakes = waiters();
+    wakes.erase(std::find(wakes.begin(), wakes.end(), wake));
+    __real_close(wake);
 }
 
 // usblp_wwait sleeps interruptibly: a signal to the waiting thread ends the wait (usblp_wtest: signal_pending gives
@@ -54,8 +68,7 @@ std::vector<int> &blockedWriters() {
 template <typename Condition>
 bool waitInterruptibly(std::unique_lock<std::mutex> &lock, Condition done) {
     if (done()) return true;
-    int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    blockedWriters().push_back(wake);
+    int wake = addWaiter();
     bool interrupted = false;
     while (!done()) {
         lock.unlock();
@@ -70,9 +83,7 @@ bool waitInterruptibly(std::unique_lock<std::mutex> &lock, Condition done) {
         uint64_t count = 0;
         (void)__real_read(wake, &count, sizeof count);
     }
-    auto &writers = blockedWriters();
-    writers.erase(std::find(writers.begin(), writers.end(), wake));
-    __real_close(wake);
+    removeWaiter(wake);
     return !interrupted;
 }
 
@@ -109,15 +120,13 @@ struct EmulatedUsblpNode::Access {
     static ssize_t write(EmulatedUsblpNode &node, bool nonblocking, const void *buffer, size_t count,
                          std::unique_lock<std::mutex> &lock);
     static short readiness(const EmulatedUsblpNode &node, short events) { return node.readiness(events); }
-    static int wakeFd(const EmulatedUsblpNode &node) { return node.wakeFd_; }
     static bool isGone(const EmulatedUsblpNode &node) { return node.gone_; }
     static void countPoller(EmulatedUsblpNode &node, int change) { node.pollers_ += change; }
 };
 
-EmulatedUsblpNode::EmulatedUsblpNode(std::string devnode)
-    : devnode_(std::move(devnode)), wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+EmulatedUsblpNode::EmulatedUsblpNode(std::string devnode) : devnode_(std::move(devnode)) {}
 
-EmulatedUsblpNode::~EmulatedUsblpNode() { __real_close(wakeFd_); }
+EmulatedUsblpNode::~EmulatedUsblpNode() = default;
 
 std::shared_ptr<EmulatedUsblpNode> EmulatedUsblpNode::plug(const std::string &devnode) {
     auto node = std::make_shared<EmulatedUsblpNode>(devnode);
@@ -144,9 +153,10 @@ bool EmulatedUsblpNode::isInUse() const {
 void EmulatedUsblpNode::changed() {
     emulationChanged().notify_all();
     uint64_t one = 1;
-    ssize_t put = __real_write(wakeFd_, &one, sizeof one);
-    for (int writer : blockedWriters()) put = __real_write(writer, &one, sizeof one);
-    (void)put;
+    for (int wake : waiters()) {
+        ssize_t put = __real_write(wake, &one, sizeof one);
+        (void)put;
+    }
 }
 
 // usblp_bulk_write: the transfer ends when the printer took it, or with its error (wstatus < 0); wcomplete wakes
@@ -406,11 +416,13 @@ public:
             ++files_[i]->pollers;
             EmulatedUsblpNode::Access::countPoller(*files_[i]->node, 1);
         }
+        if (holdsNodes()) wake_ = addWaiter();
     }
 
     // poll_freewait: the references taken for the wait go as poll returns.
     ~NodePoll() {
         std::lock_guard<std::mutex> guard(emulationMutex());
+        if (wake_ >= 0) removeWaiter(wake_);
         for (auto &file : files_) {
             if (!file) continue;
             --file->pollers;
@@ -431,13 +443,13 @@ public:
             if (got < 0) return got;
             int reported = report(real);
             if (reported > 0 || got == 0) return reported;
-            // Only a node's wake-up fired, for a change this poll does not wait for.
+            // Only the wake-up fired, for a change this poll does not wait for.
         }
     }
 
 private:
-    // Adds each node's wake-up descriptor; a node's terminal is asked only for the printer's bytes. Returns how many
-    // entries the node alone makes ready now.
+    // Adds this poll's own wake-up descriptor; a node's terminal is asked only for the printer's bytes. Returns how
+    // many entries the node alone makes ready now.
     int nodeReadiness(std::vector<pollfd> &real) {
         std::lock_guard<std::mutex> guard(emulationMutex());
         int ready = 0;
@@ -447,9 +459,9 @@ private:
             real[i].events = static_cast<short>(fds_[i].events & POLLIN);
             // A gone node's terminal hangs up, which poll would report whatever it was asked.
             if (EmulatedUsblpNode::Access::isGone(node)) real[i].fd = -1;
-            real.push_back(pollfd{EmulatedUsblpNode::Access::wakeFd(node), POLLIN, 0});
             if (EmulatedUsblpNode::Access::readiness(node, fds_[i].events) != 0) ++ready;
         }
+        real.push_back(pollfd{wake_, POLLIN, 0});
         return ready;
     }
 
@@ -477,6 +489,8 @@ private:
     pollfd *fds_;
     nfds_t count_;
     std::vector<std::shared_ptr<NodeFile>> files_;
+    // Rung at every change of a node, for this poll alone.
+    int wake_ = -1;
 };
 
 }  // namespace

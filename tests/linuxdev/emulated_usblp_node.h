@@ -78,8 +78,6 @@ private:
     short readiness(short events) const;
 
     const std::string devnode_;
-    // Signalled at every change a poller may wait for.
-    int wakeFd_ = -1;
     bool gone_ = false;
     bool used_ = false;
     bool held_ = false;
