@@ -50,8 +50,21 @@ std::vector<int> &waiters() {
     return wakes;
 }
 
+// Wake-up descriptors no waiter holds now. Kept for the next rather than closed: a number closed here and opened
+// again by another thread (libudev's, umockdev's) would be reused with nothing ordering the two.
+std::vector<int> &idleWakes() {
+    static std::vector<int> wakes;
+    return wakes;
+}
+
 int addWaiter() {
-    int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    int wake = -1;
+    if (idleWakes().empty()) {
+        wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    } else {
+        wake = idleWakes().back();
+        idleWakes().pop_back();
+    }
     waiters().push_back(wake);
     return wake;
 }
@@ -59,7 +72,9 @@ int addWaiter() {
 void removeWaiter(int wake) {
     auto &wakes = waiters();
     wakes.erase(std::find(wakes.begin(), wakes.end(), wake));
-    __real_close(wake);
+    uint64_t count = 0;
+    (void)__real_read(wake, &count, sizeof count);
+    idleWakes().push_back(wake);
 }
 
 // usblp_wwait sleeps interruptibly: a signal to the waiting thread ends the wait (usblp_wtest: signal_pending gives
