@@ -13,19 +13,30 @@
 namespace linuxdev_test {
 namespace {
 
-using KernelBehaviour = UsblpTest;
+class KernelBehaviour : public UsblpTest {
+protected:
+    // Holds the printer and starts a write of `bytes`: usblp has them in a transfer the printer has not taken.
+    ::testing::AssertionResult startWriteHeldInFlight(HANDLE file, const std::string &bytes, Transfer &write) {
+        printer_.node().holdTransfers(true);
+        if (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &write.overlapped)) {
+            return ::testing::AssertionFailure() << "the write ended before the printer took its transfer";
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) return ::testing::AssertionFailure() << "the write failed with " << error;
+        if (!waitUntil([this] { return printer_.node().hasTransferInFlight(); })) {
+            return ::testing::AssertionFailure() << "no transfer went in flight";
+        }
+        return ::testing::AssertionSuccess();
+    }
+};
 
 TEST_F(KernelBehaviour, aWriteEndsOnlyWithItsLastTransferSoThatAReceiptClosedAtOnceArrivesWhole) {
     HANDLE file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     // The tail of a receipt: the end of a logo and the cut, one transfer.
     std::string tail = std::string(6000, 'L') + "\x1d\x56\x00";
-    printer_.node().holdTransfers(true);
     Transfer write;
-    EXPECT_FALSE(WriteFile(file, tail.data(), static_cast<DWORD>(tail.size()), nullptr, &write.overlapped))
-        << "usblp accepted the bytes, but the printer has not taken them";
-    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
-    EXPECT_TRUE(waitUntil([this] { return printer_.node().hasTransferInFlight(); }));
+    ASSERT_TRUE(startWriteHeldInFlight(file, tail, write)) << "usblp has the bytes, but the printer has not taken them";
 
     printer_.node().holdTransfers(false);
     DWORD put = 0;
@@ -75,10 +86,8 @@ TEST_F(KernelBehaviour, aWriteWhoseTransferFailsEndsWithThatFailureAndTheNextWri
 TEST_F(KernelBehaviour, aCancelOrAnUnplugEndsAWriteBlockedInTheDriver) {
     HANDLE file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    printer_.node().holdTransfers(true);
     Transfer cancelled;
-    EXPECT_FALSE(WriteFile(file, "\x1b@", 2, nullptr, &cancelled.overlapped));
-    ASSERT_TRUE(waitUntil([this] { return printer_.node().hasTransferInFlight(); }));
+    ASSERT_TRUE(startWriteHeldInFlight(file, "\x1b@", cancelled));
     EXPECT_TRUE(CancelIoEx(file, &cancelled.overlapped));
     DWORD put = 99;
     EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), endOf(file, cancelled, put));
@@ -103,10 +112,8 @@ TEST_F(KernelBehaviour, aWriteCanBeCancelledWhenThePrinterWasOpenedByAThreadThat
     });
     opener.join();
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    printer_.node().holdTransfers(true);
     Transfer write;
-    EXPECT_FALSE(WriteFile(file, "\x1b@", 2, nullptr, &write.overlapped));
-    ASSERT_TRUE(waitUntil([this] { return printer_.node().hasTransferInFlight(); }));
+    ASSERT_TRUE(startWriteHeldInFlight(file, "\x1b@", write));
     EXPECT_TRUE(CancelIoEx(file, &write.overlapped));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(write.overlapped.hEvent, GENEROUS_MS)) << "the interrupt got through";
     DWORD put = 99;
