@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "files/nt_status.h"
+#include "linuxdev/usblp_backend.h"
 #include "stress/random_source.h"
 #include "usblp_fixture.h"
 #include "usblp_stress.h"
@@ -36,8 +37,12 @@ struct Client {
 // A request that never ends would leave its OVERLAPPED to the layer after it is freed: the run cannot go on.
 void awaitEnd(Client &client, Request &request, DWORD &error, DWORD &bytes) {
     if (WaitForSingleObject(request.overlapped.hEvent, GENEROUS_MS) != WAIT_OBJECT_0) {
-        std::fprintf(stderr, "usblp stress: %s: a request never ended (STRESS_SEED=0x%llx)\n", client.name.c_str(),
-                     static_cast<unsigned long long>(client.run.seed));
+        std::fprintf(stderr, "usblp stress: %s: a request never ended (STRESS_SEED=0x%llx)\n%s", client.name.c_str(),
+                     static_cast<unsigned long long>(client.run.seed), client.run.board.describe().c_str());
+        // Asked after the rest is out: these take the backend's lock, which a deadlock may hold.
+        linuxdev::UsblpBackend &backend = linuxdev::UsblpBackend::instance();
+        std::fprintf(stderr, "backend: %zu printers open, %zu reads pending, I/O thread %s\n", backend.openDevices(),
+                     backend.pendingReads(), backend.ioThreadRunning() ? "running" : "stopped");
         std::abort();
     }
     error = platform::errorFromStatus(static_cast<ULONG_PTR>(request.overlapped.Internal));
