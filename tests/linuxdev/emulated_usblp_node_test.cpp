@@ -136,6 +136,30 @@ TEST_F(EmulatedUsblpNodeTest, aCloseWhilePollWaitsOnTheDescriptorLeavesTheNodeIn
     ::close(again);
 }
 
+TEST_F(EmulatedUsblpNodeTest, aPollWithNoWaitNeverTakesTheWakeUpOfAPollThatSleepsOnTheSameFile) {
+    // As the backend's check before a read beside its I/O thread's poll. Each poller has its own entry on the
+    // driver's wait queue (poll_wait, fs/select.c); with one wake-up shared, the check could take the sleeper's.
+    int fd = openNode();
+    ASSERT_GE(fd, 0);
+    for (int round = 0; round < 50; ++round) {
+        std::atomic<bool> returned{false};
+        auto sleeper = std::async(std::launch::async, [&] {
+            pollfd p{fd, POLLIN, 0};
+            int got = ::poll(&p, 1, GENEROUS_MS);
+            returned = true;
+            return got;
+        });
+        ASSERT_TRUE(waitUntil([this] { return node().isPolled(); }));
+        node().failNextRead();
+        // At once and until the sleeper returned: the moment at which a shared wake-up would be taken.
+        while (!returned) readyNow(fd, POLLIN);
+        ASSERT_EQ(1, sleeper.get()) << "round " << round << ": the sleeping poll missed the read transfer's end";
+        char byte = 0;
+        ASSERT_EQ(-1, ::read(fd, &byte, 1)) << "the failed transfer, read once";
+    }
+    ::close(fd);
+}
+
 TEST_F(EmulatedUsblpNodeTest, aFailedReadTransferReadsAsEioOnceAndAZeroLengthPacketAsNothing) {
     int fd = openNode();
     ASSERT_GE(fd, 0);
