@@ -150,7 +150,7 @@ UsblpDevice::Step UsblpDevice::readFront(Completions &done) {
 }
 
 void UsblpDevice::runWriter(std::unique_lock<std::mutex> &lock) {
-    WriteInterrupt::acceptOnThisThread();
+    WriteInterrupt::acceptOnlyItOnThisThread();
     writerThread_ = pthread_self();
     for (;;) {
         writeQueued_.wait(lock, [this] { return writerStopping_ || !writes_.empty(); });
@@ -198,8 +198,10 @@ UsblpDevice::Outcome UsblpDevice::putThrough(int fd, const platform::IoRequest &
         size_t asked = request.length() - written;
         ssize_t put = ::write(fd, bytes + written, asked);
         if (put < 0) {
-            // A signal of someone else's ends the call as well: the check above tells whether it was ours.
-            if (errno == EINTR) continue;
+            // EINTR is the interrupt's, which finishWrite reports, or else the process was stopped and continued: a
+            // stop signal, too, makes usblp_wtest answer -EINTR, which is not restarted (signal(7), "Interruption of
+            // system calls and library functions by stop signals"). Either way the transfer may be left in flight,
+            // uncounted: sent again, its bytes would print twice.
             return meansUnplugged(errno) ? Outcome::Unplugged : Outcome::Failed;
         }
         written += static_cast<DWORD>(put);

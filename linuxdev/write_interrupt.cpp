@@ -34,12 +34,15 @@ bool WriteInterrupt::install() {
     return chosenSignal != 0;
 }
 
-void WriteInterrupt::acceptOnThisThread() {
-    sigset_t accepted;
-    sigemptyset(&accepted);
-    sigaddset(&accepted, chosenSignal);
-    pthread_sigmask(SIG_UNBLOCK, &accepted, nullptr);
+void WriteInterrupt::acceptOnlyItOnThisThread() {
+    sigset_t mask;
+    sigfillset(&mask);
+    // Blocked, a signal the thread's own fault raises would kill the process without its handler's report.
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, chosenSignal}) sigdelset(&mask, fault);
+    pthread_sigmask(SIG_SETMASK, &mask, nullptr);
 }
+
+int WriteInterrupt::signalNumber() { return chosenSignal; }
 
 void WriteInterrupt::send(pthread_t thread) { pthread_kill(thread, chosenSignal); }
 

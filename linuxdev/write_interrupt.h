@@ -17,9 +17,13 @@ class WriteInterrupt {
 public:
     // Picks and installs the signal once per process; false when every real-time signal is taken.
     static bool install();
-    // On the writing thread: lets the signal in. A thread inherits its creator's signal mask, and the thread that
-    // opened the printer may be one (a JVM's, say) that blocks it.
-    static void acceptOnThisThread();
+    // On the writing thread: lets the interrupt in and keeps every other asynchronous signal out. A thread inherits
+    // its creator's signal mask, and the thread that opened the printer may be one (a JVM's, say) that blocks the
+    // interrupt and takes the JVM's own (SIGTERM, SIGINT, a profiler's SIGPROF). Any of those would end a blocked
+    // write as the interrupt does; the signals of a fault (SIGSEGV, SIGBUS, ...) stay with their handlers.
+    static void acceptOnlyItOnThisThread();
+    // The signal chosen by install(), or 0.
+    static int signalNumber();
     // Interrupts what the thread is blocked in, if anything. install() must have succeeded.
     static void send(pthread_t thread);
 };

@@ -202,6 +202,7 @@ void EmulatedUsblpNode::release() {
     transferDoomed_ = false;
     transferFailed_ = false;
     zeroLengthPacket_ = false;
+    stopPending_ = false;
     changed();
 }
 
@@ -266,6 +267,12 @@ void EmulatedUsblpNode::failNextWrite() {
     writeFails_ = true;
 }
 
+void EmulatedUsblpNode::stopAndContinue() {
+    std::lock_guard<std::mutex> guard(emulationMutex());
+    stopPending_ = true;
+    changed();
+}
+
 void EmulatedUsblpNode::sendZeroLengthPacket() {
     std::lock_guard<std::mutex> guard(emulationMutex());
     zeroLengthPacket_ = true;
@@ -323,8 +330,15 @@ ssize_t EmulatedUsblpNode::Access::write(EmulatedUsblpNode &node, bool nonblocki
         errno = error;
         return static_cast<ssize_t>(-1);
     };
+    // usblp_wtest asks for a signal before it looks at the write path: a stop ends even a wait that is over.
+    auto waitForIdle = [&] {
+        bool woken = waitInterruptibly(lock, [&] { return idle() || node.stopPending_; });
+        bool stopped = node.stopPending_;
+        node.stopPending_ = false;
+        return woken && !stopped;
+    };
     if (nonblocking && !idle()) return fail(0, EAGAIN);
-    if (!waitInterruptibly(lock, idle)) return fail(0, EINTR);
+    if (!waitForIdle()) return fail(0, EINTR);
     size_t written = 0;
     while (written < count && !node.gone_) {
         size_t length = std::min(TRANSFER_LIMIT, count - written);
@@ -337,7 +351,7 @@ ssize_t EmulatedUsblpNode::Access::write(EmulatedUsblpNode &node, bool nonblocki
         // "Presume that it's going to complete well": its end, and its error, are never reported.
         if (nonblocking) return static_cast<ssize_t>(length);
         // Interrupted, the transfer is left in flight ("Leave URB dangling, to be cleaned on close").
-        if (!waitInterruptibly(lock, idle)) return fail(written, EINTR);
+        if (!waitForIdle()) return fail(written, EINTR);
         if (node.gone_) break;
         if (node.transferFailed_) return fail(written, EIO);
         written += length;

@@ -59,6 +59,10 @@ public:
     // The next write transfer submitted fails (a stall, a protocol error) as the printer would take it, the printer
     // present.
     void failNextWrite();
+    // The process is stopped and continued while a writer waits in the driver: the wait ends with EINTR as for any
+    // signal (usblp_wtest: signal_pending holds while the stop is taken, and -EINTR is not restarted; signal(7),
+    // "Interruption of system calls and library functions by stop signals"). The next wait, if none waits now.
+    void stopAndContinue();
     // The printer sends a zero-length packet.
     void sendZeroLengthPacket();
 
@@ -87,6 +91,7 @@ private:
     // How the last write transfer ended: usblp's wstatus < 0.
     bool transferFailed_ = false;
     bool zeroLengthPacket_ = false;
+    bool stopPending_ = false;
     bool inFlight_ = false;
     int pollers_ = 0;
     std::string transfer_;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -81,32 +82,39 @@ TEST_F(EmulatedUsblpNodeTest, onlyABlockingWriteLearnsThatATransferFailedAndFrom
     ::close(blocking);
 }
 
-TEST_F(EmulatedUsblpNodeTest, aSignalEndsABlockingWriteWithEintrAndLeavesItsTransferInFlight) {
+TEST_F(EmulatedUsblpNodeTest, aSignalOrAStopOfTheProcessEndsABlockingWriteWithEintrAndLeavesItsTransferInFlight) {
     ASSERT_TRUE(linuxdev::WriteInterrupt::install());
     int fd = openNode(0);
     ASSERT_GE(fd, 0);
-    node().holdTransfers(true);
-    std::atomic<bool> returned{false};
-    std::promise<pthread_t> thread;
-    auto writer = std::async(std::launch::async, [&] {
-        thread.set_value(pthread_self());
-        ssize_t put = ::write(fd, "held", 4);
-        int error = errno;
-        returned = true;
-        return put < 0 ? -error : put;
+    // A write held by the printer, ended by `interrupt` (given the writing thread and whether the write returned).
+    auto endHeldWrite = [&](const std::function<void(pthread_t, const std::atomic<bool> &)> &interrupt) {
+        node().holdTransfers(true);
+        std::atomic<bool> returned{false};
+        std::promise<pthread_t> thread;
+        auto writer = std::async(std::launch::async, [&] {
+            thread.set_value(pthread_self());
+            ssize_t put = ::write(fd, "held", 4);
+            int error = errno;
+            returned = true;
+            return put < 0 ? -error : put;
+        });
+        pthread_t writing = thread.get_future().get();
+        EXPECT_TRUE(waitUntil([this] { return node().hasTransferInFlight(); }));
+        interrupt(writing, returned);
+        EXPECT_EQ(-EINTR, writer.get());
+        EXPECT_TRUE(node().hasTransferInFlight()) << "usblp leaves the transfer dangling";
+        node().holdTransfers(false);
+        std::string printed;
+        EXPECT_TRUE(printer_.receive(printed, 4)) << "and it still goes out unless the file is closed";
+    };
+    endHeldWrite([](pthread_t writing, const std::atomic<bool> &returned) {
+        // A signal that comes before the thread sleeps in the driver ends nothing: sent until the write returns.
+        EXPECT_TRUE(waitUntil([&] {
+            linuxdev::WriteInterrupt::send(writing);
+            return returned.load();
+        }));
     });
-    pthread_t writing = thread.get_future().get();
-    ASSERT_TRUE(waitUntil([this] { return node().hasTransferInFlight(); }));
-    // A signal that comes before the thread sleeps in the driver ends nothing: sent until the write returns.
-    EXPECT_TRUE(waitUntil([&] {
-        linuxdev::WriteInterrupt::send(writing);
-        return returned.load();
-    }));
-    EXPECT_EQ(-EINTR, writer.get());
-    EXPECT_TRUE(node().hasTransferInFlight()) << "usblp leaves the transfer dangling";
-    node().holdTransfers(false);
-    std::string printed;
-    EXPECT_TRUE(printer_.receive(printed, 4)) << "and it still goes out unless the file is closed";
+    endHeldWrite([this](pthread_t, const std::atomic<bool> &) { node().stopAndContinue(); });
     ::close(fd);
 }
 

@@ -1,13 +1,16 @@
 // The backend against what usblp really does, where a kinder node would hide it: a non-blocking write that returns
 // before its transfer ended, a close that kills that transfer, a read transfer that fails with the printer present,
 // and a close that poll delays (emulated_usblp_node.h).
+#include <dirent.h>
 #include <signal.h>
 
+#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
 
 #include "files/nt_status.h"
+#include "linuxdev/write_interrupt.h"
 #include "usblp_fixture.h"
 
 namespace linuxdev_test {
@@ -118,6 +121,68 @@ TEST_F(KernelBehaviour, aWriteCanBeCancelledWhenThePrinterWasOpenedByAThreadThat
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(write.overlapped.hEvent, GENEROUS_MS)) << "the interrupt got through";
     DWORD put = 99;
     EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), endOf(file, write, put));
+    CloseHandle(file);
+}
+
+// Threads of this process that block the asynchronous signals but take the write interrupt and a fault's signal:
+// the printers' writer threads (from /proc/self/task/*/status, SigBlk: one bit per signal, signal 1 lowest).
+int threadsTakingOnlyTheInterrupt() {
+    int count = 0;
+    DIR *tasks = opendir("/proc/self/task");
+    while (dirent *task = readdir(tasks)) {
+        if (task->d_name[0] == '.') continue;
+        std::ifstream status(std::string("/proc/self/task/") + task->d_name + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("SigBlk:", 0) != 0) continue;
+            unsigned long long blocked = std::stoull(line.substr(7), nullptr, 16);
+            auto blocks = [blocked](int signal) { return ((blocked >> (signal - 1)) & 1U) != 0; };
+            if (blocks(SIGTERM) && blocks(SIGINT) && blocks(SIGPROF) && !blocks(SIGSEGV) &&
+                !blocks(linuxdev::WriteInterrupt::signalNumber())) {
+                ++count;
+            }
+        }
+    }
+    closedir(tasks);
+    return count;
+}
+
+TEST_F(KernelBehaviour, theWriterTakesNoSignalButItsInterruptThoughTheThreadThatOpenedThePrinterTookThemAll) {
+    // As a JVM's thread, which takes SIGTERM and SIGINT for the shutdown hooks: any signal would end a blocked write
+    // as the interrupt does, with its transfer left in flight.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::thread opener([&] {
+        sigset_t none;
+        sigemptyset(&none);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+    });
+    opener.join();
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_TRUE(waitUntil([] { return threadsTakingOnlyTheInterrupt() == 1; }));
+    CloseHandle(file);
+}
+
+TEST_F(KernelBehaviour, aWriteTheProcessStopInterruptedIsAFailureAndItsTransferPrintsOnce) {
+    HANDLE file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    Transfer write;
+    ASSERT_TRUE(startWriteHeldInFlight(file, "\x1b@", write));
+    // A debugger's attach, job control, a container's freeze: usblp answers the writer with EINTR.
+    printer_.node().stopAndContinue();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(write.overlapped.hEvent, GENEROUS_MS))
+        << "it ends with the printer still holding the transfer";
+    printer_.node().holdTransfers(false);
+    DWORD put = 99;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), endOf(file, write, put)) << "its transfer's end is unknown";
+    EXPECT_EQ(0u, put);
+    ASSERT_TRUE(waitUntil([this] { return !printer_.node().hasTransferInFlight(); }));
+    EXPECT_EQ("\x1b@", printer_.takeWritten(0)) << "the transfer left in flight went out, and was not sent again";
+
+    Transfer next;
+    EXPECT_FALSE(WriteFile(file, "ok", 2, nullptr, &next.overlapped));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), endOf(file, next, put));
+    EXPECT_EQ(2u, put);
     CloseHandle(file);
 }
 
