@@ -22,7 +22,7 @@ public:
     void start(std::function<void()> loop);
     bool isRunning() const { return running_; }
     // Whether a stop is under way: the loop must end, and no new thread may start before it has.
-    bool isStopping() const { return stopping_; }
+    bool isStopping() const { return stops_ > 0; }
     // On the thread itself, as its loop ends.
     void loopEnded();
     // Asks the loop to end through `wakeup` and waits, letting the lock go, until it has. Returns the thread to
@@ -32,7 +32,9 @@ public:
 private:
     std::condition_variable &changed_;
     bool running_ = false;
-    bool stopping_ = false;
+    // Stops under way, and loops ended so far.
+    int stops_ = 0;
+    unsigned loopsEnded_ = 0;
     platform::LayerThreadId thread_ = 0;
 };
 

@@ -38,11 +38,12 @@ UsblpBackend::UsblpBackend() = default;
 std::shared_ptr<platform::DeviceFile> UsblpBackend::open(const std::string &path, DWORD, DWORD &error) {
     std::string name = platform::canonicalName(path);
     std::unique_lock<std::mutex> lock(mutex_);
-    // A thread stopping after the last close must be gone before the next starts. Waited for before the lookup:
-    // from it to the new device's listing the lock is not let go, or a second open of the node would meet EBUSY.
-    ioEnded_.wait(lock, [this] { return !ioThread_.isStopping(); });
-    // Nor may a descriptor of the node wait to be closed: the node would refuse the open with EBUSY.
-    retiredClosed_.wait(lock, [this] { return retired_.empty(); });
+    // A thread stopping after the last close must be gone before the next starts, or the new printer would be left
+    // with no thread to serve it: a stop that began while this open waited would end the thread this open starts.
+    // Nor may a descriptor of the node wait to be closed: the node would refuse the open with EBUSY. Both are waited
+    // for in one, and before the lookup: from it to the new device's listing the lock is not let go, or a second open
+    // of the node would meet EBUSY.
+    changed_.wait(lock, [this] { return !ioThread_.isStopping() && retired_.empty(); });
     platform::Pipe pipe = platform::Pipe::Device;
     // usblp takes one open at a time: every handle of the process shares the descriptor already open.
     for (const auto &device : devices_) {
@@ -103,7 +104,7 @@ bool UsblpBackend::startWriter(const std::shared_ptr<UsblpDevice> &device) {
             std::unique_lock<std::mutex> lock(mutex_);
             device->runWriter(lock);
             // The descriptor it wrote to can be closed now.
-            retiredClosed_.notify_all();
+            changed_.notify_all();
             wakeIoThread();
             platform::markLayerThreadFinished();
         });
@@ -131,7 +132,7 @@ void UsblpBackend::closeRetired() {
         if (fd >= 0) ::close(fd);
         it = retired_.erase(it);
     }
-    retiredClosed_.notify_all();
+    changed_.notify_all();
 }
 
 void UsblpBackend::closeRetiredOnceWritersEnded(std::unique_lock<std::mutex> &lock) {
@@ -139,7 +140,7 @@ void UsblpBackend::closeRetiredOnceWritersEnded(std::unique_lock<std::mutex> &lo
         closeRetired();
         if (retired_.empty()) return;
         for (const auto &device : retired_) device->interruptAgain();
-        retiredClosed_.wait_for(lock, INTERRUPT_RETRY);
+        changed_.wait_for(lock, INTERRUPT_RETRY);
     }
 }
 
@@ -155,7 +156,7 @@ bool UsblpBackend::fileClosed(std::unique_lock<std::mutex> &lock, const std::sha
         forget(device);
         // The I/O thread closes it after its poll; without that thread, nothing polls it.
         if (ioThread_.isRunning()) {
-            retiredClosed_.wait(lock, [this] { return retired_.empty(); });
+            changed_.wait(lock, [this] { return retired_.empty(); });
         } else {
             closeRetiredOnceWritersEnded(lock);
         }
@@ -181,7 +182,7 @@ void UsblpBackend::stopIoThread(bool always) {
         auto running = [](const std::shared_ptr<UsblpDevice> &device) { return !device->writerEnded(); };
         if (std::none_of(devices_.begin(), devices_.end(), running)) break;
         for (const auto &device : devices_) device->interruptAgain();
-        retiredClosed_.wait_for(lock, INTERRUPT_RETRY);
+        changed_.wait_for(lock, INTERRUPT_RETRY);
     }
     closeRetiredOnceWritersEnded(lock);
 }

@@ -76,17 +76,18 @@ private:
     std::mutex mutex_;
     // The printers open in this process and still present.
     std::vector<std::shared_ptr<UsblpDevice>> devices_;
-    std::condition_variable ioEnded_;
-    // Printers forgotten whose descriptor the I/O thread is to close, and its notice that it did.
+    // Printers forgotten whose descriptor the I/O thread is to close.
     std::vector<std::shared_ptr<UsblpDevice>> retired_;
-    std::condition_variable retiredClosed_;
+    // One condition for every change waited for (the I/O thread's end or stop, a retired descriptor closed, a writer
+    // ended), so that a wait for several of them rechecks them all at once.
+    std::condition_variable changed_;
     std::thread::id ioThreadId_;
     Wakeup wakeup_;
     // udev's events, listened to from before the first printer's lookup to the I/O thread's end: a printer unplugged
     // as it is opened must not go unnoticed while the thread starts (usblp tells nothing of an unplug until a
     // request meets ENODEV).
     std::unique_ptr<UdevMonitor> monitor_;
-    BackendThread ioThread_{ioEnded_};
+    BackendThread ioThread_{changed_};
 };
 
 }  // namespace linuxdev
