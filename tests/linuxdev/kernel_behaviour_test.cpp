@@ -1,16 +1,15 @@
 // The backend against what usblp really does, where a kinder node would hide it: a non-blocking write that returns
 // before its transfer ended, a close that kills that transfer, a read transfer that fails with the printer present,
 // and a close that poll delays (emulated_usblp_node.h).
-#include <dirent.h>
 #include <signal.h>
 
-#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
 
 #include "files/nt_status.h"
 #include "linuxdev/write_interrupt.h"
+#include "thread_wakeups.h"
 #include "usblp_fixture.h"
 
 namespace linuxdev_test {
@@ -30,6 +29,18 @@ protected:
             return ::testing::AssertionFailure() << "no transfer went in flight";
         }
         return ::testing::AssertionSuccess();
+    }
+
+    // Opens the writing pipe from a new thread with that signal mask: the printer's writer thread starts at the open,
+    // and a new thread inherits its creator's mask.
+    HANDLE openWithSignalMask(const sigset_t &mask) {
+        HANDLE file = INVALID_HANDLE_VALUE;
+        std::thread opener([&] {
+            pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+            file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
+        });
+        opener.join();
+        return file;
     }
 };
 
@@ -105,15 +116,9 @@ TEST_F(KernelBehaviour, aCancelOrAnUnplugEndsAWriteBlockedInTheDriver) {
 }
 
 TEST_F(KernelBehaviour, aWriteCanBeCancelledWhenThePrinterWasOpenedByAThreadThatBlocksSignals) {
-    // The printer's writer thread starts at the open, and a new thread inherits its creator's signal mask.
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::thread opener([&] {
-        sigset_t all;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, nullptr);
-        file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
-    });
-    opener.join();
+    sigset_t all;
+    sigfillset(&all);
+    HANDLE file = openWithSignalMask(all);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     Transfer write;
     ASSERT_TRUE(startWriteHeldInFlight(file, "\x1b@", write));
@@ -125,39 +130,28 @@ TEST_F(KernelBehaviour, aWriteCanBeCancelledWhenThePrinterWasOpenedByAThreadThat
 }
 
 // Threads of this process that block the asynchronous signals but take the write interrupt and a fault's signal:
-// the printers' writer threads (from /proc/self/task/*/status, SigBlk: one bit per signal, signal 1 lowest).
+// the printers' writer threads (SigBlk: one bit per signal, signal 1 lowest).
 int threadsTakingOnlyTheInterrupt() {
     int count = 0;
-    DIR *tasks = opendir("/proc/self/task");
-    while (dirent *task = readdir(tasks)) {
-        if (task->d_name[0] == '.') continue;
-        std::ifstream status(std::string("/proc/self/task/") + task->d_name + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("SigBlk:", 0) != 0) continue;
-            unsigned long long blocked = std::stoull(line.substr(7), nullptr, 16);
-            auto blocks = [blocked](int signal) { return ((blocked >> (signal - 1)) & 1U) != 0; };
-            if (blocks(SIGTERM) && blocks(SIGINT) && blocks(SIGPROF) && !blocks(SIGSEGV) &&
-                !blocks(linuxdev::WriteInterrupt::signalNumber())) {
-                ++count;
-            }
+    for (const std::string &id : taskIds()) {
+        std::string mask = taskStatusField(id, "SigBlk");
+        if (mask.empty()) continue;
+        unsigned long long blocked = std::stoull(mask, nullptr, 16);
+        auto blocks = [blocked](int signal) { return ((blocked >> (signal - 1)) & 1U) != 0; };
+        if (blocks(SIGTERM) && blocks(SIGINT) && blocks(SIGPROF) && !blocks(SIGSEGV) &&
+            !blocks(linuxdev::WriteInterrupt::signalNumber())) {
+            ++count;
         }
     }
-    closedir(tasks);
     return count;
 }
 
 TEST_F(KernelBehaviour, theWriterTakesNoSignalButItsInterruptThoughTheThreadThatOpenedThePrinterTookThemAll) {
     // As a JVM's thread, which takes SIGTERM and SIGINT for the shutdown hooks: any signal would end a blocked write
     // as the interrupt does, with its transfer left in flight.
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::thread opener([&] {
-        sigset_t none;
-        sigemptyset(&none);
-        pthread_sigmask(SIG_SETMASK, &none, nullptr);
-        file = openPipe(path_ + "\\PIPE01", GENERIC_WRITE);
-    });
-    opener.join();
+    sigset_t none;
+    sigemptyset(&none);
+    HANDLE file = openWithSignalMask(none);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     EXPECT_TRUE(waitUntil([] { return threadsTakingOnlyTheInterrupt() == 1; }));
     CloseHandle(file);

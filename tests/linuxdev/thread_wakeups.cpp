@@ -19,12 +19,9 @@ std::string taskFile(const std::string &id, const char *name) {
 long switchesOf(const std::set<std::string> &threads) {
     long total = 0;
     for (const std::string &id : threads) {
-        std::istringstream status(taskFile(id, "status"));
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
-                total += std::stol(line.substr(line.find(':') + 1));
-            }
+        for (const char *field : {"voluntary_ctxt_switches", "nonvoluntary_ctxt_switches"}) {
+            std::string value = taskStatusField(id, field);
+            if (!value.empty()) total += std::stol(value);
         }
     }
     return total;
@@ -43,6 +40,15 @@ std::set<std::string> taskIds() {
 }
 
 std::string taskName(const std::string &id) { return taskFile(id, "comm"); }
+
+std::string taskStatusField(const std::string &id, const std::string &field) {
+    std::istringstream status(taskFile(id, "status"));
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) return line.substr(field.size() + 1);
+    }
+    return "";
+}
 
 long wakeUpsOverThreeSeconds(const std::set<std::string> &threads) {
     auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);

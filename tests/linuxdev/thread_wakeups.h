@@ -11,6 +11,8 @@ namespace linuxdev_test {
 std::set<std::string> taskIds();
 // The thread's name, as /proc shows it.
 std::string taskName(const std::string &id);
+// A field of the thread's /proc status ("SigBlk", "voluntary_ctxt_switches"): what follows its colon, or "".
+std::string taskStatusField(const std::string &id, const std::string &field);
 // The switches the threads add over three seconds, counted once a quarter second has passed without any (the open's
 // own work may still be settling); -1 when they never go quiet within ten seconds, as threads that wake periodically.
 long wakeUpsOverThreeSeconds(const std::set<std::string> &threads);
