@@ -14,7 +14,7 @@
 //   O_NONBLOCK, write() waits for each transfer to end and checks its status (usblp_write's step 2: wstatus < 0 gives
 //   EIO); after an error it returns the count of the transfers before it, or the error if there were none
 //   (collect_error). A signal ends the wait with EINTR the same way (usblp_wtest: signal_pending), leaving the
-//   transfer in flight.
+//   transfer in flight; so does a stop of the process, which the emulation takes from stopAndContinue().
 // - POLLOUT only while no transfer is in flight (usblp_poll: wcomplete), POLLIN when a read transfer ended (rcomplete):
 //   bytes from the printer, a failed transfer or a zero-length packet. usblp_poll reports nothing else: never a
 //   hang-up or an error, also after an unplug.
