@@ -40,6 +40,7 @@ TEST_F(NativeStress, everyRequestEndsRightlyThroughOpensClosesCancelsAndPurges) 
     std::printf("native stress: %s\n", replayLine(settings.seed).c_str());
     StressRun run(settings.seed, path_, std::chrono::steady_clock::now() + stressLength());
     run.native = true;
+    run.exercised = [&run] { return run.bytesRead > 0; };
     {
         Watchdog watchdog(
             run.operations, run.board, [&run] { return replayLine(run.seed); }, std::chrono::seconds(120));

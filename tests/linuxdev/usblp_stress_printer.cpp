@@ -2,6 +2,7 @@
 
 #include "linuxdev/usblp_backend.h"
 #include "stress/random_source.h"
+#include "support/wait.h"
 #include "usblp_stress.h"
 
 namespace linuxdev_test {
@@ -14,6 +15,12 @@ void StressRun::fail(const std::string &what) {
 bool StressRun::failed() {
     std::lock_guard<std::mutex> guard(lock_);
     return !failures_.empty();
+}
+
+bool StressRun::over() {
+    if (failed()) return true;
+    auto now = std::chrono::steady_clock::now();
+    return now >= deadline && (exercised() || now >= deadline + test_support::GENEROUS);
 }
 
 std::vector<std::string> StressRun::failures() {
